@@ -42,3 +42,16 @@ endfunction()
 find_package(Threads REQUIRED)
 find_package(PkgConfig REQUIRED)
 include(GoogleTest)
+
+# A component module: a shared library named NAME.so (no "lib" prefix)
+# exporting only the four server entry points, with the common frame
+# compiled in.
+function(ondalo_add_component NAME)
+  cmake_parse_arguments(C "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${NAME} MODULE ${C_SOURCES} ${PROJECT_SOURCE_DIR}/components/common/module_exports.cpp)
+  set_target_properties(${NAME} PROPERTIES PREFIX "" CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  ondalo_target(${NAME})
+  target_link_libraries(${NAME} PRIVATE kivcommon kivplatform ${C_LIBS})
+  target_link_options(${NAME} PRIVATE -Wl,--no-undefined)
+  set_property(GLOBAL APPEND PROPERTY ONDALO_COMPONENTS ${NAME})
+endfunction()

@@ -20,6 +20,8 @@ using ULONG = std::uint32_t;
 using LONGLONG = std::int64_t;
 using QWORD = std::uint64_t;
 using BOOL = int;
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
 using HRESULT = std::int32_t;
 using DISPID = std::int32_t;
 using LCID = std::uint32_t;
@@ -94,8 +96,8 @@ using CLSID = GUID;
 using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 
-constexpr GUID GUID_NULL{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
-constexpr const GUID& IID_NULL = GUID_NULL;
+inline constexpr GUID GUID_NULL{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+inline constexpr const GUID& IID_NULL = GUID_NULL;
 
 // Parses "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (braces optional) at compile
 // time, so identities are written once, as text, in the form the registry uses.

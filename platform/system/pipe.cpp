@@ -1,1 +1,82 @@
-// placeholder
+#include "platform/system/pipe.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace kiv {
+
+int UniqueFd::reset(int fd) {
+    int r = 0;
+    if (fd_ >= 0) r = ::close(fd_);
+    fd_ = fd;
+    return r;
+}
+
+bool Pipe::Create(int size) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    read.reset(fds[0]);
+    write.reset(fds[1]);
+    // The capacity is a wish: a smaller one still works, only with more turns.
+    if (size > 0) ::fcntl(fds[1], F_SETPIPE_SZ, size);
+    return true;
+}
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+    auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+long ReadFull(int fd, void* data, std::size_t size) {
+    auto* p = static_cast<char*>(data);
+    std::size_t got = 0;
+    while (got < size) {
+        ssize_t n = ::read(fd, p + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<long>(got);
+}
+
+void Event::Set() {
+    std::lock_guard lock(m_);
+    set_ = true;
+    cv_.notify_all();
+}
+
+void Event::Reset() {
+    std::lock_guard lock(m_);
+    set_ = false;
+}
+
+bool Event::IsSet() {
+    std::lock_guard lock(m_);
+    return set_;
+}
+
+bool Event::Wait(int timeoutMs) {
+    std::unique_lock lock(m_);
+    auto ready = [&] { return set_; };
+    bool ok = timeoutMs < 0 ? (cv_.wait(lock, ready), true)
+                            : cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+    if (ok && !manual_) set_ = false;
+    return ok;
+}
+
+}  // namespace kiv

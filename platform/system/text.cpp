@@ -1,1 +1,98 @@
-// placeholder
+#include "platform/system/text.h"
+
+namespace kiv {
+
+std::string ToUtf8(std::u16string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;  // a lone surrogate
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string FromUtf8(std::string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    std::size_t i = 0;
+    auto cont = [&](std::size_t k) { return k < s.size() && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80; };
+    while (i < s.size()) {
+        unsigned char b = static_cast<unsigned char>(s[i]);
+        char32_t c;
+        std::size_t len;
+        if (b < 0x80) { c = b; len = 1; }
+        else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; len = 2; }
+        else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; len = 3; }
+        else if ((b & 0xF8) == 0xF0) { c = b & 0x07; len = 4; }
+        else { out += u'\uFFFD'; ++i; continue; }
+        bool ok = true;
+        for (std::size_t k = 1; k < len; ++k) {
+            if (!cont(i + k)) { ok = false; break; }
+            c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        }
+        static constexpr char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (!ok || c < minimum[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+        i += len;
+    }
+    return out;
+}
+
+std::string ToLatin1(std::u16string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char16_t c : s) out += c < 0x100 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+std::u16string FromLatin1(std::string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    for (char c : s) out += static_cast<char16_t>(static_cast<unsigned char>(c));
+    return out;
+}
+
+template <class C>
+static bool EqualsNoCaseImpl(std::basic_string_view<C> a, std::basic_string_view<C> b) {
+    if (a.size() != b.size()) return false;
+    auto fold = [](C c) { return (c >= 'a' && c <= 'z') ? C(c - 'a' + 'A') : c; };
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (fold(a[i]) != fold(b[i])) return false;
+    return true;
+}
+
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b) { return EqualsNoCaseImpl(a, b); }
+bool EqualsNoCase(std::string_view a, std::string_view b) { return EqualsNoCaseImpl(a, b); }
+
+}  // namespace kiv

@@ -1,0 +1,62 @@
+// Encoders and decoders: a component object that is also its own tag object.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "components/common/component.h"
+
+namespace kiv {
+
+template <class Main, const DispInterface& Table>
+class CodecObject : public ComponentObject<Main, Table>, public TagObject {
+    using Base = ComponentObject<Main, Table>;
+
+public:
+    using Base::Base;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv && riid == IID_IAudioTag) {
+            *ppv = static_cast<IAudioTag*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return Base::QueryInterface(riid, ppv);
+    }
+    ULONG AddRef() override { return Base::AddRef(); }
+    ULONG Release() override { return Base::Release(); }
+
+    // The tag object is the codec itself, so a reference to it keeps the
+    // codec alive and a tag set through it is seen at once.
+    HRESULT get_TagData(IAudioTag** out) override {
+        if (!out) return E_POINTER;
+        return QueryInterface(IID_IAudioTag, reinterpret_cast<void**>(out));
+    }
+
+protected:
+    ~CodecObject() override = default;
+
+    // Posts an error text from a worker thread; the helper window fires it as
+    // OnError on the creating thread. The text travels as a heap copy that is
+    // freed once fired (or dropped with the window).
+    void PostError(std::u16string_view text) {
+        auto copy = std::make_unique<std::u16string>(text);
+        if (PostMessage(this->helper(), WMH_ERROR, reinterpret_cast<WPARAM>(copy.get()), 0)) copy.release();
+    }
+    LRESULT OnHelperMessage(UINT msg, WPARAM wp, LPARAM) override {
+        if (msg == WMH_ERROR) {
+            std::unique_ptr<std::u16string> text(reinterpret_cast<std::u16string*>(wp));
+            this->FireText(DISPID_OnError, *text);
+        }
+        return 0;
+    }
+    void OnDroppedMessage(UINT msg, WPARAM wp, LPARAM) override {
+        if (msg == WMH_ERROR) delete reinterpret_cast<std::u16string*>(wp);
+    }
+};
+
+// Checks a file name given to Open and turns it into the system's form.
+// Returns S_OK, or the reported error for a name the system cannot take.
+HRESULT FileNameToPath(const CLSID& clsid, BSTR name, std::string& path);
+
+}  // namespace kiv

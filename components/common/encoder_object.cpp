@@ -1,0 +1,214 @@
+#include "components/common/encoder_object.h"
+
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "components/common/wav_source_reader.h"
+#include "platform/system/message_box.h"
+#include "platform/system/text.h"
+
+namespace kiv {
+
+HRESULT FileNameToPath(const CLSID& clsid, BSTR name, std::string& path) {
+    std::u16string_view view = BstrView(name);
+    if (view.find(u'\0') != std::u16string_view::npos) return ReportComponentError(clsid, texts::kNameInvalid);
+    path = ToUtf8(view);
+    if (path.size() >= PATH_MAX) return ReportComponentError(clsid, texts::kNameTooLong);
+    return S_OK;
+}
+
+EncoderObject::EncoderObject(const ClassIdentity& identity, const EncoderTraits& traits)
+    : CodecObject(identity, DIID_IKivAudioEncoderEvents), traits_(traits) {}
+
+void EncoderObject::SetOutputName(std::u16string name, bool byHandle) {
+    fileName_ = std::move(name);
+    openedByHandle_ = byHandle;
+}
+
+void EncoderObject::ClearOutputName() {
+    fileName_.clear();
+    openedByHandle_ = false;
+}
+
+HRESULT EncoderObject::Open(BSTR szFilename) {
+    if (IsOutputOpen()) {
+        HRESULT hr = Close();
+        if (FAILED(hr)) return hr;
+    }
+    std::u16string name(BstrView(szFilename));
+    if (addExtension_) {
+        const std::u16string_view ext = traits_.extension;
+        bool has = name.size() >= ext.size() && EqualsNoCase(std::u16string_view(name).substr(name.size() - ext.size()), ext);
+        if (!has) name += ext;
+    }
+    std::string path;
+    Bstr checked(name);
+    if (HRESULT hr = FileNameToPath(identity().clsid, checked.get(), path); FAILED(hr)) return hr;
+
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && overwritePrompt_) {
+        int answer = MessageBox(helper(), texts::kOverwriteQuestion, traits_.caption, MB_YESNO | MB_ICONQUESTION);
+        if (answer != IDYES) return ReportError(texts::kCancelledByUser);
+        ::unlink(path.c_str());
+    }
+    HRESULT hr = CreateOutput(path);
+    if (FAILED(hr)) return hr;
+    SetOutputName(std::move(name), false);
+    return S_OK;
+}
+
+HRESULT EncoderObject::CheckFormat(LONG channels, LONG rate, LONG bits) {
+    if (channels != 1 && channels != 2) return ReportError(texts::kBadChannels);
+    if (bits != 8 && bits != 16) return ReportError(texts::kBadBits);
+    static constexpr LONG kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    for (LONG r : kRates)
+        if (r == rate) return S_OK;
+    return ReportError(texts::kBadRate);
+}
+
+HRESULT EncoderObject::SetInputFormat(LONG nChannels, LONG nSamplesPerSec, LONG nBitsPerSample) {
+    if (HRESULT hr = CheckFormat(nChannels, nSamplesPerSec, nBitsPerSample); FAILED(hr)) return hr;
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = static_cast<WORD>(nChannels);
+    f.nSamplesPerSec = static_cast<DWORD>(nSamplesPerSec);
+    f.wBitsPerSample = static_cast<WORD>(nBitsPerSample);
+    f.nBlockAlign = static_cast<WORD>(nChannels * (nBitsPerSample / 8));
+    f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
+    f.cbSize = 0;
+    inputFormat_ = f;
+    return S_OK;
+}
+
+HRESULT EncoderObject::SetInputFormatWFX(WAVEFORMATEX* pWfx) {
+    if (!pWfx) return E_POINTER;
+    WAVEFORMATEX f;
+    std::memcpy(&f, pWfx, sizeof f);
+    if (traits_.checkWfx) {
+        if (f.wFormatTag != WAVE_FORMAT_PCM) return ReportError(texts::kOnlyPcm);
+        if (HRESULT hr = CheckFormat(f.nChannels, LONG(f.nSamplesPerSec), f.wBitsPerSample); FAILED(hr)) return hr;
+    }
+    inputFormat_ = f;
+    return S_OK;
+}
+
+HRESULT EncoderObject::get_Filename(BSTR* value) {
+    if (!IsOutputOpen()) return ReportError(texts::kEncoderPropertyNotOpen);
+    if (!value) return E_POINTER;
+    *value = SysAllocString(std::u16string_view(fileName_));
+    return *value ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT EncoderObject::get_AddExtension(VARIANT_BOOL* value) {
+    if (!value) return E_POINTER;
+    *value = CodecBool(addExtension_);
+    return S_OK;
+}
+
+HRESULT EncoderObject::put_AddExtension(VARIANT_BOOL value) {
+    addExtension_ = value != 0;
+    return S_OK;
+}
+
+HRESULT EncoderObject::get_OverwritePrompt(VARIANT_BOOL* value) {
+    if (!value) return E_POINTER;
+    *value = CodecBool(overwritePrompt_);
+    return S_OK;
+}
+
+HRESULT EncoderObject::put_OverwritePrompt(VARIANT_BOOL value) {
+    overwritePrompt_ = value != 0;
+    return S_OK;
+}
+
+HRESULT EncoderObject::EncodeFromWave(BSTR waveFile) {
+    if (!IsOutputOpen()) return ReportError(texts::kEncoderConvertNotOpen);
+    std::string path;
+    if (HRESULT hr = FileNameToPath(identity().clsid, waveFile, path); FAILED(hr)) return hr;
+    // The worker holds a reference, so a client that lets go of the encoder
+    // early cannot pull it from under the running worker.
+    AddRef();
+    std::thread([this, path] {
+        EncodeWorker(path);
+        Release();
+    }).detach();
+    return S_OK;
+}
+
+void EncoderObject::EncodeWorker(std::string path) {
+    SetPipeSize(traits_.asyncBlock);
+    WavSourceReader source;
+    if (FAILED(source.Open(path))) {
+        PostError(texts::kUnableToOpenWave);
+        return;
+    }
+    if (FAILED(SetInputFormatWFX(source.formatPtr()))) {
+        std::u16string text = TakeErrorDescription();
+        PostError(text.empty() ? std::u16string_view(texts::kUnableToOpenWave) : std::u16string_view(text));
+        return;
+    }
+    PostMessage(helper(), WMH_ENCODE_START, 0, 0);
+    std::vector<BYTE> block(static_cast<std::size_t>(traits_.asyncBlock));
+    std::int64_t done = 0;
+    LONG lastPercent = -1;
+    const std::int64_t total = source.dataSize();
+    for (;;) {
+        long n = source.Read(block.data(), block.size());
+        if (n <= 0) break;
+        HRESULT hr = Write(block.data(), n);
+        if (FAILED(hr) && traits_.checkWriteResult) {
+            SetErrorInfo(0, nullptr);
+            PostError(texts::kEncodingAborted);
+            break;
+        }
+        done += n;
+        LONG percent = static_cast<LONG>(done * 100 / total);
+        if (percent > lastPercent) {
+            PostMessage(helper(), WMH_ENCODE_PROGRESS, static_cast<WPARAM>(percent), 0);
+            lastPercent = percent;
+        }
+    }
+    PostMessage(helper(), WMH_ENCODE_FINISH, 0, 0);
+}
+
+HRESULT EncoderObject::EncodeFromWaveSync(BSTR waveFile) {
+    if (!IsOutputOpen()) return ReportError(texts::kEncoderConvertNotOpen);
+    std::string path;
+    if (HRESULT hr = FileNameToPath(identity().clsid, waveFile, path); FAILED(hr)) return hr;
+    WavSourceReader source;
+    if (FAILED(source.Open(path))) return ReportError(texts::kUnableToOpenWave);
+    if (HRESULT hr = SetInputFormatWFX(source.formatPtr()); FAILED(hr)) return hr;
+    SetPipeSize(traits_.syncBlock);
+    std::vector<BYTE> block(static_cast<std::size_t>(traits_.syncBlock));
+    for (;;) {
+        long n = source.Read(block.data(), block.size());
+        if (n <= 0) break;
+        HRESULT hr = Write(block.data(), n);
+        if (FAILED(hr) && traits_.checkWriteResult) return hr;
+    }
+    SetErrorInfo(0, nullptr);
+    return S_OK;
+}
+
+LRESULT EncoderObject::OnHelperMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WMH_ENCODE_START: Fire(DISPID_OnWaveEncodeStart); return 0;
+        case WMH_ENCODE_PROGRESS: FireLong(DISPID_OnWaveEncodeProgress, static_cast<LONG>(wp)); return 0;
+        case WMH_ENCODE_FINISH: Fire(DISPID_OnWaveEncodeFinish); return 0;
+        default: return CodecObject::OnHelperMessage(msg, wp, lp);
+    }
+}
+
+void EncoderObject::FinalRelease() {
+    // A client that forgot to close still gets a complete file.
+    Close();
+    SetErrorInfo(0, nullptr);
+    CodecObject::FinalRelease();
+}
+
+}  // namespace kiv

@@ -1,0 +1,72 @@
+// The rules every encoder shares: opening and naming the output, asking
+// before replacing a file, checking the input format, and encoding a whole
+// WAV file. Each format supplies its output creation, Write and Close.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "components/common/codec_object.h"
+#include "components/common/texts.h"
+
+namespace kiv {
+
+// What sets one encoder apart from the others.
+struct EncoderTraits {
+    const char16_t* extension;  // ".wav"
+    const char16_t* caption;    // message-box caption
+    bool checkWfx;              // SetInputFormatWFX validates the record
+    LONG asyncBlock;            // EncodeFromWave block size
+    LONG syncBlock;             // EncodeFromWaveSync block size
+    bool checkWriteResult;      // whole-file encoding stops at a failed Write
+};
+
+class EncoderObject : public CodecObject<IKivAudioEncoder, kDispAudioEncoder> {
+public:
+    EncoderObject(const ClassIdentity& identity, const EncoderTraits& traits);
+
+    HRESULT Open(BSTR szFilename) override;
+    HRESULT SetInputFormat(LONG nChannels, LONG nSamplesPerSec, LONG nBitsPerSample) override;
+    HRESULT SetInputFormatWFX(WAVEFORMATEX* pWfx) override;
+    HRESULT get_Filename(BSTR* value) override;
+    HRESULT get_AddExtension(VARIANT_BOOL* value) override;
+    HRESULT put_AddExtension(VARIANT_BOOL value) override;
+    HRESULT get_OverwritePrompt(VARIANT_BOOL* value) override;
+    HRESULT put_OverwritePrompt(VARIANT_BOOL value) override;
+    HRESULT EncodeFromWave(BSTR waveFile) override;
+    HRESULT EncodeFromWaveSync(BSTR waveFile) override;
+
+    const WAVEFORMATEX& inputFormat() const { return inputFormat_; }
+
+protected:
+    ~EncoderObject() override = default;
+
+    // Is an output open (file or caller's handle)?
+    virtual bool IsOutputOpen() const = 0;
+    // Creates the output file `path`, replacing any file of that name.
+    // Returns S_OK or the format's reported error.
+    virtual HRESULT CreateOutput(const std::string& path) = 0;
+    // The encoding pipe's size for whole-file encoding (formats with a pipe).
+    virtual void SetPipeSize(LONG) {}
+
+    // Records the output name after a successful open (or by-handle open).
+    void SetOutputName(std::u16string name, bool byHandle);
+    void ClearOutputName();
+    bool openedByHandle() const { return openedByHandle_; }
+
+    LRESULT OnHelperMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+    void FinalRelease() override;
+
+private:
+    HRESULT CheckFormat(LONG channels, LONG rate, LONG bits);
+    void EncodeWorker(std::string path);
+
+    const EncoderTraits& traits_;
+    WAVEFORMATEX inputFormat_{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    std::atomic<bool> addExtension_{true};
+    std::atomic<bool> overwritePrompt_{true};
+    std::u16string fileName_;
+    bool openedByHandle_ = false;
+};
+
+}  // namespace kiv

@@ -1,0 +1,112 @@
+// The dual interfaces of the audio components. The member order is the
+// vtable order every client is compiled against; the dispatch tables in
+// dispatch_tables.cpp give the same members their names and dispids.
+#pragma once
+
+#include "components/common/identities.h"
+#include "platform/com/dispatch.h"
+
+namespace kiv {
+
+struct IAudioTag : IDispatch {
+    virtual HRESULT get_Title(BSTR* value) = 0;
+    virtual HRESULT put_Title(BSTR value) = 0;
+    virtual HRESULT get_Artist(BSTR* value) = 0;
+    virtual HRESULT put_Artist(BSTR value) = 0;
+    virtual HRESULT get_Album(BSTR* value) = 0;
+    virtual HRESULT put_Album(BSTR value) = 0;
+    virtual HRESULT get_Year(BSTR* value) = 0;
+    virtual HRESULT put_Year(BSTR value) = 0;
+    virtual HRESULT get_Genre(BSTR* value) = 0;
+    virtual HRESULT put_Genre(BSTR value) = 0;
+    virtual HRESULT get_TrackNo(BSTR* value) = 0;
+    virtual HRESULT put_TrackNo(BSTR value) = 0;
+    virtual HRESULT get_Comment(BSTR* value) = 0;
+    virtual HRESULT put_Comment(BSTR value) = 0;
+
+protected:
+    ~IAudioTag() = default;
+};
+
+struct IKivAudioEncoder : IDispatch {
+    virtual HRESULT Open(BSTR szFilename) = 0;
+    virtual HRESULT OpenHandle(void* hSource) = 0;
+    virtual HRESULT SetInputFormat(LONG nChannels, LONG nSamplesPerSec, LONG nBitsPerSample) = 0;
+    virtual HRESULT SetInputFormatWFX(WAVEFORMATEX* pWfx) = 0;
+    virtual HRESULT SetOutputFormatVBR(float fQuality) = 0;
+    virtual HRESULT SetOutputFormatABR(LONG nAvgBitrate) = 0;
+    virtual HRESULT SetOutputFormatCBR(LONG nBitrate) = 0;
+    virtual HRESULT Write(BYTE* data, LONG count) = 0;
+    virtual HRESULT Close() = 0;
+    virtual HRESULT get_Filename(BSTR* value) = 0;
+    virtual HRESULT get_AddExtension(VARIANT_BOOL* value) = 0;
+    virtual HRESULT put_AddExtension(VARIANT_BOOL value) = 0;
+    virtual HRESULT get_TagData(IAudioTag** value) = 0;
+    virtual HRESULT get_OverwritePrompt(VARIANT_BOOL* value) = 0;
+    virtual HRESULT put_OverwritePrompt(VARIANT_BOOL value) = 0;
+    virtual HRESULT EncodeFromWave(BSTR waveFile) = 0;
+    virtual HRESULT EncodeFromWaveSync(BSTR waveFile) = 0;
+
+protected:
+    ~IKivAudioEncoder() = default;
+};
+
+struct IKivAudioDecoder : IDispatch {
+    virtual HRESULT Open(BSTR szFilename) = 0;
+    virtual HRESULT OpenHandle(void* hSource) = 0;
+    virtual HRESULT get_Position(LONG* value) = 0;
+    virtual HRESULT put_Position(LONG value) = 0;
+    virtual HRESULT get_Format(WAVEFORMATEX** value) = 0;
+    virtual HRESULT get_Bitrate(LONG* value) = 0;
+    virtual HRESULT get_Duration(LONG* value) = 0;
+    virtual HRESULT get_TagData(IAudioTag** value) = 0;
+    virtual HRESULT get_Filename(BSTR* value) = 0;
+    virtual HRESULT Seek(LONG Position) = 0;
+    virtual HRESULT Read(BYTE* data, LONG count, LONG* read) = 0;
+    virtual HRESULT Close() = 0;
+
+protected:
+    ~IKivAudioDecoder() = default;
+};
+
+struct IKivAudioConverter : IDispatch {
+    virtual HRESULT get_Source(IKivAudioDecoder** value) = 0;
+    virtual HRESULT put_Source(IKivAudioDecoder* value) = 0;
+    virtual HRESULT get_Destination(IKivAudioEncoder** value) = 0;
+    virtual HRESULT put_Destination(IKivAudioEncoder* value) = 0;
+    virtual HRESULT get_KeepTags(VARIANT_BOOL* value) = 0;
+    virtual HRESULT put_KeepTags(VARIANT_BOOL value) = 0;
+    virtual HRESULT OpenDestination() = 0;
+    virtual HRESULT Go() = 0;
+    virtual HRESULT GoSync() = 0;
+    virtual HRESULT CancelConversion() = 0;
+    virtual HRESULT CreateDecoderFor(BSTR szFilename) = 0;
+
+protected:
+    ~IKivAudioConverter() = default;
+};
+
+template <>
+struct IidOf<IAudioTag> {
+    static constexpr const IID& value = IID_IAudioTag;
+};
+template <>
+struct IidOf<IKivAudioEncoder> {
+    static constexpr const IID& value = IID_IKivAudioEncoder;
+};
+template <>
+struct IidOf<IKivAudioDecoder> {
+    static constexpr const IID& value = IID_IKivAudioDecoder;
+};
+template <>
+struct IidOf<IKivAudioConverter> {
+    static constexpr const IID& value = IID_IKivAudioConverter;
+};
+
+// Dispatch tables: the type information compiled into each module.
+extern const DispInterface kDispAudioTag;
+extern const DispInterface kDispAudioEncoder;
+extern const DispInterface kDispAudioDecoder;
+extern const DispInterface kDispAudioConverter;
+
+}  // namespace kiv

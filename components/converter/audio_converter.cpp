@@ -1,0 +1,308 @@
+#include "components/converter/audio_converter.h"
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "components/common/decoder_selection.h"
+#include "platform/system/system_error.h"
+
+namespace kiv {
+namespace {
+
+constexpr char16_t kInProgressProperty[] = u"Error: cannot set property: conversion in progress.";
+constexpr char16_t kInProgressMethod[] = u"Error: method mustn't be called when conversion is in progress.";
+constexpr char16_t kNoDecoder[] = u"Cannot run conversion: no decoder connected.";
+constexpr char16_t kNoEncoder[] = u"Cannot run conversion: no encoder connected.";
+constexpr char16_t kNothingToCancel[] = u"Cannot cancel conversion because there's no conversion process running...";
+constexpr char16_t kWriteFailed[] = u"Cannot write samples, encoder failed.";
+constexpr char16_t kReadFailed[] = u"Cannot read samples, decoder failed.";
+
+constexpr LONG kBufferSize = 65536;
+
+// The seven tags, in their order; results are not looked at.
+void CopyTags(IKivAudioDecoder* source, IKivAudioEncoder* destination) {
+    ComPtr<IAudioTag> from, to;
+    source->get_TagData(from.put());
+    destination->get_TagData(to.put());
+    if (!from || !to) return;
+    using Get = HRESULT (IAudioTag::*)(BSTR*);
+    using Put = HRESULT (IAudioTag::*)(BSTR);
+    static constexpr std::pair<Get, Put> kFields[] = {
+        {&IAudioTag::get_Title, &IAudioTag::put_Title},     {&IAudioTag::get_Artist, &IAudioTag::put_Artist},
+        {&IAudioTag::get_Album, &IAudioTag::put_Album},     {&IAudioTag::get_Year, &IAudioTag::put_Year},
+        {&IAudioTag::get_Genre, &IAudioTag::put_Genre},     {&IAudioTag::get_TrackNo, &IAudioTag::put_TrackNo},
+        {&IAudioTag::get_Comment, &IAudioTag::put_Comment},
+    };
+    for (auto [get, put] : kFields) {
+        Bstr value;
+        (from.get()->*get)(value.put());
+        (to.get()->*put)(value.get());
+    }
+}
+
+}  // namespace
+
+AudioConverter::AudioConverter() : ComponentObject(kClassAudioConverter, DIID_IKivAudioConverterEvents) {}
+
+HRESULT AudioConverter::FinalConstruct() {
+    HRESULT hr = ComponentObject::FinalConstruct();
+    if (FAILED(hr)) return hr;
+    // The sinks only store the codecs' texts, for the worker to read.
+    encoderSink_ = DispatchSink::Create(DIID_IKivAudioEncoderEvents, [this](DISPID id, DISPPARAMS& p) {
+        if (id != DISPID_OnError) return;
+        std::lock_guard lock(textLock_);
+        encoderError_ = EventArgText(p, 0);
+    });
+    decoderSink_ = DispatchSink::Create(DIID_IKivAudioDecoderEvents, [this](DISPID id, DISPPARAMS& p) {
+        if (id != DISPID_OnError) return;
+        std::lock_guard lock(textLock_);
+        decoderError_ = EventArgText(p, 0);
+    });
+    return S_OK;
+}
+
+void AudioConverter::FinalRelease() {
+    // A running conversion is cancelled and waited for. Messages sent to this
+    // thread meanwhile are handled, so a codec that needs this thread while
+    // it finishes cannot hold the worker up.
+    if (inProgress_) {
+        cancel_ = true;
+        while (inProgress_) {
+            MSG m;
+            PeekMessage(&m, nullptr, 0, 0, PM_NOREMOVE);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    ComponentObject::FinalRelease();
+    source_.reset();
+    destination_.reset();
+    encoderSink_.reset();
+    decoderSink_.reset();
+}
+
+HRESULT AudioConverter::get_Source(IKivAudioDecoder** value) {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    if (source_) source_->QueryInterface(IID_IKivAudioDecoder, reinterpret_cast<void**>(value));
+    return S_OK;
+}
+
+HRESULT AudioConverter::put_Source(IKivAudioDecoder* value) {
+    if (inProgress_) return ReportError(kInProgressProperty);
+    source_ = ComPtr<IKivAudioDecoder>(value);
+    return S_OK;
+}
+
+HRESULT AudioConverter::get_Destination(IKivAudioEncoder** value) {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    if (destination_) destination_->QueryInterface(IID_IKivAudioEncoder, reinterpret_cast<void**>(value));
+    return S_OK;
+}
+
+HRESULT AudioConverter::put_Destination(IKivAudioEncoder* value) {
+    if (inProgress_) return ReportError(kInProgressProperty);
+    destination_ = ComPtr<IKivAudioEncoder>(value);
+    return S_OK;
+}
+
+HRESULT AudioConverter::get_KeepTags(VARIANT_BOOL* value) {
+    if (!value) return E_POINTER;
+    *value = keepTags_;
+    return S_OK;
+}
+
+HRESULT AudioConverter::put_KeepTags(VARIANT_BOOL value) {
+    if (inProgress_) return ReportError(kInProgressProperty);
+    keepTags_ = value;
+    return S_OK;
+}
+
+HRESULT AudioConverter::Guards() {
+    if (!source_) return ReportError(kNoDecoder);
+    if (!destination_) return ReportError(kNoEncoder);
+    if (inProgress_) return ReportError(kInProgressMethod);
+    return S_OK;
+}
+
+HRESULT AudioConverter::OpenDestination() {
+    if (HRESULT hr = Guards(); FAILED(hr)) return hr;
+    Bstr name;
+    if (HRESULT hr = source_->get_Filename(name.put()); FAILED(hr)) return hr;
+    // Cut at the last dot, wherever it is: a dot in a folder name cuts there
+    // when the file name has none.
+    std::u16string cut = name.str();
+    if (auto dot = cut.rfind(u'.'); dot != std::u16string::npos) cut.resize(dot);
+    Bstr target(cut);
+    return destination_->Open(target.get());
+}
+
+HRESULT AudioConverter::CreateDecoderFor(BSTR szFilename) {
+    if (inProgress_) return ReportError(kInProgressMethod);
+    source_.reset();
+    ComPtr<IKivAudioDecoder> decoder;
+    HRESULT hr = kiv::CreateDecoderFor(identity().clsid, szFilename, decoder);
+    if (SUCCEEDED(hr)) source_ = std::move(decoder);
+    return hr;
+}
+
+HRESULT AudioConverter::CancelConversion() {
+    if (!inProgress_) return ReportError(kNothingToCancel);
+    cancel_ = true;
+    return S_OK;
+}
+
+HRESULT AudioConverter::Go() {
+    if (HRESULT hr = Guards(); FAILED(hr)) return hr;
+    // Raised here, before the worker exists, so a second Go is refused at once.
+    inProgress_ = true;
+    cancel_ = false;
+    std::thread(&AudioConverter::Worker, this, source_, destination_).detach();
+    return S_OK;
+}
+
+std::u16string AudioConverter::EncoderError() {
+    std::lock_guard lock(textLock_);
+    return encoderError_;
+}
+
+std::u16string AudioConverter::DecoderError() {
+    std::lock_guard lock(textLock_);
+    return decoderError_;
+}
+
+bool AudioConverter::WaitForText(bool encoder) {
+    for (int i = 0; i < 10; ++i) {
+        if (!(encoder ? EncoderError() : DecoderError()).empty()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return !(encoder ? EncoderError() : DecoderError()).empty();
+}
+
+void AudioConverter::Report(std::u16string_view text) {
+    BSTR copy = SysAllocString(text);
+    if (!PostMessage(helper(), WMH_CONV_ERROR, reinterpret_cast<WPARAM>(copy), 0)) SysFreeString(copy);
+}
+
+void AudioConverter::ReportWithInfo(std::u16string_view withInfo, std::u16string_view without) {
+    std::u16string description = TakeErrorDescription();
+    if (description.empty()) Report(without);
+    else Report(std::u16string(withInfo) + description);
+}
+
+void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEncoder> destination) {
+    cancel_ = false;
+    PostMessage(helper(), WMH_CONV_START, 0, 0);
+    {
+        std::lock_guard lock(textLock_);
+        encoderError_.clear();
+        decoderError_.clear();
+    }
+    EventConnection decoderEvents, encoderEvents;
+    decoderEvents.Connect(source.get(), DIID_IKivAudioDecoderEvents, decoderSink_.get());
+    encoderEvents.Connect(destination.get(), DIID_IKivAudioEncoderEvents, encoderSink_.get());
+
+    [&] {
+        WAVEFORMATEX* format = nullptr;
+        if (FAILED(source->get_Format(&format)) || !format) {
+            ReportWithInfo(u"Cannot proceed: decoder failed: ", u"Cannot proceed: decoder failed.");
+            return;
+        }
+        if (FAILED(destination->SetInputFormatWFX(format))) {
+            ReportWithInfo(u"Cannot proceed: encoder failed: ", u"Cannot proceed: encoder failed.");
+            return;
+        }
+        if (keepTags_ != 0) CopyTags(source.get(), destination.get());
+
+        std::vector<BYTE> buffer(kBufferSize);
+        LONG n = 0;
+        HRESULT readHr = source->Read(buffer.data(), kBufferSize, &n);
+        LONG lastPercent = -1;
+        while (SUCCEEDED(readHr) && n > 0 && EncoderError().empty()) {
+            if (!DecoderError().empty() || cancel_) break;
+            HRESULT writeHr = destination->Write(buffer.data(), n);
+            if (FAILED(writeHr)) WaitForText(true);
+            if (!EncoderError().empty()) break;
+            if (FAILED(writeHr)) {
+                ReportWithInfo(u"Cannot write samples, encoder failed: ", kWriteFailed);
+                return;
+            }
+            LONG duration = 0, position = 0;
+            source->get_Duration(&duration);
+            source->get_Position(&position);
+            // A source shorter than a second has no whole second to count:
+            // it reports 0 until it finishes.
+            LONG percent = duration > 0 ? static_cast<LONG>(std::int64_t(position) * 100 / duration) : 0;
+            if (percent != lastPercent) {
+                PostMessage(helper(), WMH_CONV_PROGRESS, static_cast<WPARAM>(percent), 0);
+                lastPercent = percent;
+            }
+            readHr = source->Read(buffer.data(), kBufferSize, &n);
+            if (FAILED(readHr)) WaitForText(false);
+            if (!DecoderError().empty()) break;
+            if (FAILED(readHr)) {
+                ReportWithInfo(u"Cannot read samples, decoder failed: ", kReadFailed);
+                return;
+            }
+        }
+        if (std::u16string e = EncoderError(); !e.empty()) {
+            Report(FormatMessageText(u"Error: encoder failed: %s", e));
+        } else if (std::u16string d = DecoderError(); !d.empty()) {
+            Report(FormatMessageText(u"Error: decoder failed: %s", d));
+        } else if (FAILED(readHr)) {
+            SetErrorInfo(0, nullptr);
+            Report(kReadFailed);
+        } else if (FAILED(source->Close())) {
+            ReportWithInfo(u"Decoder error: ", u"Decoder error.");
+        } else if (FAILED(destination->Close())) {
+            ReportWithInfo(u"Encoder error: ", u"Encoder error.");
+        }
+    }();
+
+    SetErrorInfo(0, nullptr);
+    PostMessage(helper(), WMH_CONV_FINISH, 0, 0);
+    decoderEvents.Disconnect();
+    encoderEvents.Disconnect();
+    source.reset();
+    destination.reset();
+    // Last touch of the object: after this a releasing client may free it.
+    inProgress_ = false;
+}
+
+HRESULT AudioConverter::GoSync() {
+    if (HRESULT hr = Guards(); FAILED(hr)) return hr;
+    WAVEFORMATEX* format = nullptr;
+    if (HRESULT hr = source_->get_Format(&format); FAILED(hr)) return hr;
+    if (HRESULT hr = destination_->SetInputFormatWFX(format); FAILED(hr)) return hr;
+    if (keepTags_ != 0) CopyTags(source_.get(), destination_.get());
+    std::vector<BYTE> buffer(kBufferSize);
+    for (;;) {
+        LONG n = 0;
+        if (FAILED(source_->Read(buffer.data(), kBufferSize, &n))) return ReportError(kReadFailed);
+        if (n <= 0) break;
+        if (FAILED(destination_->Write(buffer.data(), n))) return ReportError(kWriteFailed);
+    }
+    if (HRESULT hr = source_->Close(); FAILED(hr)) return hr;
+    return destination_->Close();
+}
+
+LRESULT AudioConverter::OnHelperMessage(UINT msg, WPARAM wp, LPARAM) {
+    switch (msg) {
+        case WMH_CONV_ERROR: {
+            Bstr text = Bstr::adopt(reinterpret_cast<BSTR>(wp));
+            FireText(DISPID_OnError, text.view());
+            return 0;
+        }
+        case WMH_CONV_START: Fire(DISPID_OnConvStart); return 0;
+        case WMH_CONV_PROGRESS: FireLong(DISPID_OnConvProgress, static_cast<LONG>(wp)); return 0;
+        case WMH_CONV_FINISH: Fire(DISPID_OnConvFinish); return 0;
+        default: return 0;
+    }
+}
+
+void AudioConverter::OnDroppedMessage(UINT msg, WPARAM wp, LPARAM) {
+    if (msg == WMH_CONV_ERROR) SysFreeString(reinterpret_cast<BSTR>(wp));
+}
+
+}  // namespace kiv

@@ -1,0 +1,22 @@
+// Text conversions between the interfaces (UTF-16) and the system (UTF-8).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kiv {
+
+// Invalid sequences become U+FFFD; nothing is read past the input.
+std::string ToUtf8(std::u16string_view s);
+std::u16string FromUtf8(std::string_view s);
+
+// ISO-8859-1, for file formats that define a Latin code page. Characters
+// outside it become '?'.
+std::string ToLatin1(std::u16string_view s);
+std::u16string FromLatin1(std::string_view s);
+
+// ASCII-only case folding, for extension and key comparisons.
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace kiv
