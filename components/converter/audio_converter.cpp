@@ -158,6 +158,9 @@ HRESULT AudioConverter::Go() {
     // Raised here, before the worker exists, so a second Go is refused at once.
     inProgress_ = true;
     cancel_ = false;
+    // The worker keeps the module loaded until its very end, which comes
+    // after the object may already be gone.
+    module_state::Lock(true);
     std::thread(&AudioConverter::Worker, this, source_, destination_).detach();
     return S_OK;
 }
@@ -192,7 +195,8 @@ void AudioConverter::ReportWithInfo(std::u16string_view withInfo, std::u16string
 }
 
 void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEncoder> destination) {
-    cancel_ = false;
+    // Go has cleared the cancel flag and raised the in-progress flag before
+    // this thread started, so a cancel issued right after Go is not lost.
     PostMessage(helper(), WMH_CONV_START, 0, 0);
     {
         std::lock_guard lock(textLock_);
@@ -261,13 +265,19 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
     }();
 
     SetErrorInfo(0, nullptr);
-    PostMessage(helper(), WMH_CONV_FINISH, 0, 0);
     decoderEvents.Disconnect();
     encoderEvents.Disconnect();
     source.reset();
     destination.reset();
-    // Last touch of the object: after this a releasing client may free it.
+    // The flag is lowered before OnFinish is posted, so a client that starts
+    // the next conversion from its OnFinish handler is never refused. That is
+    // the last touch of the object (a releasing client may free it from then
+    // on); the posting uses the window handle alone, which fails harmlessly
+    // once the window is gone.
+    HWND window = helper();
     inProgress_ = false;
+    PostMessage(window, WMH_CONV_FINISH, 0, 0);
+    module_state::Lock(false);
 }
 
 HRESULT AudioConverter::GoSync() {

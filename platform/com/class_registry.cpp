@@ -58,8 +58,11 @@ HRESULT CoInitialize(void*) { return CoInitializeEx(nullptr, 0); }
 
 HRESULT CoInitializeEx(void*, DWORD) { return t_initCount++ == 0 ? S_OK : S_FALSE; }
 
+// Modules stay loaded until the process ends or someone calls
+// CoFreeUnusedLibraries: a worker thread of a component may still be running
+// the last instructions of its module after the module's last object went.
 void CoUninitialize() {
-    if (t_initCount > 0 && --t_initCount == 0) CoFreeUnusedLibraries();
+    if (t_initCount > 0) --t_initCount;
 }
 
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void** ppv) {

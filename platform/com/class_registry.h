@@ -28,7 +28,8 @@ void CoUninitialize();
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID riid, void** ppv);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);
 
-// Unloads every loaded module whose DllCanUnloadNow answers S_OK.
+// Unloads every loaded module whose DllCanUnloadNow answers S_OK. Nothing
+// calls this implicitly: modules otherwise stay for the life of the process.
 void CoFreeUnusedLibraries();
 
 HRESULT CLSIDFromProgID(const std::u16string& progId, CLSID* clsid);

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures and builds one build tree. Usage: scripts/build.sh [DIR] [cmake options...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}
+shift || true
+generator=()
+command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+cmake -S . -B "$dir" "${generator[@]}" "$@"
+cmake --build "$dir" -j"$(nproc)"

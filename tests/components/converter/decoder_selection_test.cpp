@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include "platform/system/text.h"
+#include "tests/support/test_env.h"
+
+namespace kiv::test {
+namespace {
+
+class DecoderSelectionTest : public ComponentTest {
+protected:
+    HRESULT Select(const std::string& path) {
+        if (!conv_) conv_ = Create<IKivAudioConverter>(kClassAudioConverter.clsid, IID_IKivAudioConverter);
+        Bstr name(FromUtf8(path));
+        return conv_->CreateDecoderFor(name.get());
+    }
+    bool HasSource() {
+        ComPtr<IKivAudioDecoder> src;
+        conv_->get_Source(src.put());
+        return bool(src);
+    }
+    ComPtr<IKivAudioConverter> conv_;
+};
+
+std::vector<unsigned char> WavWithTag(WORD tag) {
+    auto v = MakeWav(PatternBytes(100));
+    v[20] = static_cast<unsigned char>(tag);
+    v[21] = static_cast<unsigned char>(tag >> 8);
+    return v;
+}
+
+TEST_F(DecoderSelectionTest, ByExtensionAndForWavByFormatTag) {
+    WriteFileBytes(dir_ / "pcm.WAV", WavWithTag(1));
+    ASSERT_EQ(Select(dir_ / "pcm.WAV"), S_OK) << "extensions compare without case";
+    EXPECT_TRUE(HasSource());
+
+    struct Case {
+        std::string name;
+        std::vector<unsigned char> bytes;
+        HRESULT hr;
+        const char* text;  // when the converter reports its own text
+    } cases[] = {
+        {"float.wav", WavWithTag(3), DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
+        {"song.flac", {1, 2, 3}, DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
+        {"broken.wav", {'R', 'I', 'F', 'F'}, DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
+        // Selected by name; their modules are not registered here.
+        {"song.mp3", {1}, REGDB_E_CLASSNOTREG, nullptr},
+        {"SONG.MP3", {1}, REGDB_E_CLASSNOTREG, nullptr},
+        {"mpeg.wav", WavWithTag(85), REGDB_E_CLASSNOTREG, nullptr},
+        {"a.ogg", {1}, REGDB_E_CLASSNOTREG, nullptr},
+        {"a.wma", {1}, REGDB_E_CLASSNOTREG, nullptr},
+    };
+    for (const Case& c : cases) {
+        WriteFileBytes(dir_ / c.name, c.bytes);
+        EXPECT_EQ(Select(dir_ / c.name), c.hr) << c.name;
+        if (c.text) {
+            EXPECT_EQ(TakeError(), std::make_pair(std::string("ZEMOR.AudioConverter.1"), std::string(c.text)));
+        }
+        EXPECT_FALSE(HasSource()) << c.name << ": after a failure there is no source";
+    }
+    EXPECT_EQ(Select(".mp3"), DISP_E_EXCEPTION) << "a name of four characters has no extension to go by";
+    EXPECT_EQ(TakeError().second, "Cannot find appropriate decoder.");
+}
+
+TEST_F(DecoderSelectionTest, TheDecodersOwnOpenFailureIsReturned) {
+    WriteFileBytes(dir_ / "empty.wav", MakeWav({}));
+    EXPECT_EQ(Select(dir_ / "empty.wav"), E_FAIL);
+    EXPECT_FALSE(HasSource());
+}
+
+}  // namespace
+}  // namespace kiv::test

@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/system/text.h"
+#include "tests/support/test_env.h"
+
+namespace kiv::test {
+namespace {
+
+void Append(std::vector<unsigned char>& v, const char* id, const std::vector<unsigned char>& body) {
+    v.insert(v.end(), id, id + 4);
+    std::uint32_t n = static_cast<std::uint32_t>(body.size());
+    for (int i = 0; i < 4; ++i) v.push_back(static_cast<unsigned char>(n >> (8 * i)));
+    v.insert(v.end(), body.begin(), body.end());
+    if (n & 1) v.push_back(0);
+}
+
+std::vector<unsigned char> FormatChunk(WORD tag, WORD ch, DWORD rate, DWORD avg, WORD align, WORD bits,
+                                       WORD cb = 0, std::size_t size = 16) {
+    WAVEFORMATEX f{tag, ch, rate, avg, align, bits, cb};
+    std::vector<unsigned char> v(reinterpret_cast<unsigned char*>(&f), reinterpret_cast<unsigned char*>(&f) + 18);
+    v.resize(size, 0);
+    return v;
+}
+
+// A RIFF/WAVE file from chunks in the given order.
+std::vector<unsigned char> Riff(const std::vector<std::pair<const char*, std::vector<unsigned char>>>& chunks,
+                                long riffSizeAdjust = 0) {
+    std::vector<unsigned char> body{'W', 'A', 'V', 'E'};
+    for (auto& [id, data] : chunks) Append(body, id, data);
+    std::vector<unsigned char> v{'R', 'I', 'F', 'F'};
+    std::uint32_t n = static_cast<std::uint32_t>(long(body.size()) + riffSizeAdjust);
+    for (int i = 0; i < 4; ++i) v.push_back(static_cast<unsigned char>(n >> (8 * i)));
+    v.insert(v.end(), body.begin(), body.end());
+    return v;
+}
+
+class WaveDecoderTest : public ComponentTest {
+protected:
+    void SetUp() override {
+        ComponentTest::SetUp();
+        dec_ = Create<IKivAudioDecoder>(kClassWaveDecoder.clsid, IID_IKivAudioDecoder);
+        ASSERT_TRUE(dec_);
+    }
+    HRESULT OpenBytes(const std::vector<unsigned char>& bytes, const std::string& name = "in.wav") {
+        WriteFileBytes(dir_ / name, bytes);
+        Bstr n(FromUtf8(dir_ / name));
+        return dec_->Open(n.get());
+    }
+    std::vector<unsigned char> ReadAll(LONG chunk = 4096) {
+        std::vector<unsigned char> out;
+        std::vector<BYTE> buf(static_cast<std::size_t>(chunk));
+        for (;;) {
+            LONG n = -2;
+            EXPECT_EQ(dec_->Read(buf.data(), chunk, &n), S_OK);
+            if (n <= 0) break;
+            out.insert(out.end(), buf.begin(), buf.begin() + n);
+        }
+        return out;
+    }
+    ComPtr<IKivAudioDecoder> dec_;
+};
+
+const auto kCd = FormatChunk(1, 2, 44100, 176400, 4, 16);
+
+TEST_F(WaveDecoderTest, MalformedFilesAreRefusedWithEFail) {
+    struct Case {
+        const char* what;
+        std::vector<unsigned char> bytes;
+    } cases[] = {
+        {"header only, no data", Riff({{"fmt ", kCd}, {"data", {}}})},
+        {"no format chunk", Riff({{"data", {1, 2, 3, 4}}})},
+        {"no data chunk", Riff({{"fmt ", kCd}})},
+        {"short format chunk", Riff({{"fmt ", std::vector<unsigned char>(kCd.begin(), kCd.begin() + 8)}})},
+        {"chunk past the RIFF end", Riff({{"fmt ", kCd}, {"data", {1, 2, 3, 4}}}, -2)},
+        {"byte rate 0", Riff({{"fmt ", FormatChunk(1, 2, 44100, 0, 4, 16)}, {"data", {1, 2, 3, 4}}})},
+        {"not RIFF", {'M', 'T', 'h', 'd', 0, 0, 0, 6}},
+        {"empty file", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(OpenBytes(c.bytes), E_FAIL) << c.what;
+        LONG v;
+        EXPECT_EQ(dec_->get_Duration(&v), DISP_E_EXCEPTION) << c.what << ": nothing stays open";
+        TakeError();
+    }
+    Bstr missing(FromUtf8(dir_ / "missing.wav"));
+    EXPECT_EQ(dec_->Open(missing.get()), E_FAIL);
+}
+
+TEST_F(WaveDecoderTest, ReadDeliversTheDataChunkOnlyWhateverItsPlace) {
+    auto data = PatternBytes(10001);
+    // "fmt " after "data", and a LIST chunk after the data: the samples are
+    // the data chunk and nothing else.
+    auto bytes = Riff({{"data", data}, {"fmt ", kCd}, {"LIST", {'I', 'N', 'F', 'O', 'a', 'b'}}});
+    ASSERT_EQ(OpenBytes(bytes), S_OK);
+    EXPECT_EQ(ReadAll(333), data);
+    ASSERT_EQ(dec_->Seek(0), S_OK);
+    EXPECT_EQ(ReadAll(65536), data);
+}
+
+TEST_F(WaveDecoderTest, PositionDurationSeekAndBitrate) {
+    struct Case {
+        std::size_t bytes;
+        LONG duration;
+    } cases[] = {{176399, 0}, {176400, 1}, {176400 * 3 + 5, 3}};
+    for (const Case& c : cases) {
+        ASSERT_EQ(OpenBytes(MakeWav(PatternBytes(c.bytes))), S_OK);
+        LONG d = -1;
+        ASSERT_EQ(dec_->get_Duration(&d), S_OK);
+        EXPECT_EQ(d, c.duration) << c.bytes;
+    }
+    auto data = PatternBytes(176400 * 3);
+    ASSERT_EQ(OpenBytes(MakeWav(data)), S_OK);
+    LONG v = -1;
+    ASSERT_EQ(dec_->get_Bitrate(&v), S_OK);
+    EXPECT_EQ(v, 1411200);
+    ASSERT_EQ(dec_->Seek(2), S_OK);
+    ASSERT_EQ(dec_->get_Position(&v), S_OK);
+    EXPECT_EQ(v, 2);
+    BYTE b[8];
+    LONG n = 0;
+    ASSERT_EQ(dec_->Read(b, 8, &n), S_OK);
+    ASSERT_EQ(n, 8);
+    EXPECT_EQ(std::memcmp(b, data.data() + 352800, 8), 0);
+    ASSERT_EQ(dec_->put_Position(1), S_OK);
+    ASSERT_EQ(dec_->get_Position(&v), S_OK);
+    EXPECT_EQ(v, 1);
+    ASSERT_EQ(dec_->Seek(99), S_OK) << "past the end is allowed";
+    ASSERT_EQ(dec_->Read(b, 8, &n), S_OK);
+    EXPECT_EQ(n, 0);
+}
+
+TEST_F(WaveDecoderTest, FormatIsTheDecodersOwnCopyWithCbSizeZeroForPcm) {
+    ASSERT_EQ(OpenBytes(Riff({{"fmt ", FormatChunk(1, 1, 8000, 8000, 1, 8, 77, 18)}, {"data", {1, 2}}})), S_OK);
+    WAVEFORMATEX* f = nullptr;
+    ASSERT_EQ(dec_->get_Format(&f), S_OK);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->nChannels, 1);
+    EXPECT_EQ(f->nSamplesPerSec, 8000u);
+    EXPECT_EQ(f->cbSize, 0) << "PCM reads cbSize 0 whatever the file held";
+    ASSERT_EQ(OpenBytes(Riff({{"fmt ", FormatChunk(85, 2, 44100, 16000, 1, 0, 12, 30)}, {"data", {1, 2}}})), S_OK);
+    ASSERT_EQ(dec_->get_Format(&f), S_OK);
+    EXPECT_EQ(f->wFormatTag, 85) << "any format tag opens; its bytes are delivered raw";
+    EXPECT_EQ(f->cbSize, 12);
+}
+
+TEST_F(WaveDecoderTest, RefusalsWhenNothingIsOpen) {
+    LONG v;
+    WAVEFORMATEX* f;
+    BSTR s;
+    BYTE b[4];
+    struct Case {
+        const char* member;
+        HRESULT hr;
+        const char* text;
+    } cases[] = {
+        {"Position", dec_->get_Position(&v), "Error accessing property: file is not open."},
+        {"Format", dec_->get_Format(&f), "Error accessing property: file is not open."},
+        {"Bitrate", dec_->get_Bitrate(&v), "Error accessing property: file is not open."},
+        {"Duration", dec_->get_Duration(&v), "Error accessing property: file is not open."},
+        {"Filename", dec_->get_Filename(&s), "Error accessing property: file is not open."},
+        {"Seek", dec_->Seek(1), "Seek error: file is not open."},
+        {"Position put", dec_->put_Position(1), "Seek error: file is not open."},
+        {"Read", dec_->Read(b, 4, &v), "Read error: file is not open."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.hr, DISP_E_EXCEPTION) << c.member;
+        // Each error replaced the one before; check the text of the kind.
+    }
+    EXPECT_EQ(dec_->Read(b, 4, &v), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError(), std::make_pair(std::string("ZEMOR.WaveDecoder.1"), std::string("Read error: file is not open.")));
+    EXPECT_EQ(dec_->get_Duration(&v), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError().second, cases[3].text);
+    EXPECT_EQ(dec_->put_Position(3), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError().second, cases[6].text);
+    EXPECT_EQ(dec_->get_Duration(nullptr), E_POINTER) << "the pointer is checked before the open state";
+    EXPECT_EQ(dec_->Read(nullptr, 4, &v), E_POINTER);
+    EXPECT_EQ(dec_->Read(b, 4, nullptr), E_POINTER);
+    EXPECT_EQ(dec_->Close(), S_OK);
+}
+
+TEST_F(WaveDecoderTest, OpenHandleIsNotOfferedAndLeavesTheFileOpen) {
+    ASSERT_EQ(OpenBytes(MakeWav(PatternBytes(100))), S_OK);
+    EXPECT_EQ(dec_->OpenHandle(reinterpret_cast<void*>(3)), E_NOTIMPL);
+    Bstr name;
+    ASSERT_EQ(dec_->get_Filename(name.put()), S_OK);
+    EXPECT_EQ(ToUtf8(name.view()), dir_ / "in.wav");
+    BYTE b[4];
+    LONG n;
+    EXPECT_EQ(dec_->Read(b, -1, &n), E_INVALIDARG);
+}
+
+}  // namespace
+}  // namespace kiv::test
