@@ -1,6 +1,8 @@
 #include "platform/system/pipe.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,17 +28,39 @@ bool Pipe::Create(int size) {
 }
 
 bool WriteAll(int fd, const void* data, std::size_t size) {
+    // A pipe whose reader has gone raises SIGPIPE, which would end the whole
+    // process. The signal is held back for this thread while writing and a
+    // SIGPIPE caused by this write is taken off again, so the failure shows
+    // as EPIPE and the process's own signal handling stays untouched.
+    sigset_t pipeSignal, old;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &old);
+    sigset_t pending;
+    sigpending(&pending);
+    const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+
     auto* p = static_cast<const char*>(data);
+    bool ok = true;
     while (size > 0) {
         ssize_t n = ::write(fd, p, size);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return false;
+            ok = false;
+            break;
         }
         p += n;
         size -= static_cast<std::size_t>(n);
     }
-    return true;
+    const int err = errno;
+    if (!ok && err == EPIPE && !alreadyPending) {
+        const timespec none{0, 0};
+        while (sigtimedwait(&pipeSignal, nullptr, &none) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = err;
+    return ok;
 }
 
 long ReadFull(int fd, void* data, std::size_t size) {

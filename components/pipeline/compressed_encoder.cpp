@@ -1,0 +1,118 @@
+#include "components/pipeline/compressed_encoder.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+#include <thread>
+
+#include "platform/system/system_error.h"
+
+namespace kiv {
+namespace {
+
+constexpr char16_t kCannotCreatePipe[] = u"Internal error #7. Cannot create pipe. System error message: %s.";
+constexpr char16_t kCannotCreateThread[] =
+    u"Internal error #8. Cannot create encoding thread. System error message: %s.";
+constexpr char16_t kPipeBroken[] = u"Internal error #9. Pipe broken. System error message: %s.";
+
+}  // namespace
+
+HRESULT CompressedEncoder::CreateOutput(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return ReportError(FormatMessageText(texts::kCannotCreateFile, SystemErrorText(errno)));
+    output_.reset(fd);
+    outputPath_ = path;
+    return S_OK;
+}
+
+HRESULT CompressedEncoder::OpenHandle(void* hSource) {
+    if (IsOutputOpen()) {
+        if (HRESULT hr = Close(); FAILED(hr)) return hr;
+    }
+    // A handle here is a file descriptor; -1 is the invalid value. Descriptor
+    // 0 is a real descriptor on this system and is taken like any other.
+    const auto fd = static_cast<std::intptr_t>(reinterpret_cast<std::uintptr_t>(hSource));
+    if (fd == -1) return ReportError(texts::kNullHandle);
+    if (fd < 0 || fd > INT32_MAX) return ReportError(texts::kNullHandle);
+    output_.reset(static_cast<int>(fd));
+    outputPath_.clear();
+    SetOutputName(u"<Custom Application Handle>", true);
+    return S_OK;
+}
+
+bool CompressedEncoder::ReleaseOutput() {
+    bool ok = true;
+    if (openedByHandle()) output_.release();  // the caller's descriptor stays open
+    else ok = output_.reset() == 0;
+    ClearOutputName();
+    return ok;
+}
+
+HRESULT CompressedEncoder::Write(BYTE* data, LONG count) {
+    if (!data) return E_POINTER;
+    if (!IsOutputOpen()) return ReportError(texts::kEncoderWriteNotOpen);
+    if (count < 0) return E_INVALIDARG;
+    if (!started_) {
+        if (HRESULT hr = PrepareStream(); FAILED(hr)) return hr;
+        if (!pipe_.Create(pipeSize_)) return ReportError(FormatMessageText(kCannotCreatePipe, SystemErrorText(errno)));
+        finished_.Reset();
+        try {
+            std::thread(&CompressedEncoder::EncodingThread, this).detach();
+        } catch (const std::system_error& e) {
+            // Both pipe ends stay open; Close closes them without waiting.
+            return ReportError(FormatMessageText(kCannotCreateThread, SystemErrorText(e.code().value())));
+        }
+        started_ = true;
+    }
+    if (HRESULT hr = BeforePipeWrite(); FAILED(hr)) return hr;
+    if (count > 0 && !WriteAll(pipe_.write.get(), data, static_cast<std::size_t>(count)))
+        return ReportError(FormatMessageText(kPipeBroken, SystemErrorText(errno)));
+    return S_OK;
+}
+
+void CompressedEncoder::EncodingThread() {
+    const std::size_t frame = inputFormat().nBlockAlign ? inputFormat().nBlockAlign : 1;
+    const std::size_t block = BlockSize();
+    // Reads may split a sample frame; the split part waits for the next read,
+    // so the block step only ever sees whole frames.
+    std::vector<BYTE> buffer(block + frame);
+    std::size_t carried = 0;
+    const int fd = pipe_.read.get();
+    for (;;) {
+        ssize_t n = ::read(fd, buffer.data() + carried, block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        std::size_t have = carried + static_cast<std::size_t>(n);
+        std::size_t whole = have - have % frame;
+        if (whole > 0 && !EncodeBlock(buffer.data(), whole)) break;
+        carried = have - whole;
+        if (carried) std::copy(buffer.begin() + long(whole), buffer.begin() + long(have), buffer.begin());
+    }
+    // Closing the read end makes every later Write fail as a broken pipe.
+    pipe_.read.reset();
+    EndOfStream();
+    finished_.Set();
+}
+
+HRESULT CompressedEncoder::Close() {
+    if (!IsOutputOpen()) return S_OK;
+    const bool streamStarted = started_;
+    if (streamStarted && pipe_.write) {
+        pipe_.write.reset();
+        finished_.Wait();
+    }
+    HRESULT hr = FinishStream(streamStarted);
+    ResetPipeline();
+    return hr;
+}
+
+void CompressedEncoder::ResetPipeline() {
+    pipe_.write.reset();
+    pipe_.read.reset();
+    started_ = false;
+    pipeSize_ = 0;
+}
+
+}  // namespace kiv

@@ -1,0 +1,78 @@
+// The encoders that compress: Write hands the caller's PCM to an anonymous
+// pipe and returns as soon as the pipe has taken it; an encoding thread of
+// the encoder's own reads the pipe block by block and compresses. Close
+// closes the pipe, waits for the thread to drain it, then lets the format
+// finish the stream. The pipe is the only buffer between the two, so a
+// caller that produces faster than the encoder consumes is held up in Write.
+//
+// A format supplies its stream preparation (run at the first Write), its
+// block step (run on the encoding thread), and its finishing step (run by
+// Close after the thread has ended).
+#pragma once
+
+#include <atomic>
+#include <vector>
+
+#include "components/common/encoder_object.h"
+#include "platform/system/pipe.h"
+
+namespace kiv {
+
+class CompressedEncoder : public EncoderObject {
+public:
+    using EncoderObject::EncoderObject;
+
+    HRESULT Write(BYTE* data, LONG count) override;
+    HRESULT Close() override;
+    // Offered by the encoders that write to a file: the caller's descriptor
+    // becomes the output and stays the caller's.
+    HRESULT OpenHandle(void* hSource) override;
+
+protected:
+    ~CompressedEncoder() override = default;
+
+    // --- what a format supplies ---
+    // First Write: set the stream up from the input and output formats in
+    // force now. Returns S_OK or its reported error.
+    virtual HRESULT PrepareStream() = 0;
+    // Bytes asked of the pipe per read on the encoding thread.
+    virtual std::size_t BlockSize() const = 0;
+    // Encoding thread: compress `size` bytes (always whole sample frames)
+    // and write what is ready. False ends the thread; the step has reported
+    // its failure itself (PostError) where the format reports any.
+    virtual bool EncodeBlock(const BYTE* data, std::size_t size) = 0;
+    // Encoding thread, once the pipe is drained and closed (formats that
+    // flush in the thread).
+    virtual void EndOfStream() {}
+    // Before each pipe write (a format whose writer fails asynchronously
+    // refuses further data here).
+    virtual HRESULT BeforePipeWrite() { return S_OK; }
+    // Close, after the thread has ended: flush, trailer, tags, and close or
+    // let go of the output. `streamStarted` tells whether a first Write
+    // prepared the stream.
+    virtual HRESULT FinishStream(bool streamStarted) = 0;
+
+    // --- the file output of the file-based formats ---
+    bool IsOutputOpen() const override { return output_.get() >= 0; }
+    HRESULT CreateOutput(const std::string& path) override;
+    int outputFd() const { return output_.get(); }
+    // Closes the output file (or lets go of the caller's descriptor);
+    // false with errno set when the system reported an error at close.
+    bool ReleaseOutput();
+    const std::string& outputPath() const { return outputPath_; }
+
+    void SetPipeSize(LONG size) override { pipeSize_ = size; }
+
+private:
+    void EncodingThread();
+    void ResetPipeline();
+
+    UniqueFd output_;
+    std::string outputPath_;
+    Pipe pipe_;
+    std::atomic<bool> started_{false};
+    Event finished_{false, false};
+    LONG pipeSize_ = 0;
+};
+
+}  // namespace kiv
