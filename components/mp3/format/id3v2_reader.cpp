@@ -1,0 +1,218 @@
+#include "components/mp3/format/id3v2_reader.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "components/mp3/format/genres.h"
+#include "components/mp3/format/id3v2_header.h"
+#include "components/mp3/format/tag_text.h"
+
+namespace kiv::mp3 {
+
+namespace {
+
+using Bytes = std::span<const std::uint8_t>;
+
+enum class Field { none, title, artist, album, year, recordingTime, genre, trackNo, comment };
+
+Field fieldFor(std::string_view id) {
+    struct Entry {
+        std::string_view id;
+        Field field;
+    };
+    static constexpr Entry kEntries[] = {
+        {"TIT2", Field::title},   {"TPE1", Field::artist}, {"TALB", Field::album},
+        {"TYER", Field::year},    {"TDRC", Field::recordingTime},
+        {"TCON", Field::genre},   {"TRCK", Field::trackNo}, {"COMM", Field::comment},
+        // Version 2.2 names.
+        {"TT2", Field::title},    {"TP1", Field::artist},  {"TAL", Field::album},
+        {"TYE", Field::year},     {"TCO", Field::genre},   {"TRK", Field::trackNo},
+        {"COM", Field::comment},
+    };
+    for (const Entry& e : kEntries) {
+        if (e.id == id) return e.field;
+    }
+    return Field::none;
+}
+
+// Undoes unsynchronisation: every FF 00 pair was once a lone FF.
+std::vector<std::uint8_t> resynchronise(Bytes bytes) {
+    std::vector<std::uint8_t> out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        out.push_back(bytes[i]);
+        if (bytes[i] == 0xFF && i + 1 < bytes.size() && bytes[i + 1] == 0x00) ++i;
+    }
+    return out;
+}
+
+bool isWideEncoding(std::uint8_t encoding) { return encoding == 1 || encoding == 2; }
+
+std::optional<std::u16string> decodeText(std::uint8_t encoding, Bytes bytes) {
+    switch (encoding) {
+    case 0: return fromLatin1(bytes);
+    case 1: return fromUtf16(bytes, false);
+    case 2: return fromUtf16(bytes, true);
+    case 3: return fromUtf8(bytes);
+    default: return std::nullopt;
+    }
+}
+
+// Offset just past the terminator of the string starting at from, or
+// nullopt when the string is not terminated inside bytes.
+std::optional<std::size_t> skipString(std::uint8_t encoding, Bytes bytes, std::size_t from) {
+    if (isWideEncoding(encoding)) {
+        for (std::size_t i = from; i + 1 < bytes.size(); i += 2) {
+            if (bytes[i] == 0 && bytes[i + 1] == 0) return i + 2;
+        }
+        return std::nullopt;
+    }
+    for (std::size_t i = from; i < bytes.size(); ++i) {
+        if (bytes[i] == 0) return i + 1;
+    }
+    return std::nullopt;
+}
+
+std::u16string genreText(std::u16string text) {
+    auto nameOf = [](long long index) -> std::optional<std::u16string> {
+        if (index < 0 || index >= kGenreCount) return std::nullopt;
+        const auto name = genreNames()[static_cast<std::size_t>(index)];
+        return std::u16string(name.begin(), name.end());
+    };
+    auto digitsOnly = [](std::u16string_view s) {
+        return !s.empty() && s.size() <= 3 &&
+               std::all_of(s.begin(), s.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+    };
+    auto number = [](std::u16string_view s) {
+        long long n = 0;
+        for (char16_t c : s) n = n * 10 + (c - u'0');
+        return n;
+    };
+    if (digitsOnly(text)) {
+        if (auto name = nameOf(number(text))) return *name;
+        return text;
+    }
+    // "(17)" refers to the list; "(17)Rock music" refines it with own text.
+    if (text.size() > 2 && text[0] == u'(') {
+        const auto close = text.find(u')');
+        if (close != std::u16string::npos && digitsOnly(std::u16string_view(text).substr(1, close - 1))) {
+            if (close + 1 < text.size()) return text.substr(close + 1);
+            if (auto name = nameOf(number(std::u16string_view(text).substr(1, close - 1)))) return *name;
+        }
+    }
+    return text;
+}
+
+void applyFrame(Field field, Bytes content, TagRecord& tags) {
+    if (field == Field::none || content.empty()) return;
+    const std::uint8_t encoding = content[0];
+    std::size_t textAt = 1;
+    if (field == Field::comment) {
+        // Language, then a description that is not one of our fields.
+        const auto afterDescription = skipString(encoding, content, 4);
+        if (!afterDescription) return;
+        textAt = *afterDescription;
+    }
+    auto text = decodeText(encoding, content.subspan(std::min(textAt, content.size())));
+    if (!text) return;
+    switch (field) {
+    case Field::title: tags.title = std::move(*text); break;
+    case Field::artist: tags.artist = std::move(*text); break;
+    case Field::album: tags.album = std::move(*text); break;
+    case Field::year: tags.year = std::move(*text); break;
+    case Field::recordingTime: tags.year = text->substr(0, 4); break;
+    case Field::genre: tags.genre = genreText(std::move(*text)); break;
+    case Field::trackNo: tags.trackNo = std::move(*text); break;
+    case Field::comment: tags.comment = std::move(*text); break;
+    case Field::none: break;
+    }
+}
+
+std::uint32_t readBigEndian(Bytes bytes) {
+    std::uint32_t value = 0;
+    for (std::uint8_t b : bytes) value = (value << 8) | b;
+    return value;
+}
+
+// Size of the extended header of versions 3 and 4 (what to skip before the
+// frames), or nullopt when it does not fit.
+std::optional<std::size_t> extendedHeaderSize(std::uint8_t version, Bytes body) {
+    if (body.size() < 4) return std::nullopt;
+    const std::size_t size = version == 4
+        ? readSyncSafe(body.first<4>())
+        : std::size_t{4} + readBigEndian(body.first(4));
+    if (size > body.size()) return std::nullopt;
+    return size;
+}
+
+void readFrames(const Id3v2Header& header, Bytes frames, TagRecord& tags) {
+    const std::uint8_t version = header.majorVersion;
+    const std::size_t headerSize = version == 2 ? 6 : 10;
+    const std::size_t idSize = version == 2 ? 3 : 4;
+    const bool tagUnsynchronised = (header.flags & kId3v2FlagUnsynchronisation) != 0;
+
+    std::size_t pos = 0;
+    while (pos < frames.size() && frames[pos] != 0) {
+        const Bytes rest = frames.subspan(pos);
+        if (rest.size() <= headerSize) return;
+        const std::string_view id(reinterpret_cast<const char*>(rest.data()), idSize);
+        std::uint64_t size = 0;
+        if (version == 2) {
+            size = readBigEndian(rest.subspan(3, 3));
+        } else if (version == 3) {
+            size = readBigEndian(rest.subspan(4, 4));
+            if (size & 0x80000000u) return;
+        } else {
+            size = readSyncSafe(rest.subspan<4, 4>());
+        }
+        if (headerSize + size > rest.size()) return;
+        Bytes content = rest.subspan(headerSize, static_cast<std::size_t>(size));
+        pos += headerSize + static_cast<std::size_t>(size);
+
+        if (version == 3 && rest[9] != 0) continue;  // compressed, encrypted or grouped
+        std::vector<std::uint8_t> plain;
+        if (version == 4) {
+            const std::uint8_t format = rest[9];
+            if (format & (0x40 | 0x08 | 0x04)) continue;  // grouped, compressed, encrypted
+            if (format & 0x01) {                           // data length indicator
+                if (content.size() < 4) continue;
+                content = content.subspan(4);
+            }
+            if ((format & 0x02) || tagUnsynchronised) {
+                plain = resynchronise(content);
+                content = plain;
+            }
+        }
+        applyFrame(fieldFor(id), content, tags);
+    }
+}
+
+}  // namespace
+
+bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags) {
+    const auto header = parseId3v2Header(bytes);
+    if (!header || header->majorVersion < 2) return false;
+    Bytes body = bytes.subspan(kId3v2HeaderSize);
+    body = body.first(std::min<std::size_t>(body.size(), header->size));
+
+    // Version 2.2 used this flag for compression, which no one defined.
+    if (header->majorVersion == 2 && (header->flags & 0x40)) return true;
+
+    std::vector<std::uint8_t> plain;
+    if (header->majorVersion < 4 && (header->flags & kId3v2FlagUnsynchronisation)) {
+        plain = resynchronise(body);
+        body = plain;
+    }
+    if (header->majorVersion >= 3 && (header->flags & kId3v2FlagExtendedHeader)) {
+        const auto skip = extendedHeaderSize(header->majorVersion, body);
+        if (!skip) return true;
+        body = body.subspan(*skip);
+    }
+    readFrames(*header, body, tags);
+    return true;
+}
+
+}  // namespace kiv::mp3

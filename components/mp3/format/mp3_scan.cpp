@@ -1,0 +1,283 @@
+#include "components/mp3/format/mp3_scan.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "components/mp3/format/file_reader.h"
+#include "components/mp3/format/id3v1.h"
+#include "components/mp3/format/id3v2_header.h"
+#include "components/mp3/format/id3v2_reader.h"
+
+namespace kiv::mp3 {
+
+namespace {
+
+std::uint32_t bigEndian32(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           std::uint32_t{p[3]};
+}
+
+// Sequential access to header words without one system call per word.
+class WordWindow {
+public:
+    explicit WordWindow(FileReader& reader) : reader_(reader), buffer_(kChunk) {}
+
+    // The big-endian word at pos, or nullopt past the end (or on a read
+    // failure, which ends a walk like the end of the file does).
+    std::optional<std::uint32_t> at(std::int64_t pos) {
+        if (pos < base_ || pos + 4 > base_ + length_) {
+            const std::int64_t got = reader_.readAt(pos, buffer_);
+            if (got < 4) return std::nullopt;
+            base_ = pos;
+            length_ = got;
+        }
+        return bigEndian32(buffer_.data() + (pos - base_));
+    }
+
+private:
+    static constexpr std::size_t kChunk = 1 << 16;
+    FileReader& reader_;
+    std::vector<std::uint8_t> buffer_;
+    std::int64_t base_ = 0;
+    std::int64_t length_ = 0;
+};
+
+// A stream is free-format throughout or not at all.
+bool sameKind(const FrameHeader& first, std::uint32_t word) {
+    const bool freeFormat = ((word >> 12) & 15) == 0;
+    return continuesStream(first, word) && freeFormat == (first.bitrateIndex == 0);
+}
+
+// First offset in [from, min(from + window, end - 3)) holding a header that
+// can continue the stream.
+std::optional<std::int64_t> searchStreamFrame(WordWindow& words, std::int64_t from, std::int64_t end,
+                                              const FrameHeader& first, std::int64_t window) {
+    const std::int64_t limit = std::min(from + window, end);
+    for (std::int64_t pos = from; pos < limit; ++pos) {
+        const auto word = words.at(pos);
+        if (!word) return std::nullopt;
+        if (sameKind(first, *word)) return pos;
+    }
+    return std::nullopt;
+}
+
+// Counts the complete frames in [start, end), stepping from header to header
+// and searching over damaged stretches. freeLength is the length without
+// padding of a free-format stream's frames, 0 otherwise.
+std::int64_t countFrames(WordWindow& words, std::int64_t start, std::int64_t end, const FrameHeader& first,
+                         int freeLength) {
+    std::int64_t count = 0;
+    std::int64_t pos = start;
+    while (pos + 4 <= end) {
+        const auto word = words.at(pos);
+        if (!word) break;
+        const auto header = parseFrameHeader(*word);
+        if (!header || !sameKind(first, *word)) {
+            const auto next = searchStreamFrame(words, pos + 1, end, first, kFrameSearchWindow);
+            if (!next) break;
+            pos = *next;
+            continue;
+        }
+        const int length = freeLength > 0 ? header->frameLength(freeLength) : header->frameLength();
+        if (length < 4 || pos + length > end) break;
+        ++count;
+        pos += length;
+    }
+    return count;
+}
+
+// Length without padding of the frames of a free-format stream: the distance
+// to the next header of the same kind, confirmed by the header after it.
+std::optional<int> measureFreeFormatLength(WordWindow& words, std::int64_t first, std::int64_t end,
+                                           const FrameHeader& header) {
+    std::int64_t from = first + 4;
+    while (true) {
+        const auto next = searchStreamFrame(words, from, end, header, kFrameSearchWindow - (from - first));
+        if (!next) return std::nullopt;
+        const auto nextHeader = parseFrameHeader(*words.at(*next));
+        const std::int64_t length = *next - first - (header.padding ? header.paddingSize() : 0);
+        if (length > 4 && length < kFrameSearchWindow) {
+            const std::int64_t third = *next + nextHeader->frameLength(static_cast<int>(length));
+            if (third + 4 > end) return static_cast<int>(length);  // nothing after it to confirm
+            const auto word = words.at(third);
+            if (word && sameKind(header, *word)) {
+                return static_cast<int>(length);
+            }
+        }
+        from = *next + 1;
+    }
+}
+
+std::int32_t clampBitrate(double value) {
+    if (!(value > 0)) return 0;
+    if (value >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
+        return std::numeric_limits<std::int32_t>::max();
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+Mp3ScanResult systemFailure(const FileReader& reader) {
+    Mp3ScanResult result;
+    result.status = ScanStatus::systemError;
+    result.systemError = reader.error();
+    return result;
+}
+
+Mp3ScanResult scan(FileReader& reader) {
+    Mp3ScanResult result;
+    Mp3StreamInfo& info = result.info;
+    info.fileSize = reader.size();
+    if (info.fileSize < 0) return systemFailure(reader);
+
+    // A leading ID3v2 tag: the audio search starts behind it.
+    std::array<std::uint8_t, kId3v2HeaderSize> head{};
+    const std::int64_t headBytes = reader.readAt(0, head);
+    if (headBytes < 0) return systemFailure(reader);
+    std::int64_t searchBase = 0;
+    const auto id3v2 = parseId3v2Header(std::span(head).first(static_cast<std::size_t>(headBytes)));
+    if (id3v2) {
+        info.hasId3v2 = true;
+        searchBase = static_cast<std::int64_t>(id3v2->totalSize());
+    }
+
+    // The first frame header.
+    std::vector<std::uint8_t> window(static_cast<std::size_t>(kFrameSearchWindow) + 3);
+    const std::int64_t got = reader.readAt(searchBase, window);
+    if (got < 0) return systemFailure(reader);
+    std::int64_t found = -1;
+    for (std::int64_t i = 0; i < kFrameSearchWindow; ++i) {
+        if (i + 4 > got) {
+            result.status = ScanStatus::unexpectedEndOfFile;
+            return result;
+        }
+        if (isFrameHeaderCandidate(bigEndian32(window.data() + i))) {
+            found = i;
+            break;
+        }
+    }
+    if (found < 0) {
+        result.status = ScanStatus::streamNotFound;
+        return result;
+    }
+    info.firstFrameOffset = searchBase + found;
+    info.audioEnd = info.fileSize;
+
+    // ID3v1 at the end.
+    if (info.fileSize >= static_cast<std::int64_t>(kId3v1Size)) {
+        Id3v1Block block{};
+        const std::int64_t n = reader.readAt(info.fileSize - static_cast<std::int64_t>(kId3v1Size), block);
+        if (n < 0) return systemFailure(reader);
+        if (n == static_cast<std::int64_t>(kId3v1Size) && readId3v1(block, info.tags)) {
+            info.hasId3v1 = true;
+            info.audioEnd = info.fileSize - static_cast<std::int64_t>(kId3v1Size);
+        }
+    }
+    info.audioEnd = std::max(info.audioEnd, info.firstFrameOffset);
+    info.audioBytes = info.audioEnd - info.firstFrameOffset;
+
+    const FrameHeader first = *parseFrameHeader(bigEndian32(window.data() + found));
+    info.firstFrame = first;
+    info.sampleRate = first.sampleRate;
+    info.channels = first.channels;
+    info.lowSamplingFrequency = first.lowSamplingFrequency();
+    info.freeFormat = first.bitrateIndex == 0;
+    const int samplesPerFrame = first.samplesPerFrame();
+
+    std::array<std::uint8_t, kVbrHeaderSearchSize> frameStart{};
+    const std::int64_t frameBytes = reader.readAt(info.firstFrameOffset, frameStart);
+    if (frameBytes < 0) return systemFailure(reader);
+    const auto vbr = parseVbrHeader(first, std::span(frameStart).first(static_cast<std::size_t>(frameBytes)));
+
+    WordWindow words(reader);
+    int freeLength = 0;
+    if (info.freeFormat) {
+        if (auto length = measureFreeFormatLength(words, info.firstFrameOffset, info.audioEnd, first)) {
+            freeLength = *length;
+        }
+    }
+    auto walkFrames = [&](std::int64_t from) {
+        if (info.freeFormat && freeLength == 0) return std::int64_t{0};
+        return countFrames(words, from, info.audioEnd, first, freeLength);
+    };
+
+    if (vbr) {
+        info.vbr = true;
+        info.vbrHeader = *vbr;
+        if (vbr->hasBytes() && vbr->bytes > 0) info.audioBytes = vbr->bytes;
+        if (vbr->hasFrames() && vbr->frames > 0) {
+            info.frameCount = vbr->frames;
+        } else {
+            // No count to trust: count the frames behind the header's own.
+            const int ownLength = info.freeFormat ? first.frameLength(freeLength) : first.frameLength();
+            info.frameCount = ownLength > 0 ? walkFrames(info.firstFrameOffset + ownLength) : 0;
+        }
+    } else if (info.freeFormat) {
+        info.frameCount = walkFrames(info.firstFrameOffset);
+    } else {
+        info.frameCount = info.audioBytes / first.frameLength();
+    }
+    info.durationSeconds =
+        static_cast<double>(info.frameCount) * samplesPerFrame / static_cast<double>(info.sampleRate);
+
+    if (info.vbr || info.freeFormat) {
+        info.bitrate = info.durationSeconds > 0
+            ? clampBitrate(static_cast<double>(info.audioBytes) * 8.0 / info.durationSeconds)
+            : clampBitrate(info.freeFormat ? first.bitrateForLength(freeLength) : first.bitrateKbps * 1000.0);
+    } else {
+        info.bitrate = first.bitrateKbps * 1000;
+    }
+
+    // ID3v2 fields on top of the ID3v1 ones.
+    if (id3v2) {
+        const auto tagBytes = std::min<std::int64_t>(static_cast<std::int64_t>(id3v2->totalSize()), info.fileSize);
+        std::vector<std::uint8_t> tag(static_cast<std::size_t>(tagBytes));
+        const std::int64_t n = reader.readAt(0, tag);
+        if (n < 0) return systemFailure(reader);
+        tag.resize(static_cast<std::size_t>(n));
+        readId3v2(tag, info.tags);
+    }
+    return result;
+}
+
+}  // namespace
+
+Mp3ScanResult scanMp3File(const std::filesystem::path& path) {
+    FileReader reader = FileReader::open(path);
+    if (!reader.valid()) return systemFailure(reader);
+    return scan(reader);
+}
+
+Mp3ScanResult scanMp3File(int fd) {
+    FileReader reader = FileReader::borrow(fd);
+    return scan(reader);
+}
+
+std::int64_t seekOffsetForTime(const Mp3StreamInfo& info, std::int64_t milliseconds) {
+    if (!(info.durationSeconds > 0) || info.audioBytes <= 0) return 0;
+    const double bytes = static_cast<double>(info.audioBytes);
+    double offset = 0;
+    if (info.vbr && info.vbrHeader.hasToc()) {
+        const double percent = std::clamp(static_cast<double>(milliseconds) / (info.durationSeconds * 10.0), 0.0, 100.0);
+        const int k = std::min(static_cast<int>(percent), 99);
+        const double a = info.vbrHeader.toc[static_cast<std::size_t>(k)];
+        const double b = k == 99 ? 256.0 : info.vbrHeader.toc[static_cast<std::size_t>(k) + 1];
+        offset = (a + (percent - k) * (b - a)) * bytes / 256.0;
+    } else {
+        offset = static_cast<double>(milliseconds) * bytes / (info.durationSeconds * 1000.0);
+    }
+    offset = std::clamp(offset, 0.0, bytes);
+    return static_cast<std::int64_t>(offset);
+}
+
+std::optional<std::int64_t> findStreamFrame(int fd, std::int64_t from, const FrameHeader& firstFrame) {
+    FileReader reader = FileReader::borrow(fd);
+    const std::int64_t size = reader.size();
+    if (size < 0 || from < 0) return std::nullopt;
+    WordWindow words(reader);
+    return searchStreamFrame(words, from, size, firstFrame, kFrameSearchWindow);
+}
+
+}  // namespace kiv::mp3
