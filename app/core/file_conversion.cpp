@@ -37,7 +37,7 @@ std::string DescribeResult(HRESULT hr) {
 
 namespace {
 
-ConversionOutcome Failed(std::string message) { return {ConversionOutcome::Status::Failed, std::move(message)}; }
+ConversionOutcome Failed(std::string message) { return {ConversionOutcome::Status::Failed, std::move(message), {}}; }
 
 // The failing call's own text when it left one, else a description of its result.
 std::string ErrorText(HRESULT hr) {
@@ -59,6 +59,18 @@ std::string TemporaryName(const std::string& destination) {
 
 }  // namespace
 
+std::string ApplyOutputMode(IKivAudioEncoder* encoder, OutputMode mode, double value) {
+    HRESULT hr = S_OK;
+    switch (mode) {
+        case OutputMode::Default: return {};
+        case OutputMode::Cbr: hr = encoder->SetOutputFormatCBR(static_cast<LONG>(value * 1000 + 0.5)); break;
+        case OutputMode::Abr: hr = encoder->SetOutputFormatABR(static_cast<LONG>(value * 1000 + 0.5)); break;
+        case OutputMode::Vbr: hr = encoder->SetOutputFormatVBR(static_cast<float>(value)); break;
+    }
+    if (SUCCEEDED(hr)) return {};
+    return ErrorText(hr);
+}
+
 ConversionOutcome ConvertFile(const ConversionRequest& request, const ProgressFn& progress) {
     struct stat st;
     if (::stat(request.source.c_str(), &st) != 0)
@@ -68,7 +80,7 @@ ConversionOutcome ConvertFile(const ConversionRequest& request, const ProgressFn
         if (SameFile(request.source, request.destination))
             return Failed("the destination is the source file itself");
         if (!request.overwrite)
-            return {ConversionOutcome::Status::Skipped, "the destination exists (use --overwrite to replace it)"};
+            return {ConversionOutcome::Status::Skipped, "the destination exists (use --overwrite to replace it)", {}};
     }
 
     const ClassIdentity& encoderClass = EncoderForPath(request.destination);
@@ -78,6 +90,10 @@ ConversionOutcome ConvertFile(const ConversionRequest& request, const ProgressFn
     ComPtr<IKivAudioConverter> converter;
     hr = CoCreateInstance(kClassAudioConverter.clsid, nullptr, CLSCTX_ALL, IID_IKivAudioConverter, converter.put_void());
     if (FAILED(hr)) return Failed(std::string(kClassAudioConverter.name) + ": " + DescribeResult(hr));
+
+    // A mode the format does not offer is not an error: the encoder keeps
+    // its default and the caller is told.
+    std::string warning = ApplyOutputMode(encoder.get(), request.mode, request.value);
 
     Bstr source(FromUtf8(request.source));
     hr = converter->CreateDecoderFor(source.get());
@@ -132,11 +148,11 @@ ConversionOutcome ConvertFile(const ConversionRequest& request, const ProgressFn
     int flags = request.overwrite ? 0 : RENAME_NOREPLACE;
     if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, request.destination.c_str(), flags) != 0) {
         if (errno == EEXIST)
-            return {ConversionOutcome::Status::Skipped, "the destination appeared meanwhile; it was left as it is"};
+            return {ConversionOutcome::Status::Skipped, "the destination appeared meanwhile; it was left as it is", {}};
         return Failed("cannot move the result into place: " + std::string(std::strerror(errno)));
     }
     cleanup.keep = true;
-    return {ConversionOutcome::Status::Done, {}};
+    return {ConversionOutcome::Status::Done, {}, warning};
 }
 
 }  // namespace kiv::app
