@@ -106,8 +106,17 @@ public:
         *ppv = nullptr;
         auto* obj = new Derived();
         HRESULT hr = static_cast<ComponentObject*>(obj)->FinalConstruct();
-        if (SUCCEEDED(hr)) hr = obj->QueryInterface(riid, ppv);
+        if (SUCCEEDED(hr)) {
+            hr = obj->QueryInterface(riid, ppv);
+            obj->Release();
+            return hr;
+        }
+        // The failed construction's own account must reach the client, even
+        // though the release that follows runs Close and clears error info.
+        ComPtr<IErrorInfo> reason;
+        GetErrorInfo(0, reason.put());
         obj->Release();
+        SetErrorInfo(0, reason.get());
         return hr;
     }
 

@@ -167,7 +167,7 @@ void EncoderObject::EncodeWorker(std::string path) {
             break;
         }
         done += n;
-        LONG percent = static_cast<LONG>(done * 100 / total);
+        LONG percent = total > 0 ? static_cast<LONG>(done * 100 / total) : 100;
         if (percent > lastPercent) {
             PostMessage(helper(), WMH_ENCODE_PROGRESS, static_cast<WPARAM>(percent), 0);
             lastPercent = percent;

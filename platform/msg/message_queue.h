@@ -60,6 +60,8 @@ BOOL IsWindow(HWND hwnd);
 std::u16string GetWindowTitle(HWND hwnd);
 
 BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Returns the procedure's result, or 0 when the window does not exist (so a
+// result of 0 alone does not prove the message was handled).
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Posts a message with no window to the calling thread's own queue.
 void PostQuitMessage(int exitCode);
