@@ -1,0 +1,69 @@
+// KivMP3Decoder: scans an MP3 file at Open (tags, format, duration, bitrate)
+// and decodes it on a decoding thread of its own through the decoder
+// library bound at creation; the thread fills a 4096-byte pipe that Read
+// drains. Seeks are carried out by the thread, through the VBR header's
+// table of contents or in proportion to the duration, landing on the next
+// frame of the stream.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "components/common/decoder_object.h"
+#include "components/mp3/format/mp3_scan.h"
+#include "components/mp3/runtime_library.h"
+#include "platform/system/pipe.h"
+
+namespace kiv {
+
+class Mp3Decoder final : public DecoderObject {
+public:
+    Mp3Decoder() : DecoderObject(kClassMp3Decoder) {}
+    static HRESULT Create(REFIID riid, void** ppv) { return CreateInstance<Mp3Decoder>(riid, ppv); }
+
+    HRESULT Open(BSTR szFilename) override;
+    HRESULT OpenHandle(void*) override;
+    HRESULT get_Position(LONG* value) override;
+    HRESULT put_Position(LONG value) override { return Seek(value); }
+    HRESULT get_Format(WAVEFORMATEX** value) override;
+    HRESULT get_Bitrate(LONG* value) override;
+    HRESULT get_Duration(LONG* value) override;
+    HRESULT get_Filename(BSTR* value) override;
+    HRESULT Seek(LONG position) override;
+    HRESULT Read(BYTE* data, LONG count, LONG* read) override;
+    HRESULT Close() override;
+
+private:
+    ~Mp3Decoder() override = default;
+
+    HRESULT FinalConstruct() override;
+    void FinalRelease() override;
+    HRESULT StartThread();
+    void DecodingThread();
+
+    const mp3::MpglibEntryPoints* mpglib_ = nullptr;
+    bool constructionFailed_ = false;
+
+    bool open_ = false;
+    std::u16string fileName_;
+    WAVEFORMATEX format_{};
+    mp3::Mp3StreamInfo info_;
+    UniqueFd file_;  // read by the decoding thread alone while it runs
+
+    // Shared with the decoding thread, each a single value.
+    std::atomic<double> positionMs_{0};
+    std::atomic<std::int64_t> pendingSeekMs_{-1};
+    std::atomic<bool> startThread_{false};
+    std::atomic<bool> stop_{false};
+
+    // Where the decoding thread reads the file next; it carries over from one
+    // thread to the next, so a Read after the end stays at the end.
+    std::int64_t filePos_ = 0;
+    std::thread thread_;
+    UniqueFd pipeRead_;
+    UniqueFd pipeWrite_;  // owned by the decoding thread while it runs
+};
+
+}  // namespace kiv
