@@ -1,0 +1,67 @@
+#include "components/vorbis/vorbis_comments.h"
+
+#include "platform/system/text.h"
+
+namespace kiv::vorbis {
+
+std::vector<Comment> CommentsFromTags(const TagRecord& tags) {
+    const std::pair<const char*, const std::u16string*> fields[] = {
+        {"title", &tags.title}, {"artist", &tags.artist},    {"album", &tags.album},     {"genre", &tags.genre},
+        {"date", &tags.year},   {"tracknumber", &tags.trackNo}, {"comment", &tags.comment},
+    };
+    std::vector<Comment> out;
+    for (const auto& [field, text] : fields)
+        if (!text->empty()) out.push_back({field, ToUtf8(*text)});
+    return out;
+}
+
+namespace {
+
+// Field names are ASCII by the format's rules; anything else in a key is
+// kept as decoded and only ASCII letters change case.
+std::u16string UpperKey(std::string_view key) {
+    std::u16string k = FromUtf8(key);
+    for (char16_t& c : k)
+        if (c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
+    return k;
+}
+
+void Add(CommentTable& table, std::u16string key, std::u16string value) {
+    auto [it, inserted] = table.try_emplace(std::move(key), value);
+    if (!inserted) {
+        it->second += u'\n';
+        it->second += value;
+    }
+}
+
+}  // namespace
+
+CommentTable BuildCommentTable(const char* vendor, const std::vector<std::string_view>& comments) {
+    CommentTable table;
+    if (!vendor) return table;
+    Add(table, u"VENDOR", FromUtf8(vendor));
+    for (std::string_view c : comments) {
+        const std::size_t eq = c.find('=');
+        if (eq == std::string_view::npos) Add(table, u"COMMENT", FromUtf8(c));
+        else Add(table, UpperKey(c.substr(0, eq)), FromUtf8(c.substr(eq + 1)));
+    }
+    return table;
+}
+
+TagRecord TagsFromCommentTable(const CommentTable& table) {
+    auto get = [&](const char16_t* key) {
+        auto it = table.find(key);
+        return it == table.end() ? std::u16string() : it->second;
+    };
+    TagRecord t;
+    t.title = get(u"TITLE");
+    t.artist = get(u"ARTIST");
+    t.album = get(u"ALBUM");
+    t.comment = get(u"COMMENT");
+    t.trackNo = get(u"TRACKNUMBER");
+    t.year = get(u"DATE");
+    t.genre = get(u"GENRE");
+    return t;
+}
+
+}  // namespace kiv::vorbis

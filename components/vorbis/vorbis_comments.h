@@ -1,0 +1,36 @@
+// Vorbis comments and the seven tag fields. The encoder turns the tag record
+// into "field=value" comments; the decoder gathers a file's comments into a
+// table keyed by the upper-cased field name and fills the tag record from it.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "components/common/tag_record.h"
+
+namespace kiv::vorbis {
+
+struct Comment {
+    const char* field;  // lower-case field name as written
+    std::string value;  // UTF-8
+};
+
+// The comments to write for `tags`: one per non-empty field, in the order
+// title, artist, album, genre, date, tracknumber, comment.
+std::vector<Comment> CommentsFromTags(const TagRecord& tags);
+
+// Upper-case key -> value; a key met again gets a line feed and the new
+// value appended, so repeated fields (several artists) are all kept.
+using CommentTable = std::map<std::u16string, std::u16string>;
+
+// Builds the table from the raw comment strings of a stream (`vendor` is
+// null when the stream has no comment header). Bytes are UTF-8; malformed
+// sequences become U+FFFD. A comment without '=' counts as "COMMENT".
+CommentTable BuildCommentTable(const char* vendor, const std::vector<std::string_view>& comments);
+
+// The tag record a table gives; absent keys give empty fields.
+TagRecord TagsFromCommentTable(const CommentTable& table);
+
+}  // namespace kiv::vorbis

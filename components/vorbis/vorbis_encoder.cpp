@@ -1,0 +1,214 @@
+#include "components/vorbis/vorbis_encoder.h"
+
+#include <vorbis/vorbisenc.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <random>
+
+#include "components/vorbis/vorbis_comments.h"
+
+namespace kiv {
+namespace {
+
+constexpr EncoderTraits kVorbisTraits{
+    .extension = u".ogg",
+    .caption = u"OggVorbis Encoder Control",
+    .checkWfx = true,
+    .asyncBlock = 4096,
+    .syncBlock = 4096,
+    .checkWriteResult = false,
+};
+
+constexpr char16_t kLogicFault[] = u"Internal Vorbis logic fault";
+constexpr char16_t kHeaderFailed[] = u"Failed to write header.";
+constexpr char16_t kNoCbr[] = u"OggVorbis doesn't support constant bitrate encoding.";
+constexpr char16_t kBadQuality[] = u"fQuality must be between 0 and 1.";
+
+// Frames the analysis takes per call.
+constexpr int kAnalysisFrames = 4096;
+
+// A serial number from the system's entropy source: two streams started in
+// the same second (or by two processes at once) must not collide. Zero is
+// kept for "not chosen".
+std::uint32_t NewSerial() {
+    std::uint32_t s = 0;
+    try {
+        std::random_device rd;
+        while (s == 0) s = rd();
+    } catch (const std::exception&) {
+        static std::atomic<std::uint64_t> counter{0};
+        auto t = std::uint64_t(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+        std::uint64_t x = t ^ (++counter * 0x9E3779B97F4A7C15ull);
+        x ^= x >> 31;
+        x *= 0xBF58476D1CE4E5B9ull;
+        s = std::uint32_t(x ^ (x >> 32));
+        if (s == 0) s = 1;
+    }
+    return s;
+}
+
+struct CommentRecord {
+    CommentRecord() { vorbis_comment_init(&vc); }
+    ~CommentRecord() { vorbis_comment_clear(&vc); }
+    CommentRecord(const CommentRecord&) = delete;
+    CommentRecord& operator=(const CommentRecord&) = delete;
+    vorbis_comment vc;
+};
+
+bool WritePage(int fd, const ogg_page& page) {
+    return WriteAll(fd, page.header, std::size_t(page.header_len)) &&
+           WriteAll(fd, page.body, std::size_t(page.body_len));
+}
+
+}  // namespace
+
+namespace vorbis {
+
+// The libraries' encoder records, cleared in the reverse order of set-up.
+struct AnalysisState {
+    AnalysisState() { vorbis_info_init(&info); }
+    ~AnalysisState() {
+        if (streamReady) ogg_stream_clear(&stream);
+        if (blockReady) vorbis_block_clear(&block);
+        if (dspReady) vorbis_dsp_clear(&dsp);
+        vorbis_info_clear(&info);
+    }
+    AnalysisState(const AnalysisState&) = delete;
+    AnalysisState& operator=(const AnalysisState&) = delete;
+
+    vorbis_info info;
+    vorbis_dsp_state dsp;
+    vorbis_block block;
+    ogg_stream_state stream;
+    bool dspReady = false, blockReady = false, streamReady = false;
+};
+
+}  // namespace vorbis
+
+VorbisEncoder::VorbisEncoder() : CompressedEncoder(kClassVorbisEncoder, kVorbisTraits) {}
+
+VorbisEncoder::~VorbisEncoder() = default;
+
+HRESULT VorbisEncoder::SetOutputFormatVBR(float fQuality) {
+    if (!(fQuality >= 0.0f && fQuality <= 1.0f)) return ReportError(kBadQuality);
+    mode_ = Mode::Quality;
+    quality_ = fQuality;
+    return S_OK;
+}
+
+HRESULT VorbisEncoder::SetOutputFormatABR(LONG nAvgBitrate) {
+    // The library judges the bitrate at the first Write, against the input
+    // format in force then.
+    mode_ = Mode::AverageBitrate;
+    bitrate_ = nAvgBitrate;
+    return S_OK;
+}
+
+HRESULT VorbisEncoder::SetOutputFormatCBR(LONG) { return ReportError(kNoCbr); }
+
+HRESULT VorbisEncoder::PrepareStream() {
+    const WAVEFORMATEX& f = inputFormat();
+    auto st = std::make_unique<vorbis::AnalysisState>();
+    const int rc = mode_ == Mode::AverageBitrate
+                       ? vorbis_encode_init(&st->info, f.nChannels, long(f.nSamplesPerSec), -1, bitrate_, -1)
+                       : vorbis_encode_init_vbr(&st->info, f.nChannels, long(f.nSamplesPerSec), quality_);
+    if (rc < 0) return ReportError(kLogicFault);
+    if (vorbis_analysis_init(&st->dsp, &st->info) != 0) return ReportError(kLogicFault);
+    st->dspReady = true;
+    vorbis_block_init(&st->dsp, &st->block);
+    st->blockReady = true;
+
+    if (serial_ == 0) serial_ = NewSerial();
+    ogg_stream_init(&st->stream, static_cast<int>(serial_));
+    st->streamReady = true;
+
+    CommentRecord comments;
+    for (const vorbis::Comment& c : vorbis::CommentsFromTags(Tags()))
+        vorbis_comment_add_tag(&comments.vc, c.field, c.value.c_str());
+    ogg_packet header, commentHeader, codeHeader;
+    if (vorbis_analysis_headerout(&st->dsp, &comments.vc, &header, &commentHeader, &codeHeader) != 0)
+        return ReportError(kLogicFault);
+    ogg_stream_packetin(&st->stream, &header);
+    ogg_stream_packetin(&st->stream, &commentHeader);
+    ogg_stream_packetin(&st->stream, &codeHeader);
+    // The audio starts on a fresh page, as decoders expect.
+    ogg_page page;
+    while (ogg_stream_flush(&st->stream, &page) != 0)
+        if (!WritePage(outputFd(), page)) return ReportError(kHeaderFailed);
+
+    state_ = std::move(st);
+    pageWriteFailed_ = false;
+    return S_OK;
+}
+
+std::size_t VorbisEncoder::BlockSize() const {
+    const WAVEFORMATEX& f = inputFormat();
+    return std::size_t(kAnalysisFrames) * f.nChannels * (f.wBitsPerSample / 8u);
+}
+
+bool VorbisEncoder::EncodeBlock(const BYTE* data, std::size_t size) {
+    const WAVEFORMATEX& f = inputFormat();
+    const int channels = f.nChannels;
+    const std::size_t sampleBytes = f.wBitsPerSample / 8u;
+    const std::size_t frameBytes = channels * sampleBytes;
+    std::size_t frames = size / frameBytes;  // bytes beyond whole frames are dropped
+    while (frames > 0) {
+        const int n = int(std::min<std::size_t>(frames, kAnalysisFrames));
+        float** out = vorbis_analysis_buffer(&state_->dsp, kAnalysisFrames);
+        for (int i = 0; i < n; ++i) {
+            for (int c = 0; c < channels; ++c) {
+                const BYTE* s = data + (std::size_t(i) * channels + c) * sampleBytes;
+                out[c][i] = sampleBytes == 1 ? (int(s[0]) - 128) / 128.0f
+                                             : float(std::int16_t(std::uint16_t(s[0] | (s[1] << 8)))) / 32768.0f;
+            }
+        }
+        vorbis_analysis_wrote(&state_->dsp, n);
+        data += std::size_t(n) * frameBytes;
+        frames -= std::size_t(n);
+        if (!Drain()) return false;
+    }
+    return true;
+}
+
+bool VorbisEncoder::Drain() {
+    vorbis::AnalysisState& st = *state_;
+    while (vorbis_analysis_blockout(&st.dsp, &st.block) == 1) {
+        vorbis_analysis(&st.block, nullptr);
+        vorbis_bitrate_addblock(&st.block);
+        ogg_packet packet;
+        while (vorbis_bitrate_flushpacket(&st.dsp, &packet) == 1) {
+            ogg_stream_packetin(&st.stream, &packet);
+            ogg_page page;
+            while (ogg_stream_pageout(&st.stream, &page) != 0) {
+                // A failed write ends the thread; the caller learns of it
+                // from the broken pipe at its next Write.
+                if (!WritePage(outputFd(), page)) {
+                    pageWriteFailed_ = true;
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+void VorbisEncoder::EndOfStream() {
+    if (state_ && !pageWriteFailed_) {
+        vorbis_analysis_wrote(&state_->dsp, 0);
+        Drain();
+    }
+    state_.reset();
+}
+
+HRESULT VorbisEncoder::FinishStream(bool) {
+    // The thread has flushed everything; what is left is the set-up of a
+    // stream whose thread never ran.
+    state_.reset();
+    ReleaseOutput();
+    serial_ = 0;
+    return S_OK;
+}
+
+}  // namespace kiv
