@@ -1,0 +1,255 @@
+#include "components/wma/wma_encoder.h"
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "components/common/wav_source_reader.h"
+#include "components/wma/profile_builder.h"
+#include "components/wma/tag_attributes.h"
+#include "platform/com/class_registry.h"
+#include "platform/com/error_info.h"
+#include "platform/system/text.h"
+
+namespace kiv {
+
+using namespace kiv::media;
+
+namespace {
+
+constexpr EncoderTraits kWmaTraits{u".wma", u"WMA Encoder Control", true, 65536, 4096, true};
+
+constexpr char16_t kOpenHandleRefused[] =
+    u"Sorry. OpenHandle method is not implemented. Contact Tolvane support for details.";
+constexpr char16_t kBadQuality[] = u"fQuality must be between 0 and 1.";
+constexpr char16_t kNoAverageBitrate[] = u"WMA does not support Average Bitrate mode.";
+constexpr char16_t kWriterError[] = u"Internal error #75. Writer error.";
+constexpr char16_t kCannotAllocate[] = u"Internal error #76. Cannot allocate memory.";
+constexpr char16_t kCannotWriteSample[] = u"Internal error #77. Cannot write sample.";
+
+}  // namespace
+
+WmaEncoder::WmaEncoder() : CompressedEncoder(kClassWmaEncoder, kWmaTraits) {}
+
+HRESULT WmaEncoder::OpenHandle(void*) { return ReportError(kOpenHandleRefused); }
+
+HRESULT WmaEncoder::SetOutputFormatVBR(float fQuality) {
+    // Written so that a NaN fails too.
+    if (!(fQuality >= 0.0f && fQuality <= 1.0f)) return ReportError(kBadQuality);
+    mode_ = Mode::Quality;
+    quality_ = fQuality;
+    return S_OK;
+}
+
+HRESULT WmaEncoder::SetOutputFormatABR(LONG) { return ReportError(kNoAverageBitrate); }
+
+HRESULT WmaEncoder::SetOutputFormatCBR(LONG nBitrate) {
+    // Checked only when the stream is prepared: the codec's formats decide.
+    mode_ = Mode::ConstantBitrate;
+    bitrate_ = nBitrate;
+    return S_OK;
+}
+
+HRESULT WmaEncoder::CreateOutput(const std::string& path) {
+    if (!comInitialised_) {
+        CoInitialize(nullptr);
+        comInitialised_ = true;
+        comThread_ = std::this_thread::get_id();
+    }
+    std::unique_ptr<Writer> writer;
+    HRESULT hr = Writer::Create(writer);
+    if (SUCCEEDED(hr)) hr = writer->SetOutputFilename(FromUtf8(path));
+    if (FAILED(hr)) {
+        CoUninitialize();
+        comInitialised_ = false;
+        return hr;
+    }
+    // The writer creates the file only once writing begins.
+    writer_ = std::move(writer);
+    writingBegun_ = false;
+    sampleClockMs_ = 0;
+    return S_OK;
+}
+
+HRESULT WmaEncoder::PrepareStream() {
+    // The writer must be set up on the thread that created the component,
+    // whichever thread writes first; from that thread this is a plain call.
+    HRESULT result = E_UNEXPECTED;
+    SendMessage(helper(), kPrepareWriter, reinterpret_cast<WPARAM>(&result), 0);
+    return result;
+}
+
+HRESULT WmaEncoder::PrepareWriter() {
+    // A first Write that failed after the writer began (no pipe or thread)
+    // comes back here; the writer is ready and stays as it is.
+    if (writingBegun_) return S_OK;
+    const WAVEFORMATEX input = inputFormat();
+    avgBytesPerSec_ = input.nAvgBytesPerSec;
+
+    std::unique_ptr<Profile> profile;
+    HRESULT hr = mode_ == Mode::ConstantBitrate
+                     ? wma::BuildConstantBitrateProfile(static_cast<DWORD>(bitrate_), input.nChannels,
+                                                        input.nSamplesPerSec, profile)
+                     : wma::BuildQualityProfile(quality_, input.nChannels, input.nSamplesPerSec, profile);
+    if (FAILED(hr)) return hr;
+    if (hr = writer_->SetProfile(*profile); FAILED(hr)) return hr;
+
+    DWORD inputs = 0;
+    if (hr = writer_->GetInputCount(&inputs); FAILED(hr)) return hr;
+    if (inputs == 0) return NS_E_INVALID_REQUEST;
+    std::unique_ptr<MediaProps> props;
+    if (hr = writer_->GetInputProps(0, props); FAILED(hr)) return hr;
+    WAVEFORMATEX pcm = input;
+    pcm.cbSize = 0;
+    MediaType type = MediaType::ForWaveFormat(WMMEDIASUBTYPE_PCM, pcm);
+    type.sampleSize = 0;
+    if (hr = props->SetMediaType(type); FAILED(hr)) return hr;
+    if (hr = writer_->SetInputProps(0, *props); FAILED(hr)) return hr;
+
+    hr = wma::WriteTagAttributes(Tags(), [this](std::u16string_view name, AttrType t, const BYTE* v, WORD len) {
+        return writer_->SetAttribute(0, name, t, v, len);
+    });
+    if (FAILED(hr)) return hr;
+
+    if (hr = writer_->BeginWriting(); FAILED(hr)) return hr;
+    writingBegun_ = true;
+    sampleClockMs_ = 0;
+    hr = writer_->Advise([this](Status s, HRESULT code) { OnWriterStatus(s, code); }, &callbackCookie_);
+    callbackRegistered_ = SUCCEEDED(hr);
+    writerFailed_ = false;
+    writerFailure_ = S_OK;
+    return S_OK;
+}
+
+void WmaEncoder::OnWriterStatus(Status status, HRESULT hr) {
+    if (status != Status::Error) return;
+    writerFailure_ = hr;
+    writerFailed_ = true;
+}
+
+HRESULT WmaEncoder::BeforePipeWrite() { return writerFailed_ ? writerFailure_.load() : S_OK; }
+
+bool WmaEncoder::EncodeBlock(const BYTE* data, std::size_t size) {
+    if (writerFailed_) {
+        PostError(kWriterError);
+        return false;
+    }
+    std::unique_ptr<SampleBuffer> sample;
+    if (FAILED(writer_->AllocateSample(static_cast<DWORD>(size), sample)) || !sample) {
+        PostError(kCannotAllocate);
+        return false;
+    }
+    std::memcpy(sample->GetBuffer(), data, size);
+    sample->SetLength(static_cast<DWORD>(size));
+    if (FAILED(writer_->WriteSample(0, sampleClockMs_ * 10000, 0, *sample))) {
+        PostError(kCannotWriteSample);
+        return false;
+    }
+    // Each block's duration is rounded by itself. A record that claims no
+    // bytes per second would divide by zero: its samples get no time.
+    if (avgBytesPerSec_ != 0) sampleClockMs_ += (std::uint64_t{size} * 1000 + avgBytesPerSec_ / 2) / avgBytesPerSec_;
+    return true;
+}
+
+HRESULT WmaEncoder::FinishStream(bool) {
+    HRESULT result = S_OK;
+    if (writingBegun_) {
+        // A file that could not be completed is not a success: the caller
+        // would otherwise keep a broken file as a finished one.
+        result = writer_->EndWriting();
+        if (callbackRegistered_) writer_->Unadvise(callbackCookie_);
+        callbackRegistered_ = false;
+    }
+    writer_.reset();
+    writingBegun_ = false;
+    sampleClockMs_ = 0;
+    writerFailed_ = false;
+    writerFailure_ = S_OK;
+    ClearOutputName();
+    if (comInitialised_) {
+        if (comThread_ == std::this_thread::get_id()) CoUninitialize();
+        comInitialised_ = false;
+    }
+    return result;
+}
+
+HRESULT WmaEncoder::EncodeFromWave(BSTR waveFile) {
+    if (!IsOutputOpen()) return ReportError(texts::kEncoderConvertNotOpen);
+    std::string path;
+    if (HRESULT hr = FileNameToPath(identity().clsid, waveFile, path); FAILED(hr)) return hr;
+    AddRef();  // the worker keeps the encoder alive until it ends
+    std::thread([this, path] {
+        EncodeWorker(path);
+        Release();
+    }).detach();
+    return S_OK;
+}
+
+void WmaEncoder::EncodeWorker(std::string path) {
+    SetPipeSize(kWmaTraits.asyncBlock);
+    WavSourceReader source;
+    if (FAILED(source.Open(path))) {
+        PostError(texts::kUnableToOpenWave);
+        return;
+    }
+    if (FAILED(SetInputFormatWFX(source.formatPtr()))) {
+        std::u16string text = TakeErrorDescription();
+        PostError(text.empty() ? std::u16string_view(texts::kUnableToOpenWave) : std::u16string_view(text));
+        return;
+    }
+    PostMessage(helper(), WMH_ENCODE_START, 0, 0);
+    std::vector<BYTE> block(static_cast<std::size_t>(kWmaTraits.asyncBlock));
+    std::int64_t done = 0;
+    LONG lastPercent = -1;
+    const std::int64_t total = source.dataSize();
+    bool first = true;
+    for (;;) {
+        long n = source.Read(block.data(), block.size());
+        if (n <= 0) break;
+        HRESULT hr;
+        if (first) {
+            // The writer is started on the component's thread: the first
+            // block goes there, and this thread waits until it has been taken
+            // before it touches the block again.
+            hr = static_cast<HRESULT>(
+                SendMessage(helper(), kWriteFirstBlock, reinterpret_cast<WPARAM>(block.data()), LPARAM{n}));
+        } else {
+            hr = Write(block.data(), n);
+        }
+        if (FAILED(hr)) {
+            SetErrorInfo(0, nullptr);
+            PostError(texts::kEncodingAborted);
+            break;
+        }
+        if (first) {
+            first = false;
+            continue;  // the handed-over block is not counted
+        }
+        done += n;
+        if (total <= 0) continue;  // no data size to measure against
+        LONG percent = static_cast<LONG>(done * 100 / total);
+        if (percent > lastPercent) {
+            PostMessage(helper(), WMH_ENCODE_PROGRESS, static_cast<WPARAM>(percent), 0);
+            lastPercent = percent;
+        }
+    }
+    PostMessage(helper(), WMH_ENCODE_FINISH, 0, 0);
+}
+
+LRESULT WmaEncoder::OnHelperMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case kPrepareWriter:
+            *reinterpret_cast<HRESULT*>(wp) = PrepareWriter();
+            return 0;
+        case kWriteFirstBlock: {
+            HRESULT hr = Write(reinterpret_cast<BYTE*>(wp), static_cast<LONG>(lp));
+            // Its text, if any, belongs to the worker's report, not to
+            // whatever the client calls next on this thread.
+            if (FAILED(hr)) SetErrorInfo(0, nullptr);
+            return static_cast<LRESULT>(hr);
+        }
+        default: return CompressedEncoder::OnHelperMessage(msg, wp, lp);
+    }
+}
+
+}  // namespace kiv

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include "tests/components/wma/wma_test_support.h"
+
+namespace kiv::test {
+namespace {
+
+class WmaCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!ToolAvailable("ffprobe") || !ToolAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg/ffprobe not installed";
+        UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivwma9"});
+        ::unsetenv("KIV_REGISTRY");  // only the child uses it
+        for (const char* d : {"wma", "back", "out", "bare"}) fs::create_directories(dir_.path() / d);
+    }
+    // ondalo-cli of this build, in the test's folder, with its registry.
+    ToolRun Cli(const std::string& args) {
+        return RunTool("cd " + Quote(dir_.path().string()) + " && KIV_REGISTRY=" + Quote(dir_ / "registry.reg") + " " +
+                           Quote(std::string(ONDALO_BUILD_DIR) + "/bin/ondalo-cli") + " " + args,
+                       true);
+    }
+    TempDir dir_;
+};
+
+TEST_F(WmaCliTest, WavToWmaAndBackKeepsFormatAndLength) {
+    struct Case {
+        const char* mode;
+        int channels, rate;
+        std::string bitrate;  // what ffprobe reports for the WMA stream; "" to skip
+    } cases[] = {
+        {"--cbr 128", 2, 44100, "128000"},
+        {"--vbr 0.5", 2, 44100, ""},
+        {"--cbr 32", 1, 22050, "32000"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const std::string name = "song" + std::to_string(n++);
+        const std::size_t frames = std::size_t(c.rate) * 2;
+        WriteFileBytes(dir_ / (name + ".wav"), MakeWav(SinePcm(frames, c.channels, c.rate), c.channels, c.rate));
+        ToolRun r = Cli("convert -q --to wma " + std::string(c.mode) + " --dest wma " + name + ".wav");
+        ASSERT_EQ(r.status, 0) << r.output;
+        const std::string wma = dir_ / ("wma/" + name + ".wma");
+        std::string p = Probe(wma, "stream=codec_name,sample_rate,channels,bit_rate");
+        EXPECT_EQ(ProbeValue(p, "codec_name"), "wmav2") << p;
+        EXPECT_EQ(ProbeValue(p, "sample_rate"), std::to_string(c.rate));
+        EXPECT_EQ(ProbeValue(p, "channels"), std::to_string(c.channels));
+        if (!c.bitrate.empty()) {
+            EXPECT_EQ(ProbeValue(p, "bit_rate"), c.bitrate);
+        }
+
+        r = Cli("convert -q --to wav --dest back wma/" + name + ".wma");
+        ASSERT_EQ(r.status, 0) << r.output;
+        auto wav = ReadFileBytes(dir_ / ("back/" + name + ".wav"));
+        ASSERT_GT(wav.size(), 46u);
+        EXPECT_EQ(wav[22], c.channels);
+        EXPECT_EQ(wav[24] | (wav[25] << 8) | (wav[26] << 16), c.rate);
+        EXPECT_NEAR(double(wav.size() - 46) / (2.0 * c.channels), double(frames), 2048.0);
+    }
+}
+
+// A tagged WMA file made by ffmpeg, re-encoded by us, then to WAV and back
+// to WMA: ffprobe finds the tags on our file.
+TEST_F(WmaCliTest, TagsSurviveConversionBetweenWmaFiles) {
+    ToolRun made = RunTool("ffmpeg -v error -y -f lavfi -i sine=f=440:d=2:r=44100 -ac 2 -c:a wmav2 -b:a 64k"
+                           " -metadata title='A Title' -metadata artist=Artist -metadata album=Album"
+                           " -metadata genre=Pop -metadata WM/Year=1987 -metadata track=5 " +
+                               Quote(dir_ / "tagged.wma"),
+                           true);
+    ASSERT_EQ(made.status, 0) << made.output;
+    ToolRun r = Cli("convert -q --to wma --vbr 0.75 --dest out tagged.wma");
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::string p = Probe(dir_ / "out/tagged.wma", "format_tags");
+    EXPECT_EQ(ProbeValue(p, "TAG:title"), "A Title") << p;
+    EXPECT_EQ(ProbeValue(p, "TAG:artist"), "Artist");
+    EXPECT_EQ(ProbeValue(p, "TAG:album"), "Album");
+    EXPECT_EQ(ProbeValue(p, "TAG:genre"), "Pop");
+    EXPECT_EQ(ProbeValue(p, "TAG:WM/Year"), "1987");
+    EXPECT_EQ(ProbeValue(p, "TAG:track"), "5");
+
+    r = Cli("convert -q --to wma --no-tags --dest bare tagged.wma");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(ProbeValue(Probe(dir_ / "bare/tagged.wma", "format_tags"), "TAG:title"), "");
+}
+
+TEST_F(WmaCliTest, UnmatchedConstantBitrateFailsTheFileAndLeavesNothing) {
+    WriteFileBytes(dir_ / "s.wav", MakeWav(SinePcm(4410, 2, 44100)));
+    ToolRun r = Cli("convert -q --to wma --cbr 100 --dest out s.wav");  // no 100 kbit/s format
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("s.wav: failed"), std::string::npos) << r.output;
+    EXPECT_TRUE(fs::is_empty(dir_ / "out")) << "no partial file is left";
+}
+
+}  // namespace
+}  // namespace kiv::test

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include "tests/components/wma/wma_test_support.h"
+
+namespace kiv::test {
+namespace {
+
+const std::string kSource = "ZEMOR.WmaDecoder.1";
+
+class WmaDecoderTest : public WmaTest {
+protected:
+    void SetUp() override {
+        WmaTest::SetUp();
+        if (!ToolAvailable("ffmpeg") || !ToolAvailable("ffprobe")) GTEST_SKIP() << "ffmpeg/ffprobe not installed";
+        dec_ = NewDecoder();
+        ASSERT_TRUE(dec_);
+    }
+    // A WMA file made by ffmpeg from a generated signal.
+    std::string Make(const std::string& name, const std::string& source, const std::string& options) {
+        std::string path = dir_ / name;
+        ToolRun r = RunTool("ffmpeg -v error -y -f lavfi -i " + Quote(source) + " " + options + " " + Quote(path), true);
+        EXPECT_EQ(r.status, 0) << r.output;
+        return path;
+    }
+    std::string Make3s(const std::string& name, const std::string& options = "-c:a wmav2 -b:a 32k") {
+        return Make(name, "sine=f=440:d=3:r=22050", options);
+    }
+    ComPtr<IKivAudioDecoder> dec_;
+};
+
+TEST_F(WmaDecoderTest, FfmpegFilesReadWithTheirFormatBitrateTagsAndLength) {
+    struct Case {
+        const char* codec;
+        int rate, channels, kbps;
+    } cases[] = {
+        {"wmav1", 44100, 2, 64}, {"wmav2", 22050, 1, 32}, {"wmav2", 44100, 2, 128}, {"wmav2", 32000, 2, 48},
+    };
+    for (const Case& c : cases) {
+        const std::string tag = std::string(c.codec) + "-" + std::to_string(c.rate) + "-" + std::to_string(c.kbps);
+        SCOPED_TRACE(tag);
+        std::string path = Make(tag + ".wma", "sine=f=330:d=3.3:r=" + std::to_string(c.rate),
+                                "-ac " + std::to_string(c.channels) + " -c:a " + c.codec + " -b:a " +
+                                    std::to_string(c.kbps) + "k -metadata title=" + Quote("Title " + tag) +
+                                    " -metadata artist=Someone -metadata album=Record -metadata genre=Rock"
+                                    " -metadata WM/Year=2003 -metadata track=11 -metadata comment=Remark");
+        ASSERT_EQ(OpenBy(dec_.get(), path), S_OK);
+
+        const double duration = std::atof(ProbeValue(Probe(path, "format=duration"), "duration").c_str());
+        LONG seconds = -1;
+        ASSERT_EQ(dec_->get_Duration(&seconds), S_OK);
+        EXPECT_EQ(seconds, LONG(duration)) << duration;
+        WAVEFORMATEX* f = nullptr;
+        ASSERT_EQ(dec_->get_Format(&f), S_OK);
+        EXPECT_EQ(f->wFormatTag, 1);
+        EXPECT_EQ(f->nChannels, c.channels);
+        EXPECT_EQ(f->nSamplesPerSec, DWORD(c.rate));
+        EXPECT_EQ(f->wBitsPerSample, 16);
+        EXPECT_EQ(f->nBlockAlign, 2 * c.channels);
+        EXPECT_EQ(f->nAvgBytesPerSec, DWORD(c.rate * 2 * c.channels));
+        LONG bitrate = 0;
+        ASSERT_EQ(dec_->get_Bitrate(&bitrate), S_OK);
+        EXPECT_EQ(bitrate, c.kbps * 1000);
+
+        ComPtr<IAudioTag> t;
+        ASSERT_EQ(dec_->get_TagData(t.put()), S_OK);
+        EXPECT_EQ(TagText(t.get(), &IAudioTag::get_Title), "Title " + tag);
+        EXPECT_EQ(TagText(t.get(), &IAudioTag::get_Artist), "Someone");
+        EXPECT_EQ(TagText(t.get(), &IAudioTag::get_Album), "Record");
+        EXPECT_EQ(TagText(t.get(), &IAudioTag::get_Genre), "Rock");
+        EXPECT_EQ(TagText(t.get(), &IAudioTag::get_Year), "2003");
+        EXPECT_EQ(TagText(t.get(), &IAudioTag::get_TrackNo), "11");
+        EXPECT_EQ(TagText(t.get(), &IAudioTag::get_Comment), "Remark");
+
+        auto ours = ReadAll(dec_.get(), 5000);
+        auto theirs = FfmpegDecode(path);
+        EXPECT_EQ(ours.size(), theirs.size()) << "the same PCM length as ffmpeg decodes";
+        EXPECT_TRUE(ours == theirs) << "the same decoder gives the same samples";
+        LONG read = -1;
+        BYTE b[16];
+        EXPECT_EQ(dec_->Read(b, 16, &read), S_OK);
+        EXPECT_EQ(read, 0) << "a Read after the end delivers nothing";
+        ASSERT_EQ(dec_->Close(), S_OK);
+    }
+}
+
+// 300 s into a 10-minute file: a tone that sounds from 300.0 s to 300.5 s
+// must come at once, and silence after it. The start in 100-ns units (3e9)
+// does not fit 32 bits.
+TEST_F(WmaDecoderTest, SeekLandsAtTheRequestedSecondOfALongFile) {
+    std::string path = Make("long.wma", "aevalsrc=exprs='if(between(t,300,300.5),0.5*sin(2*PI*440*t),0)':s=8000:d=600",
+                            "-c:a wmav2 -b:a 24k");
+    ASSERT_EQ(OpenBy(dec_.get(), path), S_OK);
+    LONG seconds = 0;
+    ASSERT_EQ(dec_->get_Duration(&seconds), S_OK);
+    EXPECT_EQ(seconds, 600);
+    ASSERT_EQ(dec_->Seek(300), S_OK);
+    auto pcm = ReadAll(dec_.get());
+    const std::size_t total = FfmpegDecode(path).size();
+    EXPECT_NEAR(double(pcm.size()), double(total) - 300.0 * 16000, 2048.0 * 2) << "the rest of the file after 300 s";
+    auto energy = [&](double from, double to) {
+        double sum = 0;
+        std::size_t a = std::size_t(from * 8000), b = std::min(std::size_t(to * 8000), pcm.size() / 2);
+        for (std::size_t i = a; i < b; ++i) {
+            auto s = static_cast<std::int16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8));
+            sum += double(s) * s;
+        }
+        return b > a ? std::sqrt(sum / double(b - a)) : 0.0;
+    };
+    EXPECT_GT(energy(0.0, 0.45), 5000.0) << "the tone starts at once";
+    EXPECT_LT(energy(0.6, 1.6), 300.0) << "and ends half a second later";
+    LONG position = 0;
+    ASSERT_EQ(dec_->get_Position(&position), S_OK);
+    EXPECT_GE(position, 599);
+
+    // Seeking again after the end starts over from there.
+    ASSERT_EQ(dec_->put_Position(599), S_OK);
+    EXPECT_NEAR(double(ReadAll(dec_.get()).size()), double(total) - 599.0 * 16000, 2048.0 * 2);
+}
+
+TEST_F(WmaDecoderTest, OpenHandleReadsThroughTheCallersDescriptorAndLeavesItOpen) {
+    std::string path = Make3s("h.wma");
+    ASSERT_EQ(OpenBy(dec_.get(), path), S_OK);
+    auto byName = ReadAll(dec_.get());
+    int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(dec_->OpenHandle(reinterpret_cast<void*>(std::intptr_t{fd})), S_OK);
+    BSTR name = nullptr;
+    ASSERT_EQ(dec_->get_Filename(&name), S_OK);
+    EXPECT_EQ(ToUtf8(BstrView(name)), "<software handle>");
+    SysFreeString(name);
+    LONG seconds = 0;
+    ASSERT_EQ(dec_->get_Duration(&seconds), S_OK);
+    EXPECT_EQ(seconds, 3);
+    EXPECT_TRUE(ReadAll(dec_.get()) == byName);
+    ASSERT_EQ(dec_->Seek(1), S_OK);
+    EXPECT_NEAR(double(ReadAll(dec_.get()).size()), double(byName.size()) * 2 / 3, 2048.0 * 2);
+    ASSERT_EQ(dec_->Close(), S_OK);
+    EXPECT_NE(::fcntl(fd, F_GETFD), -1) << "the descriptor is still the caller's";
+    ::close(fd);
+}
+
+TEST_F(WmaDecoderTest, ClosedDecoderRefusesWithItsTexts) {
+    LONG v = 0;
+    WAVEFORMATEX* f = nullptr;
+    BSTR s = nullptr;
+    BYTE b[4];
+    struct Case {
+        const char* what;
+        std::function<HRESULT()> call;
+        const char* text;
+    } cases[] = {
+        {"Position", [&] { return dec_->get_Position(&v); }, "Error accessing property: file is not open."},
+        {"Format", [&] { return dec_->get_Format(&f); }, "Error accessing property: file is not open."},
+        {"Bitrate", [&] { return dec_->get_Bitrate(&v); }, "Error accessing property: file is not open."},
+        {"Duration", [&] { return dec_->get_Duration(&v); }, "Error accessing property: file is not open."},
+        {"Filename", [&] { return dec_->get_Filename(&s); }, "Error accessing property: file is not open."},
+        {"Seek", [&] { return dec_->Seek(1); }, "Seek error: file is not open."},
+        {"Position put", [&] { return dec_->put_Position(1); }, "Seek error: file is not open."},
+        {"Read", [&] { return dec_->Read(b, 4, &v); }, "Read error: file is not open."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.call(), DISP_E_EXCEPTION) << c.what;
+        EXPECT_EQ(TakeError(), std::make_pair(kSource, std::string(c.text))) << c.what;
+    }
+    EXPECT_EQ(dec_->get_Duration(nullptr), E_POINTER);
+    EXPECT_EQ(dec_->Close(), S_OK);
+}
+
+TEST_F(WmaDecoderTest, FilesWithoutAudioOrNotAsfAreRefused) {
+    std::string video = Make("video.wma", "testsrc=d=1:s=64x48", "-c:v msmpeg4 -f asf");
+    EXPECT_EQ(OpenBy(dec_.get(), video), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError(), std::make_pair(kSource, std::string("Cannot open: no audio streams found in file.")));
+    WriteFileBytes(dir_ / "junk.wma", PatternBytes(5000));
+    HRESULT hr = OpenBy(dec_.get(), dir_ / "junk.wma");
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_EQ(OpenBy(dec_.get(), dir_ / "missing.wma"), HRESULT_FROM_WIN32(ENOENT));
+    LONG v = 0;
+    EXPECT_EQ(dec_->get_Duration(&v), DISP_E_EXCEPTION) << "nothing stays open";
+    TakeError();
+}
+
+TEST_F(WmaDecoderTest, CloseMidStreamThenOpenAnotherFile) {
+    std::string a = Make3s("a.wma");
+    std::string b = Make("b.wma", "sine=f=550:d=2:r=44100", "-ac 2 -c:a wmav2 -b:a 64k -metadata title=Second");
+    ASSERT_EQ(OpenBy(dec_.get(), a), S_OK);
+    std::vector<BYTE> buf(1000);
+    LONG got = 0;
+    ASSERT_EQ(dec_->Read(buf.data(), 1000, &got), S_OK);
+    EXPECT_GT(got, 0);
+    ASSERT_EQ(dec_->Close(), S_OK) << "a decoding thread blocked on a full pipe lets go";
+    ASSERT_EQ(OpenBy(dec_.get(), b), S_OK);
+    WAVEFORMATEX* f = nullptr;
+    ASSERT_EQ(dec_->get_Format(&f), S_OK);
+    EXPECT_EQ(f->nSamplesPerSec, 44100u);
+    ComPtr<IAudioTag> t;
+    ASSERT_EQ(dec_->get_TagData(t.put()), S_OK);
+    EXPECT_EQ(TagText(t.get(), &IAudioTag::get_Title), "Second");
+    EXPECT_EQ(TagText(t.get(), &IAudioTag::get_Artist), "") << "every field is replaced at each open";
+    EXPECT_EQ(ReadAll(dec_.get()).size(), FfmpegDecode(b).size());
+}
+
+}  // namespace
+}  // namespace kiv::test
