@@ -5,6 +5,10 @@ namespace kiv {
 std::span<const CliCommand> Commands() {
     static const CliCommand commands[] = {
         {"convert", "convert audio files to another format", &RunConvert},
+        {"drives", "list the CD drives", &RunDrives},
+        {"toc", "show the tracks of the CD in a drive", &RunToc},
+        {"cddb", "look the CD in a drive up in CDDB", &RunCddb},
+        {"rip", "extract tracks of a CD into audio files", &RunRip},
     };
     return commands;
 }

@@ -17,5 +17,9 @@ struct CliCommand {
 std::span<const CliCommand> Commands();
 
 int RunConvert(const std::vector<std::string>& args);
+int RunDrives(const std::vector<std::string>& args);
+int RunToc(const std::vector<std::string>& args);
+int RunCddb(const std::vector<std::string>& args);
+int RunRip(const std::vector<std::string>& args);
 
 }  // namespace kiv
