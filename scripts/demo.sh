@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job: sets everything up, builds Ondalo, makes a demo recording and
-# converts it with ondalo-cli.
+# The main job: sets everything up, builds Ondalo, makes a demo recording,
+# converts it into every format and back with ondalo-cli, and rips a
+# generated virtual CD.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -8,11 +9,38 @@ bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cli=$PWD/build/bin/ondalo-cli
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/out"
+mkdir -p "$work/out" "$work/back" "$work/rip"
+
 # Five seconds of a chord, CD quality.
 sox -n -r 44100 -c 2 -b 16 "$work/demo.wav" synth 5 sine 440 sine 554 sine 659 gain -6
-echo "== ondalo-cli convert --to wav --dest $work/out demo.wav"
+
+echo "== WAV to WAV: the copy keeps the sample data"
 "$cli" convert --to wav --dest "$work/out" "$work/demo.wav"
-echo "== the copy's sample data:"
 cmp <(sox "$work/demo.wav" -t raw -) <(sox "$work/out/demo.wav" -t raw -) && echo "identical to the source"
-soxi "$work/out/demo.wav"
+
+echo "== WAV to MP3, Ogg Vorbis and WMA"
+"$cli" convert --to mp3 --dest "$work/out" "$work/demo.wav"
+"$cli" convert --to ogg --dest "$work/out" "$work/demo.wav"
+"$cli" convert --to wma --cbr 128 --dest "$work/out" "$work/demo.wav"
+for f in "$work"/out/demo.mp3 "$work"/out/demo.ogg "$work"/out/demo.wma; do
+  ffprobe -v error -show_entries stream=codec_name,sample_rate,channels:format=duration -of compact "$f"
+done
+
+echo "== and back to WAV"
+"$cli" convert --to wav --dest "$work/back" "$work/out/demo.mp3"
+mv "$work/back/demo.wav" "$work/back/from-mp3.wav"
+"$cli" convert --to wav --dest "$work/back" "$work/out/demo.ogg"
+mv "$work/back/demo.wav" "$work/back/from-ogg.wav"
+"$cli" convert --to wav --dest "$work/back" "$work/out/demo.wma"
+mv "$work/back/demo.wav" "$work/back/from-wma.wav"
+for f in "$work"/back/*.wav; do echo "$(basename "$f"): $(soxi -D "$f") s"; done
+
+echo "== rip a virtual CD of two tracks"
+sox -n -r 44100 -c 2 -b 16 "$work/t1.wav" synth 3 sine 440
+sox -n -r 44100 -c 2 -b 16 "$work/t2.wav" synth 2 sine 660
+printf '[drive]\ntrack = %s\ntrack = %s\n' "$work/t1.wav" "$work/t2.wav" > "$work/vcd.ini"
+export KIV_ASPI_LIBRARY=$PWD/build/lib/vcdrive.so KIV_VCD_CONFIG=$work/vcd.ini
+"$cli" drives
+"$cli" toc
+"$cli" rip --no-cddb --to mp3 --dest "$work/rip"
+ls -l "$work/rip"
