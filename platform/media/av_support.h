@@ -2,6 +2,8 @@
 // objects, error translation and text conversion. Internal to kivmedia.
 #pragma once
 
+#include "platform/system/text.h"
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -69,7 +71,5 @@ HRESULT ToHResult(int averror);
 // used when a callback has to hand a failure back into FFmpeg.
 int ToAvError(HRESULT hr);
 
-std::string ToUtf8(std::u16string_view text);
-std::u16string FromUtf8(std::string_view text);
 
 }  // namespace kiv::media::av

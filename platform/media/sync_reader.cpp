@@ -169,7 +169,7 @@ HRESULT SyncReader::Open(std::u16string_view filename) {
     std::lock_guard lock(lock_);
     state_.reset();
     if (filename.empty()) return E_INVALIDARG;
-    std::string path = av::ToUtf8(filename);
+    std::string path = kiv::ToUtf8(filename);
     return OpenLocked(std::make_unique<State>(), path.c_str());
 }
 
@@ -248,13 +248,13 @@ HRESULT SyncReader::OpenLocked(std::unique_ptr<State> st, const char* url) {
         std::u16string name;
         for (const auto& t : kTagNames)
             if (av_strcasecmp(tag->key, t.ffmpeg) == 0) name = t.header;
-        if (name.empty()) name = av::FromUtf8(tag->key);
+        if (name.empty()) name = kiv::FromUtf8(tag->key);
         WORD stream = 0;
         AttrType type;
         WORD length = 0;
         // The first of two spellings wins ("Author" over "author").
         if (st->attributes.GetAttributeByName(&stream, name, &type, nullptr, &length) == S_OK) continue;
-        st->attributes.SetString(name, av::FromUtf8(tag->value));
+        st->attributes.SetString(name, kiv::FromUtf8(tag->value));
     }
 
     st->packet.reset(av_packet_alloc());

@@ -51,7 +51,7 @@ std::string MuxerKey(const std::u16string& name) {
     if (name == u"Author") return "artist";
     if (name == u"Copyright") return "copyright";
     if (name == u"Description") return "comment";
-    return av::ToUtf8(name);
+    return kiv::ToUtf8(name);
 }
 
 }  // namespace
@@ -151,7 +151,7 @@ HRESULT Writer::BeginWriting() {
     c->bit_rate = static_cast<std::int64_t>(output_.nAvgBytesPerSec) * 8;
     if (avcodec_open2(c, codec, nullptr) < 0) return NS_E_INVALID_OUTPUT_FORMAT;
 
-    std::string path = av::ToUtf8(filename_);
+    std::string path = kiv::ToUtf8(filename_);
     AVFormatContext* fc = nullptr;
     if (int err = avformat_alloc_output_context2(&fc, nullptr, "asf", path.c_str()); err < 0)
         return av::ToHResult(err);
@@ -164,7 +164,7 @@ HRESULT Writer::BeginWriting() {
     for (const auto& entry : attributes_.Entries()) {
         std::u16string text;
         if (!HeaderAttributes::AsText(entry, text) || text.empty()) continue;
-        av_dict_set(&fc->metadata, MuxerKey(entry.name).c_str(), av::ToUtf8(text).c_str(), 0);
+        av_dict_set(&fc->metadata, MuxerKey(entry.name).c_str(), kiv::ToUtf8(text).c_str(), 0);
     }
 
     if (int err = avio_open(&fc->pb, path.c_str(), AVIO_FLAG_WRITE); err < 0) return Fail(av::ToHResult(err));
