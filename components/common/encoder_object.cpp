@@ -157,15 +157,19 @@ void EncoderObject::EncodeWorker(std::string path) {
     std::int64_t done = 0;
     LONG lastPercent = -1;
     const std::int64_t total = source.dataSize();
+    bool first = true;
     for (;;) {
         long n = source.Read(block.data(), block.size());
         if (n <= 0) break;
-        HRESULT hr = Write(block.data(), n);
+        bool counted = true;
+        HRESULT hr = WriteWholeFileBlock(block.data(), n, first, counted);
+        first = false;
         if (FAILED(hr) && traits_.checkWriteResult) {
             SetErrorInfo(0, nullptr);
             PostError(texts::kEncodingAborted);
             break;
         }
+        if (!counted) continue;
         done += n;
         LONG percent = total > 0 ? static_cast<LONG>(done * 100 / total) : 100;
         if (percent > lastPercent) {

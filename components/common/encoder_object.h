@@ -48,6 +48,14 @@ protected:
     virtual HRESULT CreateOutput(const std::string& path) = 0;
     // The encoding pipe's size for whole-file encoding (formats with a pipe).
     virtual void SetPipeSize(LONG) {}
+    // Whole-file encoding hands each block over here (on the worker thread).
+    // A format may take a block its own way; `counted` says whether the
+    // block counts towards the progress percent.
+    virtual HRESULT WriteWholeFileBlock(BYTE* data, LONG size, bool first, bool& counted) {
+        (void)first;
+        counted = true;
+        return Write(data, size);
+    }
 
     // Records the output name after a successful open (or by-handle open).
     void SetOutputName(std::u16string name, bool byHandle);

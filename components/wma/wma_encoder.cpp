@@ -173,67 +173,13 @@ HRESULT WmaEncoder::FinishStream(bool) {
     return result;
 }
 
-HRESULT WmaEncoder::EncodeFromWave(BSTR waveFile) {
-    if (!IsOutputOpen()) return ReportError(texts::kEncoderConvertNotOpen);
-    std::string path;
-    if (HRESULT hr = FileNameToPath(identity().clsid, waveFile, path); FAILED(hr)) return hr;
-    AddRef();  // the worker keeps the encoder alive until it ends
-    std::thread([this, path] {
-        EncodeWorker(path);
-        Release();
-    }).detach();
-    return S_OK;
-}
-
-void WmaEncoder::EncodeWorker(std::string path) {
-    SetPipeSize(kWmaTraits.asyncBlock);
-    WavSourceReader source;
-    if (FAILED(source.Open(path))) {
-        PostError(texts::kUnableToOpenWave);
-        return;
-    }
-    if (FAILED(SetInputFormatWFX(source.formatPtr()))) {
-        std::u16string text = TakeErrorDescription();
-        PostError(text.empty() ? std::u16string_view(texts::kUnableToOpenWave) : std::u16string_view(text));
-        return;
-    }
-    PostMessage(helper(), WMH_ENCODE_START, 0, 0);
-    std::vector<BYTE> block(static_cast<std::size_t>(kWmaTraits.asyncBlock));
-    std::int64_t done = 0;
-    LONG lastPercent = -1;
-    const std::int64_t total = source.dataSize();
-    bool first = true;
-    for (;;) {
-        long n = source.Read(block.data(), block.size());
-        if (n <= 0) break;
-        HRESULT hr;
-        if (first) {
-            // The writer is started on the component's thread: the first
-            // block goes there, and this thread waits until it has been taken
-            // before it touches the block again.
-            hr = static_cast<HRESULT>(
-                SendMessage(helper(), kWriteFirstBlock, reinterpret_cast<WPARAM>(block.data()), LPARAM{n}));
-        } else {
-            hr = Write(block.data(), n);
-        }
-        if (FAILED(hr)) {
-            SetErrorInfo(0, nullptr);
-            PostError(texts::kEncodingAborted);
-            break;
-        }
-        if (first) {
-            first = false;
-            continue;  // the handed-over block is not counted
-        }
-        done += n;
-        if (total <= 0) continue;  // no data size to measure against
-        LONG percent = static_cast<LONG>(done * 100 / total);
-        if (percent > lastPercent) {
-            PostMessage(helper(), WMH_ENCODE_PROGRESS, static_cast<WPARAM>(percent), 0);
-            lastPercent = percent;
-        }
-    }
-    PostMessage(helper(), WMH_ENCODE_FINISH, 0, 0);
+HRESULT WmaEncoder::WriteWholeFileBlock(BYTE* data, LONG size, bool first, bool& counted) {
+    counted = !first;
+    if (!first) return Write(data, size);
+    // The writer is started on the component's thread: the first block goes
+    // there, and this thread waits until it has been taken before it touches
+    // the block again. The handed-over block is not counted in the percent.
+    return static_cast<HRESULT>(SendMessage(helper(), kWriteFirstBlock, reinterpret_cast<WPARAM>(data), LPARAM{size}));
 }
 
 LRESULT WmaEncoder::OnHelperMessage(UINT msg, WPARAM wp, LPARAM lp) {

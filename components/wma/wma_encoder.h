@@ -28,7 +28,6 @@ public:
     HRESULT SetOutputFormatVBR(float fQuality) override;
     HRESULT SetOutputFormatABR(LONG nAvgBitrate) override;
     HRESULT SetOutputFormatCBR(LONG nBitrate) override;
-    HRESULT EncodeFromWave(BSTR waveFile) override;
 
 protected:
     bool IsOutputOpen() const override { return writer_ != nullptr; }
@@ -39,6 +38,7 @@ protected:
     bool EncodeBlock(const BYTE* data, std::size_t size) override;
     HRESULT BeforePipeWrite() override;
     HRESULT FinishStream(bool streamStarted) override;
+    HRESULT WriteWholeFileBlock(BYTE* data, LONG size, bool first, bool& counted) override;
 
     LRESULT OnHelperMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
@@ -48,7 +48,6 @@ private:
     enum class Mode { ConstantBitrate = 0, Quality = 2 };
 
     HRESULT PrepareWriter();
-    void EncodeWorker(std::string path);
     void OnWriterStatus(media::Status status, HRESULT hr);
 
     // Output mode and its parameter, read by the preparation.
