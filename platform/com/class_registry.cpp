@@ -122,14 +122,15 @@ HRESULT RegisterModule(const std::string& path, bool unregister, std::string* er
     }
     auto fn = reinterpret_cast<DllRegisterServerFn>(
         ::dlsym(handle, unregister ? "DllUnregisterServer" : "DllRegisterServer"));
-    HRESULT hr = E_FAIL;
     if (!fn) {
         if (error) *error = path + " is not a self-registering module";
-        hr = CO_E_ERRORINDLL;
-    } else {
-        hr = fn();
+        ::dlclose(handle);
+        return CO_E_ERRORINDLL;
     }
-    ::dlclose(handle);
+    HRESULT hr = fn();
+    // The module stays loaded, like every server module: what its static
+    // initialisation allocated stays reachable, and nothing it started can
+    // outlive its code.
     return hr;
 }
 
