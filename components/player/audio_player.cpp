@@ -162,6 +162,10 @@ void AudioPlayer::Finish() {
         std::lock_guard lock(playerLock_);
         if (decoder_.get()) decoder_->Seek(0);
     }
+    // Requests raised while playback was ending belong to a run that is over.
+    pauseRequest_ = false;
+    seekRequest_ = false;
+    stopRequest_ = false;
     state_ = kStopped;
     PostMessage(helper(), WMH_PLAY_FINISH, 0, 0);
 }
@@ -198,18 +202,19 @@ void AudioPlayer::PausedTurn() {
 }
 
 void AudioPlayer::PlayingTurn() {
-    if (channel_->OutputFailed()) {
+    SoundChannel::PumpResult pumped = channel_->Pump();
+    if (pumped == SoundChannel::PumpResult::Failure || channel_->OutputFailed()) {
         PostError(kOutputFailed);
         Finish();
         return;
     }
     if (draining_) {
         // The end of the source is heard before the player says it is over.
-        if (channel_->Pump() != SoundChannel::PumpResult::NotDone && channel_->QueuedBytes() == 0) {
+        if (pumped != SoundChannel::PumpResult::NotDone && channel_->QueuedBytes() == 0) {
             Finish();
             return;
         }
-    } else if (channel_->Pump() != SoundChannel::PumpResult::NotDone) {
+    } else if (pumped != SoundChannel::PumpResult::NotDone) {
         std::vector<BYTE> block(kBlockBytes);
         LONG n = 0;
         HRESULT hr;

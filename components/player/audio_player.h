@@ -2,6 +2,18 @@
 // A player thread reads the decoder block by block and feeds the channel;
 // position, progress, errors and the end reach the client through the
 // helper window.
+//
+// Choices of this player where the obvious behaviour would lose data or hang:
+// - At the end of the source the queued audio plays out before the channel
+//   stops and OnFinish is posted, so the last second of a file is heard.
+// - When the sound output or a stream buffer cannot be made, OnError reports
+//   it, playback stops (decoder at second 0) and OnFinish follows, instead
+//   of the player waiting for room that never comes.
+// - A source with a Duration of 0 reports progress 0.
+// - Decoder (put) refuses a null decoder and one whose Format fails; the
+//   attached decoder stays.
+// - Releasing a player stops only its own stream; the sound device closes
+//   with the last channel and opens again for the next one.
 #pragma once
 
 #include <atomic>

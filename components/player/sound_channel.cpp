@@ -46,21 +46,6 @@ SoundChannel::~SoundChannel() {
     if (e.channels.empty()) e.device.reset();
 }
 
-void SoundChannel::ShutDownEngine() {
-    Engine& e = TheEngine();
-    std::lock_guard lock(e.lock);
-    if (e.device) {
-        {
-            std::lock_guard deviceLock(e.device->lock());
-            for (SoundChannel* c : e.channels)
-                if (c->stream_) c->stream_->StopNow();
-        }
-        e.device->Destroy(false);
-        e.device.reset();
-    }
-    for (SoundChannel* c : e.channels) c->stream_.reset();
-}
-
 void SoundChannel::Load(const BYTE* data, std::size_t count, DWORD rate, WORD channels, WORD bits, bool isFloat) {
     std::lock_guard lock(TheEngine().lock);
     if (pending_.size() < count) pending_.resize(count);

@@ -34,10 +34,6 @@ public:
     // The output could not be opened, or the stream's buffer not made.
     bool OutputFailed();
 
-    // Stops every channel's stream at once and closes the device; the next
-    // stream any channel needs opens it again.
-    static void ShutDownEngine();
-
 private:
     bool CreateStream();
     void ForgetStream();

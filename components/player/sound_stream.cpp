@@ -239,7 +239,9 @@ bool SoundStream::ServiceTurn(IDirectSound& sound) {
     }
     long room = bytesAhead_ < 0 ? T_ : T_ - bytesAhead_;
     long skipped = 0;
-    if (!prebuffering_ && bytesAhead_ < M_) {
+    // The lead is restored only for new data: skipping ahead with nothing to
+    // write would keep the stream from ever running dry.
+    if (!prebuffering_ && bytesAhead_ < M_ && fifoCount_ > 0) {
         skipped = M_ - bytesAhead_;
         writePos_ = (writePos_ + skipped) % B_;
         bytesAhead_ = M_;

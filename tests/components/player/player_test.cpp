@@ -1,0 +1,350 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "components/player/player_interface.h"
+#include "platform/com/connection_point.h"
+#include "platform/com/error_info.h"
+#include "platform/com/object.h"
+#include "platform/sound/null_sound_control.h"
+#include "platform/system/text.h"
+#include "tests/support/test_env.h"
+
+namespace kiv::test {
+namespace {
+
+constexpr std::size_t kSecond = 176400;  // 44100 Hz, 16-bit stereo
+
+// A decoder the test steers: pattern bytes, a Read that fails on demand
+// (with error info), a Format that can fail, a Duration that can be 0.
+class FakeDecoder final : public DispatchImpl<IKivAudioDecoder, kDispAudioDecoder> {
+public:
+    static ComPtr<FakeDecoder> Make(std::size_t bytes) {
+        auto d = ComPtr<FakeDecoder>::adopt(new FakeDecoder());
+        d->data_ = PatternBytes(bytes);
+        return d;
+    }
+    int failAtRead = -1;
+    bool formatFails = false;
+    bool zeroDuration = false;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IKivAudioDecoder) {
+            *ppv = static_cast<IKivAudioDecoder*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return refs_.AddRef(); }
+    ULONG Release() override { return refs_.Release(this); }
+    HRESULT Open(BSTR) override { return E_NOTIMPL; }
+    HRESULT OpenHandle(void*) override { return E_NOTIMPL; }
+    HRESULT get_Position(LONG* v) override { *v = LONG(pos_ / kSecond); return S_OK; }
+    HRESULT put_Position(LONG) override { return E_NOTIMPL; }
+    HRESULT get_Format(WAVEFORMATEX** f) override {
+        if (formatFails) return E_FAIL;
+        *f = &format_;
+        return S_OK;
+    }
+    HRESULT get_Bitrate(LONG* v) override { *v = 1411200; return S_OK; }
+    HRESULT get_Duration(LONG* v) override { *v = zeroDuration ? 0 : LONG(data_.size() / kSecond); return S_OK; }
+    HRESULT get_TagData(IAudioTag** t) override { *t = nullptr; return E_NOTIMPL; }
+    HRESULT get_Filename(BSTR* s) override { *s = SysAllocString(u"fake.wav"); return S_OK; }
+    HRESULT Seek(LONG seconds) override {
+        pos_ = std::min(data_.size(), std::size_t(seconds) * kSecond);
+        return S_OK;
+    }
+    HRESULT Read(BYTE* data, LONG count, LONG* read) override {
+        if (reads_++ == failAtRead) {
+            SetErrorInfoText(u"disk gone");
+            return E_FAIL;
+        }
+        std::size_t n = std::min<std::size_t>(std::size_t(count), data_.size() - pos_);
+        std::copy_n(data_.begin() + long(pos_), n, data);
+        pos_ += n;
+        *read = LONG(n);
+        return S_OK;
+    }
+    HRESULT Close() override { return S_OK; }
+    const std::vector<unsigned char>& data() const { return data_; }
+    WAVEFORMATEX format_{1, 2, 44100, 176400, 4, 16, 0};
+
+private:
+    friend struct ::kiv::RefCount;
+    ~FakeDecoder() = default;
+    static void SetErrorInfoText(std::u16string_view text) {
+        ComPtr<ICreateErrorInfo> create;
+        if (SUCCEEDED(CreateErrorInfo(create.put()))) {
+            Bstr d(text);
+            create->SetDescription(d.get());
+            ComPtr<IErrorInfo> info;
+            create->QueryInterface(IID_IErrorInfo, info.put_void());
+            SetErrorInfo(0, info.get());
+        }
+    }
+    RefCount refs_;
+    std::vector<unsigned char> data_;
+    std::size_t pos_ = 0;
+    int reads_ = 0;
+};
+
+class PlayerTest : public ComponentTest {
+protected:
+    void SetUp() override {
+        ComponentTest::SetUp();
+        UseTemporaryRegistry(dir_, {"kivplay"});
+        ::setenv("KIV_SOUND", "null", 1);
+        ::unsetenv("KIV_SOUND_MIXER");  // the simulated control of the null device
+        UseCapture("capture.wav");
+        player_ = MakePlayer(events_);
+    }
+    void TearDown() override {
+        connection_.Disconnect();
+        player_.reset();
+        ::unsetenv("KIV_SOUND_CAPTURE");
+        ComponentTest::TearDown();
+    }
+    void UseCapture(const std::string& name) {
+        capture_ = dir_ / name;
+        ::setenv("KIV_SOUND_CAPTURE", capture_.c_str(), 1);
+    }
+
+    struct Events {
+        std::vector<std::pair<DISPID, std::string>> list;
+        int Count(DISPID id) const {
+            int n = 0;
+            for (auto& e : list) n += e.first == id;
+            return n;
+        }
+    };
+    ComPtr<IKivAudioPlayer> MakePlayer(Events& events) {
+        auto p = Create<IKivAudioPlayer>(kClassAudioPlayer.clsid, IID_IKivAudioPlayer);
+        sink_ = DispatchSink::Create(DIID_IKivAudioPlayerEvents, [&events](DISPID id, DISPPARAMS& params) {
+            std::string arg;
+            if (id == DISPID_OnPlayError) arg = ToUtf8(EventArgText(params, 0));
+            if (id == DISPID_OnPlayProgress || id == DISPID_OnPlayPosition)
+                arg = std::to_string(EventArgLong(params, 0));
+            events.list.emplace_back(id, arg);
+        });
+        if (p) {
+            EXPECT_EQ(connection_.Connect(p.get(), DIID_IKivAudioPlayerEvents, sink_.get()), S_OK);
+        }
+        return p;
+    }
+    void AttachWav(IKivAudioPlayer* p, const std::vector<unsigned char>& data, const std::string& name = "src.wav") {
+        WriteFileBytes(dir_ / name, MakeWav(data));
+        Bstr src(FromUtf8(dir_ / name));
+        ASSERT_EQ(p->CreateDecoderFor(src.get()), S_OK);
+    }
+    // Plays until OnFinish, then gives late duplicates the chance to show.
+    void PlayToEnd(IKivAudioPlayer* p, Events& events) {
+        ASSERT_EQ(p->Start(), S_OK);
+        ASSERT_TRUE(PumpUntil([&] { return events.Count(DISPID_OnPlayFinish) > 0; }));
+        PumpUntil([] { return false; }, 300);
+    }
+    std::vector<unsigned char> Captured() {
+        sound::FlushNullSoundCapture();
+        auto f = ReadFileBytes(capture_);
+        return f.size() < 44 ? std::vector<unsigned char>() : std::vector<unsigned char>(f.begin() + 44, f.end());
+    }
+    // The captured audio starts with `data` from `from` on, and is followed only by silence.
+    void ExpectCaptureHolds(const std::vector<unsigned char>& data, std::size_t from) {
+        auto got = Captured();
+        ASSERT_GE(got.size(), data.size()) << "the end of the source was not heard";
+        for (std::size_t i = from; i < data.size(); ++i)
+            ASSERT_EQ(got[i], data[i]) << "first difference at byte " << i;
+        for (std::size_t i = data.size(); i < got.size(); ++i) ASSERT_EQ(got[i], 0) << "after the end, at byte " << i;
+    }
+    LONG DecoderPosition() {
+        ComPtr<IKivAudioDecoder> d;
+        EXPECT_EQ(player_->get_Decoder(d.put()), S_OK);
+        LONG pos = -1;
+        if (d) d->get_Position(&pos);
+        return pos;
+    }
+
+    ComPtr<IKivAudioPlayer> player_;
+    ComPtr<DispatchSink> sink_;
+    EventConnection connection_;
+    Events events_;
+    std::string capture_;
+};
+
+TEST_F(PlayerTest, PlaysWavToTheEndAndRecordsEverySample) {
+    auto data = PatternBytes(kSecond + 30000);
+    AttachWav(player_.get(), data);
+    PlayToEnd(player_.get(), events_);
+    EXPECT_EQ(events_.Count(DISPID_OnPlayFinish), 1);
+    EXPECT_EQ(events_.Count(DISPID_OnPlayError), 0);
+    EXPECT_EQ(events_.Count(DISPID_OnPlayStart), 0) << "Start fires no event";
+    ASSERT_GT(events_.Count(DISPID_OnPlayProgress), 0);
+    EXPECT_EQ(events_.list.back().first, DISPID_OnPlayFinish);
+    ExpectCaptureHolds(data, 0);
+    EXPECT_EQ(DecoderPosition(), 0) << "rewound for the next Start";
+}
+
+TEST_F(PlayerTest, StopRewindsAndTheNextStartPlaysFromTheBeginning) {
+    auto data = PatternBytes(2 * kSecond);
+    AttachWav(player_.get(), data);
+    ASSERT_EQ(player_->Start(), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return events_.Count(DISPID_OnPlayPosition) >= 3; }));
+    ASSERT_EQ(player_->Stop(), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return events_.Count(DISPID_OnPlayFinish) == 1; }));
+    EXPECT_EQ(DecoderPosition(), 0);
+    EXPECT_EQ(player_->Stop(), S_FALSE) << "already stopped";
+
+    // Let the faded stream go so that the next one opens a fresh recording.
+    PumpUntil([] { return false; }, 600);
+    UseCapture("second.wav");
+    events_.list.clear();
+    PlayToEnd(player_.get(), events_);
+    EXPECT_EQ(events_.Count(DISPID_OnPlayFinish), 1);
+    ASSERT_GT(events_.list.size(), 1u);
+    EXPECT_EQ(events_.list.front(), (std::pair<DISPID, std::string>{DISPID_OnPlayPosition, "0"}));
+    // The restart fades in over its first 200 ms; from there on it is exact.
+    ExpectCaptureHolds(data, kSecond / 4);
+}
+
+TEST_F(PlayerTest, RefusesWhatTheStateDoesNotAllow) {
+    const std::string source = kClassAudioPlayer.progId;
+    struct Case {
+        const char* what;
+        HRESULT (*call)(IKivAudioPlayer*);
+        const char* text;
+    };
+    const Case noDecoder[] = {
+        {"Start", [](IKivAudioPlayer* p) { return p->Start(); }, "Cannot play: no decoder attached."},
+        {"Pause", [](IKivAudioPlayer* p) { return p->Pause(); }, "Cannot pause: no decoder attached."},
+        {"Resume", [](IKivAudioPlayer* p) { return p->Resume(); }, "Cannot resume: no decoder attached."},
+        {"Seek", [](IKivAudioPlayer* p) { return p->Seek(1); }, "Cannot seek: no decoder attached."},
+        {"Stop", [](IKivAudioPlayer* p) { return p->Stop(); }, "Cannot stop: no decoder attached."},
+    };
+    for (const auto& c : noDecoder) {
+        EXPECT_EQ(c.call(player_.get()), DISP_E_EXCEPTION) << c.what;
+        EXPECT_EQ(TakeError(), std::make_pair(source, std::string(c.text))) << c.what;
+    }
+
+    AttachWav(player_.get(), PatternBytes(2 * kSecond));
+    EXPECT_EQ(player_->Pause(), S_FALSE);
+    EXPECT_EQ(player_->Resume(), S_FALSE);
+    EXPECT_EQ(player_->Stop(), S_FALSE);
+    EXPECT_EQ(player_->Seek(1), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError(), std::make_pair(source, std::string("Cannot seek: only when playing or paused.")));
+
+    ASSERT_EQ(player_->Start(), S_OK);
+    EXPECT_EQ(player_->Start(), S_OK) << "already playing";
+    EXPECT_EQ(player_->Resume(), S_FALSE) << "not paused";
+    ASSERT_EQ(player_->Pause(), S_OK);
+    PumpUntil([] { return false; }, 300);  // the player thread takes the request
+    EXPECT_EQ(events_.Count(DISPID_OnPlayStart), 0);
+    EXPECT_EQ(player_->Seek(0), S_OK) << "allowed while paused";
+    EXPECT_EQ(player_->Pause(), S_OK) << "a second Pause resumes";
+    EXPECT_EQ(events_.Count(DISPID_OnPlayStart), 1) << "fired at once by the resume";
+    ASSERT_EQ(player_->Stop(), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return events_.Count(DISPID_OnPlayFinish) == 1; }));
+}
+
+TEST_F(PlayerTest, AFailingReadGivesOneErrorThenFinish) {
+    auto decoder = FakeDecoder::Make(2 * kSecond);
+    decoder->failAtRead = 3;
+    ASSERT_EQ(player_->put_Decoder(decoder.get()), S_OK);
+    PlayToEnd(player_.get(), events_);
+    ASSERT_EQ(events_.Count(DISPID_OnPlayError), 1);
+    EXPECT_EQ(events_.Count(DISPID_OnPlayFinish), 1);
+    std::vector<DISPID> tail;
+    for (auto& e : events_.list)
+        if (e.first == DISPID_OnPlayError || e.first == DISPID_OnPlayFinish) tail.push_back(e.first);
+    EXPECT_EQ(tail, (std::vector<DISPID>{DISPID_OnPlayError, DISPID_OnPlayFinish}));
+    for (auto& e : events_.list)
+        if (e.first == DISPID_OnPlayError) {
+            EXPECT_EQ(e.second, "Cannot read samples decoder failed: disk gone");
+        }
+    EXPECT_EQ(DecoderPosition(), 0);
+}
+
+TEST_F(PlayerTest, AnOutputThatCannotBeMadeIsReportedAndStops) {
+    // No output takes 50 frames a second, in either format record.
+    auto decoder = FakeDecoder::Make(kSecond);
+    decoder->format_ = WAVEFORMATEX{1, 2, 50, 200, 4, 16, 0};
+    ASSERT_EQ(player_->put_Decoder(decoder.get()), S_OK);
+    PlayToEnd(player_.get(), events_);
+    ASSERT_EQ(events_.Count(DISPID_OnPlayError), 1);
+    EXPECT_EQ(events_.Count(DISPID_OnPlayFinish), 1);
+    for (auto& e : events_.list) {
+        if (e.first == DISPID_OnPlayError) {
+            EXPECT_EQ(e.second, "Cannot play: the sound output could not be opened.");
+        }
+    }
+    EXPECT_EQ(DecoderPosition(), 0);
+}
+
+TEST_F(PlayerTest, ASourceWithoutDurationPlaysOutWithZeroProgress) {
+    // Shorter than the amount a new stream waits for before it starts.
+    auto decoder = FakeDecoder::Make(kSecond / 5);
+    decoder->zeroDuration = true;
+    ASSERT_EQ(player_->put_Decoder(decoder.get()), S_OK);
+    PlayToEnd(player_.get(), events_);
+    EXPECT_EQ(events_.Count(DISPID_OnPlayFinish), 1);
+    for (auto& e : events_.list)
+        if (e.first == DISPID_OnPlayProgress) {
+            EXPECT_EQ(e.second, "0");
+        }
+    ExpectCaptureHolds(decoder->data(), 0);
+}
+
+TEST_F(PlayerTest, DecoderSelectionAndAttachmentKeepTheOldDecoderOnFailure) {
+    AttachWav(player_.get(), PatternBytes(kSecond));
+    ComPtr<IKivAudioDecoder> before;
+    ASSERT_EQ(player_->get_Decoder(before.put()), S_OK);
+    ASSERT_TRUE(before);
+
+    const std::string source = kClassAudioPlayer.progId;
+    Bstr flac(FromUtf8(dir_ / "song.flac"));
+    EXPECT_EQ(player_->CreateDecoderFor(flac.get()), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError(), std::make_pair(source, std::string("Cannot find appropriate decoder.")));
+
+    EXPECT_EQ(player_->put_Decoder(nullptr), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError().second, "Cannot attach decoder: no decoder given.");
+    auto broken = FakeDecoder::Make(100);
+    broken->formatFails = true;
+    EXPECT_EQ(player_->put_Decoder(broken.get()), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError().second, "Cannot attach decoder: its format is not available.");
+
+    ComPtr<IKivAudioDecoder> after;
+    ASSERT_EQ(player_->get_Decoder(after.put()), S_OK);
+    EXPECT_EQ(after.get(), before.get());
+}
+
+TEST_F(PlayerTest, VolumeClampsToTheSpeakerControl) {
+    const std::pair<float, float> cases[] = {{1.5f, 1.0f}, {-1.0f, 0.0f}, {0.5f, 0.5f}, {1.0f, 1.0f}};
+    for (auto [put, expected] : cases) {
+        EXPECT_EQ(player_->put_Volume(put), S_OK) << put;
+        float got = -1;
+        ASSERT_EQ(player_->get_Volume(&got), S_OK);
+        EXPECT_NEAR(got, expected, 1e-4) << put;
+    }
+}
+
+TEST_F(PlayerTest, ReleasingOnePlayerLeavesSoundForTheNext) {
+    AttachWav(player_.get(), PatternBytes(kSecond / 2));
+    PlayToEnd(player_.get(), events_);
+    connection_.Disconnect();
+    player_.reset();
+
+    UseCapture("after-release.wav");
+    Events events;
+    player_ = MakePlayer(events);
+    ASSERT_TRUE(player_);
+    auto data = PatternBytes(kSecond / 2, 7);
+    AttachWav(player_.get(), data, "next.wav");
+    PlayToEnd(player_.get(), events);
+    EXPECT_EQ(events.Count(DISPID_OnPlayFinish), 1);
+    ExpectCaptureHolds(data, 0);
+}
+
+}  // namespace
+}  // namespace kiv::test
