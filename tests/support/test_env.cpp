@@ -1,9 +1,12 @@
 #include "tests/support/test_env.h"
 
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -112,6 +115,23 @@ std::pair<std::string, std::string> TakeError() {
     std::u16string source, description;
     TakeErrorInfo(source, description);
     return {ToUtf8(source), ToUtf8(description)};
+}
+
+CommandRun RunCommand(const std::string& commandLine) {
+    CommandRun r{-1, {}};
+    FILE* p = ::popen(commandLine.c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    std::size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+CommandRun RunOndaloCli(const TempDir& dir, const std::string& args, const std::string& cwd, const std::string& env) {
+    return RunCommand("cd '" + cwd + "' && " + env + "KIV_REGISTRY='" + (dir / "registry.reg") + "' '" +
+                      ONDALO_BUILD_DIR + "/bin/ondalo-cli' " + args + " 2>&1 </dev/null");
 }
 
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {

@@ -84,6 +84,19 @@ std::vector<unsigned char> PatternBytes(std::size_t n, unsigned seed = 1);
 // Error info of the last failing call on this thread: {source, description}.
 std::pair<std::string, std::string> TakeError();
 
+// Runs a shell command line; its status and what it printed (stdout and
+// stderr together, when the command redirects them so).
+struct CommandRun {
+    int status;  // exit status, -1 when it did not exit normally
+    std::string output;
+};
+CommandRun RunCommand(const std::string& commandLine);
+
+// Runs ondalo-cli of this build in `cwd` with `dir`'s registry; `env` is
+// put in front of the command (for example "KIV_SOUND=null ").
+CommandRun RunOndaloCli(const TempDir& dir, const std::string& args, const std::string& cwd,
+                        const std::string& env = {});
+
 // Pumps the calling thread's queue until `done` or the time runs out.
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000);
 

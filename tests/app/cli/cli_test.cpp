@@ -1,34 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 
 #include "tests/support/test_env.h"
 
 namespace kiv::test {
 namespace {
 
-struct CliRun {
-    int status;
-    std::string output;  // stdout and stderr together
-};
-
 // Runs ondalo-cli of this build in `cwd`, with the test's own registry.
-CliRun Cli(const TempDir& dir, const std::string& args, const std::string& cwd) {
-    std::string cmd = "cd '" + cwd + "' && KIV_REGISTRY='" + (dir / "registry.reg") + "' '" ONDALO_BUILD_DIR +
-                      std::string("/bin/ondalo-cli' ") + args + " 2>&1 </dev/null";
-    CliRun r{-1, {}};
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf;
-    std::size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+CommandRun Cli(const TempDir& dir, const std::string& args, const std::string& cwd) {
+    return RunOndaloCli(dir, args, cwd);
 }
 
 class CliTest : public ::testing::Test {
@@ -44,7 +25,7 @@ protected:
 TEST_F(CliTest, WavToWavKeepsTheSampleDataByteForByte) {
     auto data = PatternBytes(176400 * 2 + 7);
     WriteFileBytes(dir_ / "song.wav", MakeWav(data));
-    CliRun r = Cli(dir_, "convert --to wav --dest out song.wav", dir_.path());
+    CommandRun r = Cli(dir_, "convert --to wav --dest out song.wav", dir_.path());
     ASSERT_EQ(r.status, 0) << r.output;
     auto out = ReadFileBytes(dir_ / "out/song.wav");
     ASSERT_EQ(out.size(), 46 + data.size() + 1);
@@ -57,7 +38,7 @@ TEST_F(CliTest, WavToWavKeepsTheSampleDataByteForByte) {
 TEST_F(CliTest, AnExistingDestinationIsNeverReplacedWithoutOverwrite) {
     WriteFileBytes(dir_ / "song.wav", MakeWav(PatternBytes(1000)));
     WriteFileBytes(dir_ / "out/song.wav", {'k', 'e', 'e', 'p'});
-    CliRun r = Cli(dir_, "convert --dest out song.wav", dir_.path());
+    CommandRun r = Cli(dir_, "convert --dest out song.wav", dir_.path());
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(ReadFileBytes(dir_ / "out/song.wav"), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
     EXPECT_NE(r.output.find("skipped: the destination exists"), std::string::npos) << r.output;
@@ -71,7 +52,7 @@ TEST_F(CliTest, AnExistingDestinationIsNeverReplacedWithoutOverwrite) {
 TEST_F(CliTest, FailuresAreReportedAndLeaveNothingBehind) {
     WriteFileBytes(dir_ / "good.wav", MakeWav(PatternBytes(100)));
     WriteFileBytes(dir_ / "bad.wav", {'R', 'I', 'F', 'F', 'x'});
-    CliRun r = Cli(dir_, "convert --dest out bad.wav good.wav missing.wav notes.txt", dir_.path());
+    CommandRun r = Cli(dir_, "convert --dest out bad.wav good.wav missing.wav notes.txt", dir_.path());
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("bad.wav: failed: cannot open the source: Cannot find appropriate decoder."),
               std::string::npos) << r.output;
@@ -85,7 +66,7 @@ TEST_F(CliTest, FailuresAreReportedAndLeaveNothingBehind) {
 TEST_F(CliTest, TheSourceIsNeverItsOwnDestination) {
     auto bytes = MakeWav(PatternBytes(500));
     WriteFileBytes(dir_ / "song.wav", bytes);
-    CliRun r = Cli(dir_, "convert --overwrite song.wav", dir_.path());
+    CommandRun r = Cli(dir_, "convert --overwrite song.wav", dir_.path());
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("the destination is the source file itself"), std::string::npos) << r.output;
     EXPECT_EQ(ReadFileBytes(dir_ / "song.wav"), bytes);
@@ -107,7 +88,7 @@ TEST_F(CliTest, UsageErrorsAndHelp) {
         {"transmogrify", 2, "unknown command"},
     };
     for (const Case& c : cases) {
-        CliRun r = Cli(dir_, c.args, dir_.path());
+        CommandRun r = Cli(dir_, c.args, dir_.path());
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
         EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
     }
