@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "components/player/player_interface.h"
@@ -25,9 +28,21 @@ public:
         d->data_ = PatternBytes(bytes);
         return d;
     }
+    static ComPtr<FakeDecoder> Make(std::vector<unsigned char> data, const WAVEFORMATEX& format) {
+        auto d = ComPtr<FakeDecoder>::adopt(new FakeDecoder());
+        d->data_ = std::move(data);
+        d->format_ = format;
+        return d;
+    }
     int failAtRead = -1;
     bool formatFails = false;
     bool zeroDuration = false;
+    // Read blocks once everything has been delivered, until released: a
+    // source that stops delivering without ending.
+    bool stallAtEnd = false;
+    std::atomic<bool> stalled{false}, released{false};
+    // The decoder's position in whole seconds after every Read that delivered.
+    std::vector<LONG> positionsRead;
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -43,7 +58,7 @@ public:
     ULONG Release() override { return refs_.Release(this); }
     HRESULT Open(BSTR) override { return E_NOTIMPL; }
     HRESULT OpenHandle(void*) override { return E_NOTIMPL; }
-    HRESULT get_Position(LONG* v) override { *v = LONG(pos_ / kSecond); return S_OK; }
+    HRESULT get_Position(LONG* v) override { *v = LONG(pos_ / format_.nAvgBytesPerSec); return S_OK; }
     HRESULT put_Position(LONG) override { return E_NOTIMPL; }
     HRESULT get_Format(WAVEFORMATEX** f) override {
         if (formatFails) return E_FAIL;
@@ -51,11 +66,14 @@ public:
         return S_OK;
     }
     HRESULT get_Bitrate(LONG* v) override { *v = 1411200; return S_OK; }
-    HRESULT get_Duration(LONG* v) override { *v = zeroDuration ? 0 : LONG(data_.size() / kSecond); return S_OK; }
+    HRESULT get_Duration(LONG* v) override {
+        *v = zeroDuration ? 0 : LONG(data_.size() / format_.nAvgBytesPerSec);
+        return S_OK;
+    }
     HRESULT get_TagData(IAudioTag** t) override { *t = nullptr; return E_NOTIMPL; }
     HRESULT get_Filename(BSTR* s) override { *s = SysAllocString(u"fake.wav"); return S_OK; }
     HRESULT Seek(LONG seconds) override {
-        pos_ = std::min(data_.size(), std::size_t(seconds) * kSecond);
+        pos_ = std::min(data_.size(), std::size_t(seconds) * format_.nAvgBytesPerSec);
         return S_OK;
     }
     HRESULT Read(BYTE* data, LONG count, LONG* read) override {
@@ -63,10 +81,15 @@ public:
             SetErrorInfoText(u"disk gone");
             return E_FAIL;
         }
+        if (stallAtEnd && pos_ == data_.size()) {
+            stalled = true;
+            while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         std::size_t n = std::min<std::size_t>(std::size_t(count), data_.size() - pos_);
         std::copy_n(data_.begin() + long(pos_), n, data);
         pos_ += n;
         *read = LONG(n);
+        if (n) positionsRead.push_back(LONG(pos_ / format_.nAvgBytesPerSec));
         return S_OK;
     }
     HRESULT Close() override { return S_OK; }
@@ -344,6 +367,220 @@ TEST_F(PlayerTest, ReleasingOnePlayerLeavesSoundForTheNext) {
     PlayToEnd(player_.get(), events);
     EXPECT_EQ(events.Count(DISPID_OnPlayFinish), 1);
     ExpectCaptureHolds(data, 0);
+}
+
+TEST_F(PlayerTest, EveryBlockReadReportsPositionAndProgressAndTheEndFinishesOnce) {
+    // 1.5 s: sixteen full blocks and a short one; the Duration is 1 s.
+    auto decoder = FakeDecoder::Make(kSecond + kSecond / 2);
+    ASSERT_EQ(player_->put_Decoder(decoder.get()), S_OK);
+    PlayToEnd(player_.get(), events_);
+
+    ASSERT_EQ(decoder->positionsRead.size(), 17u);
+    std::vector<std::pair<DISPID, std::string>> expected;
+    for (LONG position : decoder->positionsRead) {
+        expected.emplace_back(DISPID_OnPlayPosition, std::to_string(position));
+        expected.emplace_back(DISPID_OnPlayProgress, std::to_string(position * 100));
+    }
+    expected.emplace_back(DISPID_OnPlayFinish, "");
+    EXPECT_EQ(events_.list, expected);
+}
+
+// A source whose left channel is a constant and whose right channel counts
+// frames, so that the capture shows both the volume applied (left) and which
+// source frame was heard (right divided by the volume).
+constexpr int kLevel = 24000;
+int CountingSample(std::size_t frame) { return int(frame * 61 % 40000) - 20000; }
+
+std::vector<unsigned char> CountingSource(std::size_t frames) {
+    std::vector<unsigned char> data(frames * 4);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const std::int16_t samples[2] = {std::int16_t(kLevel), std::int16_t(CountingSample(i))};
+        std::memcpy(&data[i * 4], samples, 4);
+    }
+    return data;
+}
+
+std::vector<std::int16_t> Samples(const std::vector<unsigned char>& bytes) {
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    if (!samples.empty()) std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
+// Where the volume of a recording of CountingSource left its full level.
+struct VolumeDip {
+    std::size_t first = 0, quietest = 0, last = 0;  // frames
+    int quietestLevel = kLevel;
+    double OutMs() const { return double(quietest - first) * 1000 / 44100; }
+    double InMs() const { return double(last - quietest) * 1000 / 44100; }
+};
+
+// Checks that the recording is the source frame for frame (only the volume
+// may differ), then finds the one stretch where the volume is not whole.
+VolumeDip FindDip(const std::vector<std::int16_t>& samples, std::size_t frames) {
+    VolumeDip dip;
+    EXPECT_GE(samples.size(), frames * 2) << "audio was lost";
+    if (samples.size() < frames * 2) return dip;
+    // The time spent paused leaves nothing in the recording, so frame i of
+    // the recording must be frame i of the source wherever it is loud enough
+    // to tell; a lost or repeated stretch would shift everything after it.
+    dip.first = frames;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const int left = samples[2 * i], right = samples[2 * i + 1];
+        if (left != kLevel) {
+            dip.first = std::min(dip.first, i);
+            dip.last = i;
+        }
+        if (left < samples[2 * dip.quietest]) dip.quietest = i;
+        if (left >= kLevel / 4) {
+            const double heard = double(right) * kLevel / left;
+            if (std::abs(heard - CountingSample(i)) > 8.0) {
+                ADD_FAILURE() << "frame " << i << " is not the source's frame " << i;
+                return dip;
+            }
+        }
+    }
+    for (std::size_t i = frames * 2; i < samples.size(); ++i)
+        if (samples[i] != 0) {
+            ADD_FAILURE() << "not silent after the end, at " << i;
+            break;
+        }
+    EXPECT_LT(dip.first, dip.last) << "no fade was heard";
+    dip.quietestLevel = samples[2 * dip.quietest];
+    // One dip only: the volume falls to its lowest and rises again.
+    for (std::size_t i = dip.first; i <= dip.last && dip.first < dip.last; ++i) {
+        const int left = samples[2 * i];
+        const bool falling = i <= dip.quietest;
+        if (falling ? left > samples[2 * dip.first] : left < dip.quietestLevel) {
+            ADD_FAILURE() << "the volume turns back at frame " << i;
+            break;
+        }
+    }
+    return dip;
+}
+
+TEST_F(PlayerTest, PauseAndResumeFadeToSilenceAndBackWithoutLosingAudio) {
+    constexpr std::size_t kFrames = 2 * 44100;
+    AttachWav(player_.get(), CountingSource(kFrames));
+    ASSERT_EQ(player_->Start(), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return events_.Count(DISPID_OnPlayPosition) >= 4; }));
+    PumpUntil([] { return false; }, 200);
+    ASSERT_EQ(player_->Pause(), S_OK);
+    PumpUntil([] { return false; }, 500);  // the fade and some time paused
+    ASSERT_EQ(player_->Resume(), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return events_.Count(DISPID_OnPlayFinish) > 0; }));
+    EXPECT_EQ(events_.Count(DISPID_OnPlayFinish), 1);
+    EXPECT_EQ(events_.Count(DISPID_OnPlayStart), 1);
+
+    VolumeDip dip = FindDip(Samples(Captured()), kFrames);
+    EXPECT_LE(dip.quietestLevel, kLevel / 20) << "the fade does not reach silence";
+    // Each fade takes 200 ms of played audio; the volume moves in 10 ms
+    // steps and a late service turn holds a step a little longer.
+    EXPECT_GT(dip.OutMs(), 170);
+    EXPECT_LT(dip.OutMs(), 260);
+    EXPECT_GT(dip.InMs(), 170);
+    EXPECT_LT(dip.InMs(), 260);
+}
+
+TEST_F(PlayerTest, ResumeDuringTheFadeToPauseTurnsBackFromWhereItIs) {
+    constexpr std::size_t kFrames = 2 * 44100;
+    AttachWav(player_.get(), CountingSource(kFrames));
+    ASSERT_EQ(player_->Start(), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return events_.Count(DISPID_OnPlayPosition) >= 4; }));
+    PumpUntil([] { return false; }, 200);
+    ASSERT_EQ(player_->Pause(), S_OK);
+    PumpUntil([] { return false; }, 50);  // part of the fade
+    ASSERT_EQ(player_->Resume(), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return events_.Count(DISPID_OnPlayFinish) > 0; }));
+
+    VolumeDip dip = FindDip(Samples(Captured()), kFrames);
+    EXPECT_GT(dip.quietestLevel, kLevel / 10) << "the fade went on to silence";
+    EXPECT_LT(dip.quietestLevel, kLevel * 95 / 100);
+    // Back up over the share of the fade already made, at the same pace.
+    const double share = 1.0 - double(dip.quietestLevel) / kLevel;
+    EXPECT_NEAR(dip.OutMs(), 200 * share, 30);
+    EXPECT_NEAR(dip.InMs(), 200 * share, 30);
+}
+
+TEST_F(PlayerTest, SeekWhilePlayingGoesOnFromTheSoughtSecondAfterAFade) {
+    auto data = PatternBytes(2 * kSecond);
+    AttachWav(player_.get(), data);
+    ASSERT_EQ(player_->Start(), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return events_.Count(DISPID_OnPlayPosition) >= 12; }));
+    PumpUntil([] { return false; }, 200);
+    ASSERT_EQ(player_->Seek(1), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return events_.Count(DISPID_OnPlayFinish) > 0; }));
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(events_.Count(DISPID_OnPlayFinish), 1);
+
+    auto got = Captured();
+    // Heard unchanged up to the seek.
+    auto [differs, unused] = std::mismatch(got.begin(), got.end(), data.begin(), data.end());
+    const std::size_t seekAt = std::size_t(differs - got.begin()) / 4 * 4;
+    ASSERT_GT(seekAt, kSecond / 10) << "the start was not heard";
+    ASSERT_LT(seekAt, kSecond) << "the seek was not heard";
+
+    // Once the old stream has faded out and the new one in, the recording is
+    // the source from second 1 on, to its end.
+    const std::size_t settled = kSecond * 3 / 10;
+    auto tail = data.begin() + long(kSecond + settled);
+    auto at = std::search(got.begin() + long(seekAt), got.end(), tail, tail + 4096);
+    ASSERT_NE(at, got.end()) << "the source from second 1 was not heard";
+    ASSERT_GE(std::size_t(got.end() - at), std::size_t(data.end() - tail)) << "the end was not heard";
+    EXPECT_TRUE(std::equal(tail, data.end(), at)) << "the audio after the seek differs from the source";
+    for (auto i = at + (data.end() - tail); i != got.end(); ++i) ASSERT_EQ(*i, 0) << "after the end";
+
+    // The new stream begins where the old one was left: nothing from before
+    // the seek is played again, nothing held back.
+    const std::size_t resumedAt = std::size_t(at - got.begin()) - settled;
+    EXPECT_GE(resumedAt + kSecond / 100, seekAt) << "the new stream began before the seek";
+    // (The old stream goes on fading while the new one waits a service turn
+    // or two for its first data; a new stream that waited to prebuffer would
+    // begin half a second late.)
+    EXPECT_LE(resumedAt, seekAt + kSecond * 15 / 100) << "the new second began late";
+}
+
+TEST_F(PlayerTest, AnEightBitStreamIsPaddedWithItsSilenceValue) {
+    // 2.5 s of 8 kHz 8-bit mono, more than the 2 s sound buffer, so the pad
+    // behind the data is silence written over audio played before. No byte
+    // of the source is 128, so the pad stands out.
+    auto data = PatternBytes(20000 + 37);
+    for (auto& b : data) b |= 1;
+    auto decoder = FakeDecoder::Make(data, WAVEFORMATEX{1, 1, 8000, 8000, 1, 8, 0});
+    decoder->stallAtEnd = true;
+    // The play cursor follows a clock the test moves: the source runs dry at
+    // a moment the test chooses, and the silence after it is recorded.
+    std::atomic<std::int64_t> now{1'000'000'000};
+    sound::SetNullSoundClock([&now] { return now.load(); });
+    struct Restore {
+        FakeDecoder* decoder;
+        ~Restore() {
+            decoder->released = true;
+            sound::SetNullSoundClock({});
+        }
+    } restore{decoder.get()};
+    constexpr std::int64_t kMs = 1'000'000;
+
+    ASSERT_EQ(player_->put_Decoder(decoder.get()), S_OK);
+    ASSERT_EQ(player_->Start(), S_OK);
+    // Twice as fast as real time until the source has delivered everything.
+    for (int turns = 0; !decoder->stalled; ++turns) {
+        ASSERT_LT(turns, 1000) << "the source was not read to its end";
+        PumpUntil([] { return false; }, 20);
+        now += 40 * kMs;
+    }
+    // Less than the 500 ms in which an overrun is still told from a full buffer.
+    for (int i = 0; i < 25; ++i) {
+        PumpUntil([] { return false; }, 30);
+        now += 100 * kMs;
+    }
+    decoder->released = true;
+    ASSERT_TRUE(PumpUntil([&] { return events_.Count(DISPID_OnPlayFinish) > 0; }));
+    EXPECT_EQ(events_.Count(DISPID_OnPlayError), 0);
+
+    auto got = Captured();
+    ASSERT_GT(got.size(), data.size() + 40) << "the silence after the source was not heard";
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), got.begin())) << "the source was not heard unchanged";
+    for (std::size_t i = data.size(); i < got.size(); ++i) ASSERT_EQ(got[i], 128) << "pad byte " << i - data.size();
 }
 
 }  // namespace
