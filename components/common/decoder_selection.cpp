@@ -25,7 +25,10 @@ bool SelectDecoderClass(std::u16string_view name, CLSID& clsid) {
             return true;
         }
     }
-    if (!EqualsNoCase(ext, u".wav")) return false;
+    // ".wave" is a WAV file too: the application lists such files as
+    // sources and converts them, so they are looked into like ".wav".
+    const bool wave = name.size() > 5 && EqualsNoCase(name.substr(name.size() - 5), u".wave");
+    if (!EqualsNoCase(ext, u".wav") && !wave) return false;
     WORD tag = 0;
     if (!ReadWaveFormatTag(ToUtf8(name), tag)) return false;
     if (tag == WAVE_FORMAT_PCM) clsid = kClassWaveDecoder.clsid;

@@ -15,7 +15,7 @@ inline constexpr char16_t kNoDecoderText[] = u"Cannot find appropriate decoder."
 HRESULT CreateDecoderFor(const CLSID& owner, BSTR fileName, ComPtr<IKivAudioDecoder>& decoder);
 
 // The decoder class for a name, without creating anything; false when none
-// fits. ".wav" files are inspected.
+// fits. ".wav" (and ".wave") files are inspected.
 bool SelectDecoderClass(std::u16string_view fileName, CLSID& clsid);
 
 }  // namespace kiv

@@ -32,6 +32,10 @@ TEST_F(DecoderSelectionTest, ByExtensionAndForWavByFormatTag) {
     WriteFileBytes(dir_ / "pcm.WAV", WavWithTag(1));
     ASSERT_EQ(Select(dir_ / "pcm.WAV"), S_OK) << "extensions compare without case";
     EXPECT_TRUE(HasSource());
+    // A ".wave" file is a WAV file the task list accepts: it must open too.
+    WriteFileBytes(dir_ / "pcm.Wave", WavWithTag(1));
+    ASSERT_EQ(Select(dir_ / "pcm.Wave"), S_OK);
+    EXPECT_TRUE(HasSource());
 
     struct Case {
         std::string name;
@@ -46,6 +50,8 @@ TEST_F(DecoderSelectionTest, ByExtensionAndForWavByFormatTag) {
         {"song.mp3", {1}, REGDB_E_CLASSNOTREG, nullptr},
         {"SONG.MP3", {1}, REGDB_E_CLASSNOTREG, nullptr},
         {"mpeg.wav", WavWithTag(85), REGDB_E_CLASSNOTREG, nullptr},
+        {"mpeg.wave", WavWithTag(85), REGDB_E_CLASSNOTREG, nullptr},
+        {"float.wave", WavWithTag(3), DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
         {"a.ogg", {1}, REGDB_E_CLASSNOTREG, nullptr},
         {"a.wma", {1}, REGDB_E_CLASSNOTREG, nullptr},
     };
