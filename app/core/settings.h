@@ -1,0 +1,133 @@
+// The application's settings: one INI file, "Option.ini", read and written
+// key by key through the private-profile functions, so a write touches only
+// its key and every other line of the file stays as it was. Every key has a
+// default; the file need not exist.
+#pragma once
+
+#include <string>
+
+namespace kiv::app {
+
+// The folder of the running program, with a trailing '/'.
+std::string ProgramDirectory();
+
+// Where "Option.ini" and the application's other files live: the folder
+// named by ONDALO_CONFIG_DIR when set (tests always set it); else the
+// program's folder when it can be written; else the per-user folder
+// $XDG_CONFIG_HOME/ondalo/ (~/.config/ondalo/), created on demand. Always
+// ends in '/'.
+std::string ApplicationDirectory();
+
+// The per-user folder of the fallback above: $XDG_CONFIG_HOME/ondalo/, or
+// ~/.config/ondalo/ when that is unset or relative; created with its parents.
+std::string UserConfigDirectory();
+
+// ApplicationDirectory() + "Option.ini".
+std::string OptionFilePath();
+
+// The General, Conversion, Rip, Skin and Advanced sections.
+struct Options {
+    std::string initialDir;      // General/InitialDir
+    std::string version = "3.0"; // General/Version (never written)
+
+    struct PostActions {
+        bool openFolder = false;
+        bool exitProgram = false;
+        bool shutDown = false;
+        bool playSound = true;
+        bool soundDefault = true;  // the standard beep; false: customSound
+        std::string customSound;
+    };
+    struct Conversion {
+        bool keepTag = true;
+        bool deleteSourceFile = false;
+        PostActions after;  // OpenDirectory, ExitProgram, ShutDown, PlaySound, SoundDefault, CustomSound
+    } conversion;
+    struct Rip {
+        bool autoSelectDrive = true;
+        bool autoLoadCDDB = true;
+        bool writeInformation = true;
+        bool ejectDrive = false;
+        PostActions after;  // OpenDir, Exit, ShutDown, PlaySound, SoundDefault, CustomSound
+    } rip;
+
+    std::string skin = "macos";  // Skin/Skin; "None": no skin
+
+    bool showQuery = true;  // Advanced/ShowQuery
+    bool alwaysYes = false;
+    bool informCDDBFailed = true;
+    bool everydayTips = true;
+    int recordSettings = 0;  // 0 both wizards, 1 conversion only, 2 rip only, 3 neither
+};
+
+// The two wizards that keep a step-2 section of their own.
+enum class Wizard { Conversion, Rip };
+
+// Whether `wizard` saves and restores its step-2 section under the value of
+// Advanced/RecordSettings.
+bool RecordsStep2(int recordSettings, Wizard wizard);
+
+// Radio groups of the step-2 page. None: no member of the group selected,
+// which a hand-edited file can produce.
+enum class OutputFolder { None, Default, Source, Custom };
+enum class FormatMode { None, Normal, Advanced };
+enum class OutputFormat { None, Wav, Mp3, Wma, Ogg };
+enum class ExistsPolicy { None, Skip, Overwrite, Query, Rename };
+enum class QualityMode { None, Cbr, Abr, Vbr };
+
+// "WAV", "MP3", "WMA", "OGG"; empty for None.
+const char* FormatName(OutputFormat format);
+// From "wav", "MP3", ... (any case); None when unknown.
+OutputFormat FormatFromName(const std::string& name);
+
+// The step-2 page: sections "ConverterStep2" and "RipperStep2".
+struct Step2Settings {
+    OutputFolder folder = OutputFolder::Default;
+    std::string customDir;
+    FormatMode mode = FormatMode::Normal;
+    OutputFormat format = OutputFormat::Mp3;
+    ExistsPolicy exists = ExistsPolicy::Query;
+    std::string renameRule = "%_copy";
+    QualityMode quality = QualityMode::Cbr;
+    int cbrValue = 320;  // kbit/s, 96..320
+    int abrValue = 320;  // kbit/s, no bounds
+    int vbrValue = 100;  // percent, 0..100
+};
+
+class SettingsStore {
+public:
+    explicit SettingsStore(std::string iniPath);
+    const std::string& path() const { return path_; }
+
+    // Every key of General, Conversion, Rip, Skin and Advanced; a missing or
+    // malformed value gives its default.
+    Options Load() const;
+    // Writes the keys of Conversion, Rip, Skin and Advanced in the order of
+    // the options dialog (General/InitialDir and General/Version are not
+    // written here). False when the file cannot be written.
+    bool Save(const Options& options) const;
+
+    // Restores the wizard's section key by key in table order onto `current`:
+    // a true member selects itself and clears the rest of its group, a false
+    // member clears only itself, so several true members leave the last one
+    // selected and none leaves the group empty. Bounded values are clamped.
+    Step2Settings LoadStep2(Wizard wizard, Step2Settings current) const;
+    // Writes every key of the wizard's section in table order (the rip
+    // wizard has no Source key). False when the file cannot be written.
+    bool SaveStep2(Wizard wizard, const Step2Settings& settings) const;
+
+    // One key at a time, with the file's encodings: booleans as "1"/"0" read
+    // as integers (non-zero true), integers in decimal; a missing or
+    // non-numeric value gives the default.
+    bool ReadBool(const char* section, const char* key, bool defaultValue) const;
+    int ReadInt(const char* section, const char* key, int defaultValue) const;
+    std::string ReadString(const char* section, const char* key, const std::string& defaultValue) const;
+    bool WriteBool(const char* section, const char* key, bool value) const;
+    bool WriteInt(const char* section, const char* key, int value) const;
+    bool WriteString(const char* section, const char* key, const std::string& value) const;
+
+private:
+    std::string path_;
+};
+
+}  // namespace kiv::app
