@@ -9,17 +9,21 @@ bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cli=$PWD/build/bin/ondalo-cli
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/out" "$work/back" "$work/rip"
+mkdir -p "$work/out" "$work/back" "$work/rip" "$work/tree/live"
+# The demo's own settings folder: the user's Option.ini is not read.
+export ONDALO_CONFIG_DIR=$work
 
 # Five seconds of a chord, CD quality.
 sox -n -r 44100 -c 2 -b 16 "$work/demo.wav" synth 5 sine 440 sine 554 sine 659 gain -6
 
-echo "== WAV to WAV: the copy keeps the sample data"
-"$cli" convert --to wav --dest "$work/out" "$work/demo.wav"
+echo "== WAVE to WAV: the copy keeps the sample data"
+cp "$work/demo.wav" "$work/demo.wave"
+"$cli" convert --to wav --dest "$work/out" "$work/demo.wave"
 cmp <(sox "$work/demo.wav" -t raw -) <(sox "$work/out/demo.wav" -t raw -) && echo "identical to the source"
+rm "$work/out/demo.wav"
 
 echo "== WAV to MP3, Ogg Vorbis and WMA"
-"$cli" convert --to mp3 --dest "$work/out" "$work/demo.wav"
+"$cli" convert --to mp3 --vbr 50 --dest "$work/out" "$work/demo.wav"
 "$cli" convert --to ogg --dest "$work/out" "$work/demo.wav"
 "$cli" convert --to wma --cbr 128 --dest "$work/out" "$work/demo.wav"
 for f in "$work"/out/demo.mp3 "$work"/out/demo.ogg "$work"/out/demo.wma; do
@@ -34,6 +38,13 @@ mv "$work/back/demo.wav" "$work/back/from-ogg.wav"
 "$cli" convert --to wav --dest "$work/back" "$work/out/demo.wma"
 mv "$work/back/demo.wav" "$work/back/from-wma.wav"
 for f in "$work"/back/*.wav; do echo "$(basename "$f"): $(soxi -D "$f") s"; done
+
+echo "== a folder tree of mixed formats to Ogg Vorbis beside the sources, two at a time"
+cp "$work/out/demo.mp3" "$work/tree/a.mp3"
+cp "$work/out/demo.wma" "$work/tree/live/b.wma"
+cp "$work/demo.wav" "$work/tree/live/c.wav"
+"$cli" convert --to ogg --same-folder --recursive --jobs 2 "$work/tree"
+find "$work/tree" -name '*.ogg' | sort
 
 echo "== rip a virtual CD of two tracks"
 sox -n -r 44100 -c 2 -b 16 "$work/t1.wav" synth 3 sine 440

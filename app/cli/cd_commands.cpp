@@ -1,16 +1,26 @@
 // The CD commands of ondalo-cli: drives, toc, cddb and rip, all through the
-// CD extraction control as any host would use it.
+// CD extraction control as any host would use it; rip runs the ripping
+// batch of the application core with the desktop program's log.
+#include <signal.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/cli/arg_reader.h"
+#include "app/cli/batch_options.h"
 #include "app/cli/commands.h"
+#include "app/cli/terminal_view.h"
+#include "app/core/rip_batch.h"
 #include "app/core/rip_plan.h"
+#include "app/core/settings.h"
 #include "components/cdrip/cdrip_interfaces.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/connection_point.h"
+#include "platform/msg/message_queue.h"
 #include "platform/system/text.h"
 
 namespace kiv {
@@ -37,23 +47,6 @@ constexpr char kCddbHelp[] =
     "found and the track titles of the first. The server is set by\n"
     "ONDALO_CDDB_SERVER, ONDALO_CDDB_PORT, ONDALO_CDDB_PATH, ONDALO_CDDB_EMAIL;\n"
     "http_proxy is honoured.\n";
-
-constexpr char kRipHelp[] =
-    "Usage: ondalo-cli rip [--drive N] [--tracks LIST] [--to FORMAT] [--dest DIR]\n"
-    "                      [--template TEMPLATE] [--jitter] [--overwrite] [--no-cddb]\n"
-    "\n"
-    "Extracts tracks of the disc in drive N (default 1) into audio files.\n"
-    "\n"
-    "  --tracks LIST        track numbers such as 1,3-5 (default: every audio track)\n"
-    "  --to FORMAT          wav (default), mp3, ogg or wma\n"
-    "  --dest DIR           where the files go (default: the current folder)\n"
-    "  --template TEMPLATE  file names from the CDDB record (default \"%6 %2\"):\n"
-    "                       %1 artist, %2 title, %3 album, %4 year, %5 genre,\n"
-    "                       %6 track number, %7 disc id, %% a percent sign;\n"
-    "                       '/' makes folders. Without a record: \"Track NN\".\n"
-    "  --jitter             jitter correction (slower; for drives that need it)\n"
-    "  --overwrite          replace files that exist already\n"
-    "  --no-cddb            no CDDB lookup: no names from it, no tags\n";
 
 struct DriveOptions {
     LONG drive = 1;
@@ -247,70 +240,194 @@ int RunCddb(const std::vector<std::string>& args) {
 
 namespace {
 
-// What one track's run told the host.
-struct TrackRun {
-    bool started = false;
-    bool ended = false;
-    std::vector<std::string> errors;
-    int jitter = 0;
-};
+const char kRipHelp[] =
+    "Usage: ondalo-cli rip [OPTIONS]\n"
+    "\n"
+    "Extracts tracks of the audio CD in a drive into audio files, one after\n"
+    "another, each straight into the chosen encoder. Tracks are named from\n"
+    "the disc's CDDB record (looked up on the CDDB server) or, without one,\n"
+    "\"Track 01\", \"Track 02\"... The log shows every step; the summary line\n"
+    "counts the tracks done, skipped and failed.\n"
+    "\n"
+    "Tracks and drive:\n"
+    "  --drive N          the drive (default 1; see ondalo-cli drives)\n"
+    "  --tracks LIST      track numbers such as 1,3-5 (default: every audio track)\n"
+    "  --jitter           jitter correction (slower; for drives that need it)\n"
+    "  --no-cddb          no CDDB lookup: \"Track NN\" names and no tags\n"
+    "  --no-tags          no tags in the files (names still come from CDDB)\n"
+    "\n"
+    "Output:\n"
+    "  --to FORMAT        wav, mp3, ogg or wma\n"
+    "  --dest DIR         put the files into DIR (default: the current folder)\n"
+    "  --template TEMPLATE  file names from the CDDB record (default \"%2\"):\n"
+    "                     %1 artist, %2 title, %3 album, %4 year, %5 genre,\n"
+    "                     %6 track number (01), %7 disc id, %% a percent sign.\n"
+    "                     A '/' of the template makes a folder (\"%1/%3/%6 %2\");\n"
+    "                     a '/' inside a record's value never does.\n"
+    "  --exists POLICY    when the file exists already:\n"
+    "                       skip       leave it, skip the track\n"
+    "                       overwrite  replace it\n"
+    "                       ask        ask on the terminal (default; without a\n"
+    "                                  terminal the answer is No: skip)\n"
+    "                       rename[=RULE]  a new name by RULE, where % stands\n"
+    "                                  for the track's name (default %_copy:\n"
+    "                                  Intro.mp3 becomes Intro_copy.mp3)\n"
+    "  --overwrite        the same as --exists overwrite\n"
+    "\n"
+    "Quality (for the formats that offer the mode):\n"
+    "  --cbr KBPS         constant bitrate, 8 to 320 kbit/s (MP3, WMA)\n"
+    "  --abr KBPS         average bitrate in kbit/s (MP3, Ogg Vorbis)\n"
+    "  --vbr PERCENT      variable bitrate at a quality from 0 to 100 (MP3, Ogg\n"
+    "                     Vorbis, WMA)\n"
+    "  --default-quality  each encoder's own default\n"
+    "                     A value the encoder refuses is logged and the\n"
+    "                     encoder's default is used.\n"
+    "\n"
+    "At the end:\n"
+    "  --eject            eject the disc\n"
+    "  --open-folder      open the destination folder\n"
+    "  --beep             sound the terminal bell\n"
+    "  --sound FILE       play FILE\n"
+    "  -q, --quiet        only failures and the summary; no progress line\n"
+    "\n"
+    "Defaults: the choices the desktop program remembers in its Option.ini\n"
+    "(section RipperStep2: output folder, format, existing-file policy,\n"
+    "renaming rule, quality; section Rip: WriteInformation for tags,\n"
+    "AutoLoadCDDB for the lookup) are used when it saved them; without them\n"
+    "the format is WAV into the current folder. Options override them for one\n"
+    "run and are not saved. The CDDB server is set by ONDALO_CDDB_SERVER,\n"
+    "ONDALO_CDDB_PORT, ONDALO_CDDB_PATH, ONDALO_CDDB_EMAIL; http_proxy is honoured.\n"
+    "\n"
+    "A track is written under a hidden temporary name and moved into place only\n"
+    "when it was read without an error: a failed or cancelled track never leaves\n"
+    "a partial file. Ctrl-C cancels the track in work and ends the batch; a\n"
+    "second Ctrl-C ends at once.\n"
+    "\n"
+    "Exit status: 0 when no track failed (skipped tracks are not failures), 1\n"
+    "when any failed, 2 for a usage error, 130 after Ctrl-C.\n"
+    "\n"
+    "Examples:\n"
+    "  ondalo-cli rip --to mp3 --vbr 60 --dest ~/Music\n"
+    "  ondalo-cli rip --to ogg --tracks 1,3-5 --template '%1/%3/%6 %2' --eject\n"
+    "  ondalo-cli rip --to wav --no-cddb --exists rename\n";
+
+std::atomic<int> gRipInterrupts{0};
+
+extern "C" void OnRipInterrupt(int) {
+    if (gRipInterrupts.fetch_add(1) >= 1) {
+        // A second Ctrl-C: the user wants out now.
+        ::signal(SIGINT, SIG_DFL);
+        ::raise(SIGINT);
+    }
+}
+
+std::string RipProgressLine(const app::RipBatch& batch) {
+    const app::BatchCore& core = batch.core();
+    const app::BatchCounters& c = core.counters();
+    const int handled = c.done + c.skipped + c.failed;
+    std::string line = ProgressBar(core.totalBar(), 24) + " " + std::to_string(core.totalBar()) + "%  " +
+                       std::to_string(handled) + "/" + std::to_string(c.total) + " tracks  track " +
+                       std::to_string(core.currentBar()) + "%  " + app::HoursMinutesSeconds(core.elapsedSeconds()) +
+                       " elapsed";
+    if (core.totalBar() > 0) line += ", " + app::HoursMinutesSeconds(core.remainingSeconds()) + " left";
+    if (core.state() == app::BatchState::Paused) line += "  (pausing)";
+    return line;
+}
 
 }  // namespace
 
 int RunRip(const std::vector<std::string>& args) {
-    std::vector<std::string> rest;
-    const DriveOptions o = ReadDriveOption(args, rest, "rip");
-    if (o.help) {
-        std::fputs(kRipHelp, stdout);
-        return 0;
+    app::SettingsStore store(app::OptionFilePath());
+    const app::Options options = store.Load();
+    app::Step2Settings step2;
+    step2.format = app::OutputFormat::Wav;
+    // Only a section the desktop program saved speaks for the user.
+    const bool saved = !store.ReadString("RipperStep2", "NormalMode", "").empty();
+    if (saved && app::RecordsStep2(options.recordSettings, app::Wizard::Rip))
+        step2 = store.LoadStep2(app::Wizard::Rip, step2);
+    // On a command line the application directory's place is the current folder.
+    if (step2.folder != app::OutputFolder::Custom) {
+        step2.folder = app::OutputFolder::Custom;
+        step2.customDir = ".";
     }
-    if (!o.ok) return 2;
-    std::string trackList, dest = ".", pattern = "%6 %2";
-    const app::RipFormat* format = app::FindRipFormat("wav");
-    bool jitter = false, overwrite = false, cddb = true;
-    for (std::size_t i = 0; i < rest.size(); ++i) {
-        const std::string& a = rest[i];
-        auto value = [&]() -> const std::string* {
-            if (i + 1 >= rest.size()) {
-                std::fprintf(stderr, "ondalo-cli rip: %s needs a value\n", a.c_str());
-                return nullptr;
+    if (step2.format == app::OutputFormat::None) step2.format = app::OutputFormat::Wav;
+    step2.mode = app::FormatMode::Normal;
+    app::RipSettings settings = app::RipSettings::From(step2, options);
+    settings.after = {};
+    settings.after.playSound = false;
+    settings.beepAtEnd = false;
+    settings.eject = false;
+
+    LONG driveNumber = 1;
+    std::string trackList, pattern = "%2";
+    bool jitter = false, cddb = options.rip.autoLoadCDDB;
+
+    BatchChoices choices;
+    choices.exists = settings.exists;
+    choices.renameRule = settings.renameRule;
+    choices.quality = settings.quality;
+    choices.cbrValue = settings.cbrValue;
+    choices.abrValue = settings.abrValue;
+    choices.vbrValue = settings.vbrValue;
+    choices.after = settings.after;
+
+    ArgReader r("rip", args);
+    while (r.ok() && r.Next()) {
+        if (ReadBatchOption(r, choices)) {
+            continue;
+        } else if (!r.option()) {
+            r.Error("unexpected argument '" + r.current() + "' (see --help)");
+        } else if (r.Is("-h", "--help")) {
+            std::fputs(kRipHelp, stdout);
+            return 0;
+        } else if (r.Is("--drive")) {
+            if (auto n = r.Number(1, 99)) driveNumber = static_cast<LONG>(*n);
+        } else if (r.Is("--tracks")) {
+            if (auto v = r.Value()) trackList = *v;
+        } else if (r.Is("--to")) {
+            if (auto v = r.Value()) {
+                step2.format = app::FormatFromName(*v);
+                if (step2.format == app::OutputFormat::None)
+                    r.Error("unknown format '" + *v + "' (use wav, mp3, ogg or wma)");
             }
-            return &rest[++i];
-        };
-        if (a == "--tracks" || a == "--to" || a == "--dest" || a == "--template") {
-            const std::string* v = value();
-            if (!v) return 2;
-            if (a == "--tracks") trackList = *v;
-            if (a == "--dest") dest = *v;
-            if (a == "--template") pattern = *v;
-            if (a == "--to" && !(format = app::FindRipFormat(*v))) {
-                std::fprintf(stderr, "ondalo-cli rip: unknown format '%s' (wav, mp3, ogg or wma)\n", v->c_str());
-                return 2;
-            }
-        } else if (a == "--jitter") {
+        } else if (r.Is("--dest")) {
+            if (auto v = r.Value()) step2.customDir = *v;
+        } else if (r.Is("--template")) {
+            if (auto v = r.Value()) pattern = *v;
+        } else if (r.Is("--jitter")) {
             jitter = true;
-        } else if (a == "--overwrite") {
-            overwrite = true;
-        } else if (a == "--no-cddb") {
+        } else if (r.Is("--eject")) {
+            settings.eject = true;
+        } else if (r.Is("--no-cddb")) {
             cddb = false;
+        } else if (r.Is("--no-tags")) {
+            settings.writeTags = false;
         } else {
-            std::fprintf(stderr, "ondalo-cli rip: unknown option '%s'\n\n%s", a.c_str(), kRipHelp);
-            return 2;
+            r.Unknown();
         }
     }
+    if (!r.ok()) return 2;
+    settings.exists = choices.exists;
+    settings.renameRule = choices.renameRule;
+    settings.quality = choices.quality;
+    settings.cbrValue = choices.cbrValue;
+    settings.abrValue = choices.abrValue;
+    settings.vbrValue = choices.vbrValue;
+    settings.after = choices.after;
     std::error_code ec;
-    if (!fs::is_directory(dest, ec)) {
-        std::fprintf(stderr, "ondalo-cli rip: the destination folder '%s' does not exist\n", dest.c_str());
+    if (!fs::is_directory(step2.customDir, ec)) {
+        std::fprintf(stderr, "ondalo-cli rip: Path %s is not existent. Please check it out.\n",
+                     step2.customDir.c_str());
         return 2;
     }
 
     ComPtr<IKivCDRipper> ripper = OpenRipper("rip");
     if (!ripper) return 1;
-    ComPtr<IDrive> drive = OpenDrive(ripper.get(), o.drive, "rip");
+    ComPtr<IDrive> drive = OpenDrive(ripper.get(), driveNumber, "rip");
     if (!drive) return 1;
     const auto tracks = TracksOf(drive.get());
     if (tracks.empty()) {
-        std::fprintf(stderr, "ondalo-cli rip: there is no disc in drive %ld\n", long(o.drive));
+        std::fprintf(stderr, "ondalo-cli rip: there is no disc in drive %ld\n", long(driveNumber));
         return 1;
     }
     std::vector<int> chosen;
@@ -327,83 +444,61 @@ int RunRip(const std::vector<std::string>& args) {
                      tracks.size());
         return 2;
     }
+    if (chosen.empty()) {
+        std::fprintf(stderr, "ondalo-cli rip: the disc in drive %ld has no audio tracks\n", long(driveNumber));
+        return 1;
+    }
 
-    bool named = cddb && LoadRecords(drive.get(), "rip");
-    if (named) {
-        LONG records = 0;
-        drive->GetCDDBRecordNumber(&records);
-        named = records > 0;
+    // Without a record the tracks keep their "Track NN" names, and the
+    // control writes no tags.
+    if (cddb) LoadRecords(drive.get(), "rip");
+    bool named = false;
+    std::vector<app::TrackListRow> list = app::ReadTrackList(drive.get(), &named);
+    if (!cddb) named = false;
+    for (app::TrackListRow& row : list) {
+        if (named) {
+            const std::string title = TrackTitle(tracks[static_cast<std::size_t>(row.track - 1)].get(), FromUtf8(pattern));
+            row.title = title.empty() ? app::UnnamedTrack(row.track) : title;
+        } else {
+            row.title = app::UnnamedTrack(row.track);
+        }
+    }
+    // The batch takes the tracks in the order given.
+    std::vector<app::TrackListRow> ordered;
+    for (int number : chosen) {
+        app::TrackListRow row = list[static_cast<std::size_t>(number - 1)];
+        row.checked = true;
+        ordered.push_back(std::move(row));
     }
     ripper->put_JitterCorrection(jitter ? 1 : 0);
 
-    TrackRun current;
-    int lastPercent = -1;
-    auto sink = DispatchSink::Create(DIID_IKivCDRipperEvents, [&](DISPID id, DISPPARAMS& p) {
-        switch (id) {
-            case DISPID_OnExtractionStart: current.started = true; break;
-            case DISPID_OnExtractionEnd: current.ended = true; break;
-            case DISPID_OnExtractionError: current.errors.push_back(ToUtf8(EventArgText(p, 0))); break;
-            case DISPID_OnJitterDetected: ++current.jitter; break;
-            case DISPID_OnProgress: {
-                const int percent = EventArgLong(p, 0);
-                if (percent / 10 != lastPercent / 10 || percent == 100) {
-                    std::printf(" %d%%", percent);
-                    std::fflush(stdout);
-                }
-                lastPercent = percent;
-                break;
-            }
-            default: break;
-        }
-    });
-    EventConnection events;
-    events.Connect(ripper.get(), DIID_IKivCDRipperEvents, sink.get());
-
-    int ripped = 0, failed = 0;
-    const std::string folder = dest.back() == '/' ? dest : dest + "/";
-    for (int number : chosen) {
-        ITrack* track = tracks[static_cast<std::size_t>(number - 1)].get();
-        std::string name = named ? TrackTitle(track, FromUtf8(pattern)) : std::string();
-        if (name.empty()) name = app::UnnamedTrack(number);
-        const std::string path = folder + name;
-
-        ComPtr<IKivAudioEncoder> encoder;
-        HRESULT hr = CoCreateInstance(format->encoder->clsid, nullptr, CLSCTX_ALL, IID_IKivAudioEncoder,
-                                      encoder.put_void());
-        if (FAILED(hr)) {
-            std::fprintf(stderr, "ondalo-cli rip: no %s encoder (%s)\n", format->name, ErrorText(hr).c_str());
-            return 1;
-        }
-        encoder->put_OverwritePrompt(overwrite ? 0 : 1);
-        ripper->put_Encoder(encoder.get());
-
-        std::printf("Track %d -> %s%s:", number, path.c_str(), format->extension);
-        std::fflush(stdout);
-        current = TrackRun{};
-        lastPercent = -1;
-        Bstr target(FromUtf8(path));
-        hr = track->ExtractToEncoder(target.get(), 1);
-        if (FAILED(hr)) {
-            current.errors.push_back(ErrorText(hr));
-        } else {
-            for (;;) {
-                VARIANT_BOOL busy = 1;
-                ripper->get_InProgress(&busy);
-                if (!busy) break;
-                WaitMessage(100);
-                PumpPendingMessages();
-            }
-            PumpPendingMessages();  // the run's last events
-        }
-        ripper->put_Encoder(nullptr);
-        const bool ok = current.ended && current.errors.empty();
-        std::printf("%s\n", ok ? " done" : " failed");
-        for (const std::string& e : current.errors) std::fprintf(stderr, "  %s\n", e.c_str());
-        if (current.jitter > 0) std::fprintf(stderr, "  jitter was detected %d times\n", current.jitter);
-        ok ? ++ripped : ++failed;
+    ::signal(SIGINT, OnRipInterrupt);
+    TerminalBatchView view(choices.quiet);
+    app::SystemPostActions actions;
+    app::RipBatch batch(view, actions);
+    view.SetProgressText([&batch] { return RipProgressLine(batch); });
+    batch.Attach(ripper.get(), driveNumber);
+    batch.Prepare(app::BuildRipStatusList(ordered, step2, app::ApplicationDirectory()),
+                  "Ondalo Version " + options.version);
+    if (batch.Start(settings) != app::RipBatch::StartResult::Started) {
+        ::signal(SIGINT, SIG_DFL);
+        return 1;
     }
-    std::printf("%d ripped, %d failed\n", ripped, failed);
-    return failed ? 1 : 0;
+    bool stopped = false;
+    while (!batch.Finished()) {
+        if (gRipInterrupts.load() > 0 && !stopped) {
+            stopped = true;
+            batch.Stop();
+            continue;
+        }
+        WaitMessage(200);
+        PumpPendingMessages();
+        view.Redraw(false);
+    }
+    view.ClearProgress();
+    ::signal(SIGINT, SIG_DFL);
+    if (stopped) return 130;
+    return batch.core().counters().failed > 0 ? 1 : 0;
 }
 
 }  // namespace kiv

@@ -1,15 +1,29 @@
-// ondalo-cli convert: converts audio files through the converter component.
+// ondalo-cli convert: the batch converter on a terminal. Files and folders
+// become a task list, the step-2 choices come from "Option.ini" (when the
+// desktop program saved them) overridden by the options, and the batch runs
+// through the converter component with the desktop program's log.
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/cli/arg_reader.h"
+#include "app/cli/batch_options.h"
 #include "app/cli/commands.h"
-#include "app/core/file_conversion.h"
+#include "app/cli/terminal_view.h"
+#include "app/core/conversion_batch.h"
 #include "app/core/output_planning.h"
+#include "app/core/settings.h"
+#include "app/core/task_list.h"
+#include "platform/msg/message_queue.h"
+#include "platform/system/message_box.h"
+#include "platform/system/text.h"
 
 namespace kiv {
 namespace fs = std::filesystem;
@@ -17,146 +31,316 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kConvertHelp[] =
-    "Usage: ondalo-cli convert [--to FORMAT] [--dest DIR] [--overwrite]\n"
-    "                          [--cbr KBPS | --abr KBPS | --vbr QUALITY] FILE...\n"
+    "Usage: ondalo-cli convert [OPTIONS] FILE|FOLDER...\n"
     "\n"
-    "Converts each FILE to FORMAT. The decoder is chosen by the file's\n"
-    "extension (.wav, .mp3, .ogg, .wma); the new file takes the source's name\n"
-    "with the new format's extension and keeps its tags.\n"
+    "Converts audio files between WAV, MP3, Ogg Vorbis and WMA. Each FILE is\n"
+    "added to the task list; each FOLDER adds its .wav, .wave, .mp3, .wma\n"
+    "and .ogg files. The new file takes the source's name with the new format's\n"
+    "extension. A file whose format is already the destination's is skipped.\n"
     "\n"
-    "Options:\n"
-    "  --to FORMAT   wav (default), mp3, ogg or wma\n"
-    "  --dest DIR    where the new files go (default: the current folder)\n"
-    "  --overwrite   replace destination files that exist already\n"
-    "                (without it, such files are left alone and reported)\n"
-    "  --cbr KBPS    constant bitrate in kbit/s (MP3, WMA)\n"
-    "  --abr KBPS    average bitrate in kbit/s (MP3, Ogg Vorbis)\n"
-    "  --vbr QUALITY variable bitrate at a quality from 0 to 1 (MP3, Ogg\n"
-    "                Vorbis, WMA); without any of the three each format uses\n"
-    "                its default (MP3 and Ogg Vorbis: VBR 0.5)\n"
-    "                A mode the format does not offer is reported, and the\n"
-    "                format's default is used instead.\n"
-    "  --no-tags     do not copy the source's tags\n"
-    "  -q, --quiet   no progress display\n"
+    "Output:\n"
+    "  --to FORMAT        wav, mp3, ogg or wma for every file\n"
+    "  --as FORMAT FILE   FILE (or FOLDER) alone to FORMAT; other files follow --to\n"
+    "  --dest DIR         put the new files into DIR (default: the current folder)\n"
+    "  --same-folder      put each new file beside its source\n"
+    "  --exists POLICY    when the new file exists already:\n"
+    "                       skip       leave it, skip the source\n"
+    "                       overwrite  replace it\n"
+    "                       ask        ask on the terminal (default; without a\n"
+    "                                  terminal the answer is No: skip)\n"
+    "                       rename[=RULE]  a new name by RULE, where % stands\n"
+    "                                  for the source's name (default %_copy:\n"
+    "                                  song.mp3 becomes song_copy.mp3)\n"
+    "  --overwrite        the same as --exists overwrite\n"
     "\n"
-    "A file is written under a temporary name and moved into place only when\n"
-    "its conversion succeeded, so a failure never leaves a partial file.\n"
+    "Quality (for the formats that offer the mode):\n"
+    "  --cbr KBPS         constant bitrate, 8 to 320 kbit/s (MP3, WMA)\n"
+    "  --abr KBPS         average bitrate in kbit/s (MP3, Ogg Vorbis)\n"
+    "  --vbr PERCENT      variable bitrate at a quality from 0 to 100 (MP3, Ogg\n"
+    "                     Vorbis, WMA)\n"
+    "  --default-quality  each encoder's own default\n"
+    "                     A value the encoder refuses is logged and the\n"
+    "                     encoder's default is used.\n"
     "\n"
-    "Exit status: 0 when every file was converted or skipped, 1 when any file\n"
-    "failed, 2 for a usage error.\n"
+    "Files:\n"
+    "  --recursive        search the sub-folders of each FOLDER too\n"
+    "  --no-recursive     only the files directly in each FOLDER\n"
+    "                     (without either: ask when a folder has sub-folders,\n"
+    "                     or follow the desktop program's query option)\n"
+    "  --task FILE.otk    add the files listed in a task file\n"
+    "  --save-task FILE.otk  write the task list to a task file, then convert\n"
+    "  --no-tags          do not copy the tags of the sources\n"
+    "  --delete-source    delete each source after its successful conversion\n"
     "\n"
-    "Example:\n"
-    "  ondalo-cli convert --to wav --dest out/ song.wav other.wav\n";
+    "Running:\n"
+    "  --jobs N           convert up to N files at once (default: the number of\n"
+    "                     processor cores); each file's log lines stay together\n"
+    "  --open-folder      open the destination folder at the end\n"
+    "  --beep             sound the terminal bell at the end\n"
+    "  --sound FILE       play FILE at the end\n"
+    "  -q, --quiet        only failures and the summary; no progress line\n"
+    "\n"
+    "Defaults: the choices the desktop program remembers in its Option.ini\n"
+    "(output folder mode, format, existing-file policy, renaming rule, quality,\n"
+    "tags) are used when it saved them; without them the format is MP3 at\n"
+    "CBR 320 kbit/s. Options override them for one run and are not saved.\n"
+    "Option.ini is looked for in the folder named by ONDALO_CONFIG_DIR, else\n"
+    "beside the program when that folder is writable, else in\n"
+    "$XDG_CONFIG_HOME/ondalo (~/.config/ondalo).\n"
+    "\n"
+    "A file is written under a hidden temporary name and moved into place\n"
+    "only when its conversion succeeded: a failure or Ctrl-C never leaves a\n"
+    "partial file, and a source is deleted only after success. The first\n"
+    "Ctrl-C stops after the files in work, a second one cancels them.\n"
+    "\n"
+    "Exit status: 0 when no file failed (skipped files are not failures), 1\n"
+    "when any file failed or nothing was found to convert, 2 for a usage error.\n"
+    "\n"
+    "Examples:\n"
+    "  ondalo-cli convert --to mp3 --vbr 60 --dest out/ song.wav live.wma\n"
+    "  ondalo-cli convert --to ogg --same-folder --recursive ~/Music\n"
+    "  ondalo-cli convert --to wav --exists rename=old_% --jobs 2 *.mp3\n";
+
+std::atomic<int> gInterrupts{0};
+
+extern "C" void OnInterrupt(int) {
+    if (gInterrupts.fetch_add(1) >= 2) {
+        // A third Ctrl-C: the user wants out now, whatever is left behind.
+        ::signal(SIGINT, SIG_DFL);
+        ::raise(SIGINT);
+    }
+}
+
+// Questions and messages of the folder search, on the terminal.
+class TerminalTaskHost : public app::TaskListHost {
+public:
+    void Inform(const std::string& text, const std::string& caption) override {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    }
+    bool Ask(const std::string& question, const std::string& caption) override {
+        return MessageBox(nullptr, FromUtf8(question), FromUtf8(caption), MB_YESNO | MB_ICONQUESTION) == IDYES;
+    }
+    bool SearchCancelled() override { return gInterrupts.load() > 0; }
+};
+
+struct Input {
+    std::string path;
+    std::string format;  // --as; empty: the batch's format
+};
+
+std::string ProgressLine(const app::ConversionBatch& batch) {
+    const app::BatchCore& core = batch.core();
+    const app::BatchCounters& c = core.counters();
+    const int handled = c.done + c.skipped + c.failed;
+    const int percent = batch.LivePercent();
+    std::string line = ProgressBar(percent, 24) + " " + std::to_string(percent) + "%  " +
+                       std::to_string(handled) + "/" + std::to_string(c.total) + " files  " +
+                       app::HoursMinutesSeconds(core.elapsedSeconds()) + " elapsed";
+    if (core.totalBar() > 0) line += ", " + app::HoursMinutesSeconds(core.remainingSeconds()) + " left";
+    if (core.state() == app::BatchState::Paused) line += "  (pausing)";
+    return line;
+}
 
 }  // namespace
 
 int RunConvert(const std::vector<std::string>& args) {
-    std::string format = "WAV";
-    std::string dest = ".";
-    bool overwrite = false, keepTags = true, quiet = false;
-    app::OutputMode mode = app::OutputMode::Default;
-    double modeValue = 0;
-    std::vector<std::string> files;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](const char* option) -> const std::string* {
-            if (i + 1 >= args.size()) {
-                std::fprintf(stderr, "ondalo-cli convert: %s needs a value\n", option);
-                return nullptr;
-            }
-            return &args[++i];
-        };
-        if (a == "-h" || a == "--help") {
+    const std::string settingsPath = app::OptionFilePath();
+    app::SettingsStore store(settingsPath);
+    const app::Options options = store.Load();
+    app::Step2Settings step2;
+    if (app::RecordsStep2(options.recordSettings, app::Wizard::Conversion))
+        step2 = store.LoadStep2(app::Wizard::Conversion, step2);
+    // On a command line the application directory's place is the current folder.
+    if (step2.folder == app::OutputFolder::Default || step2.folder == app::OutputFolder::None) {
+        step2.folder = app::OutputFolder::Custom;
+        step2.customDir = ".";
+    }
+    app::ConversionSettings settings = app::ConversionSettings::From(step2, options);
+    settings.deleteSource = false;  // only on request here
+    settings.after = {};
+    settings.after.playSound = false;
+    settings.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+
+    std::vector<Input> inputs;
+    std::vector<std::string> taskFiles;
+    std::string saveTask;
+    app::TaskList::Recursion recursion = app::TaskList::Recursion::Ask;
+
+    BatchChoices choices;
+    choices.exists = settings.exists;
+    choices.renameRule = settings.renameRule;
+    choices.quality = settings.quality;
+    choices.cbrValue = settings.cbrValue;
+    choices.abrValue = settings.abrValue;
+    choices.vbrValue = settings.vbrValue;
+    choices.after = settings.after;
+
+    ArgReader r("convert", args);
+    while (r.ok() && r.Next()) {
+        if (ReadBatchOption(r, choices)) {
+            continue;
+        } else if (!r.option()) {
+            inputs.push_back({r.current(), {}});
+        } else if (r.Is("-h", "--help")) {
             std::fputs(kConvertHelp, stdout);
             return 0;
-        } else if (a == "--to") {
-            const std::string* v = value("--to");
-            if (!v) return 2;
-            format = app::NormaliseFormat(*v);
-            if (format.empty()) {
-                std::fprintf(stderr, "ondalo-cli convert: unknown format '%s' (use wav, mp3, ogg or wma)\n", v->c_str());
-                return 2;
+        } else if (r.Is("--to")) {
+            if (auto v = r.Value()) {
+                step2.format = app::FormatFromName(*v);
+                step2.mode = app::FormatMode::Normal;
+                if (step2.format == app::OutputFormat::None)
+                    r.Error("unknown format '" + *v + "' (use wav, mp3, ogg or wma)");
             }
-        } else if (a == "--dest") {
-            const std::string* v = value("--dest");
-            if (!v) return 2;
-            dest = *v;
-        } else if (a == "--cbr" || a == "--abr" || a == "--vbr") {
-            const std::string* v = value(a.c_str());
-            if (!v) return 2;
-            char* end = nullptr;
-            double number = std::strtod(v->c_str(), &end);
-            if (v->empty() || *end != 0 || !(number >= 0)) {
-                std::fprintf(stderr, "ondalo-cli convert: %s needs a number, not '%s'\n", a.c_str(), v->c_str());
-                return 2;
+        } else if (r.Is("--as")) {
+            auto format = r.Value();
+            if (!format) break;
+            app::OutputFormat f = app::FormatFromName(*format);
+            if (f == app::OutputFormat::None) {
+                r.Error("unknown format '" + *format + "' (use wav, mp3, ogg or wma)");
+            } else if (!r.Next() || r.option()) {
+                r.Error("--as FORMAT needs a file or folder after it");
+            } else {
+                inputs.push_back({r.current(), app::FormatName(f)});
             }
-            mode = a == "--cbr" ? app::OutputMode::Cbr : a == "--abr" ? app::OutputMode::Abr : app::OutputMode::Vbr;
-            modeValue = number;
-        } else if (a == "--overwrite") {
-            overwrite = true;
-        } else if (a == "--no-tags") {
-            keepTags = false;
-        } else if (a == "-q" || a == "--quiet") {
-            quiet = true;
-        } else if (a == "--") {
-            files.insert(files.end(), args.begin() + long(i) + 1, args.end());
-            break;
-        } else if (!a.empty() && a[0] == '-') {
-            std::fprintf(stderr, "ondalo-cli convert: unknown option '%s'\n%s", a.c_str(), kConvertHelp);
-            return 2;
+        } else if (r.Is("--dest")) {
+            if (auto v = r.Value()) {
+                step2.folder = app::OutputFolder::Custom;
+                step2.customDir = *v;
+            }
+        } else if (r.Is("--same-folder")) {
+            step2.folder = app::OutputFolder::Source;
+        } else if (r.Is("--recursive")) {
+            recursion = app::TaskList::Recursion::Yes;
+        } else if (r.Is("--no-recursive")) {
+            recursion = app::TaskList::Recursion::No;
+        } else if (r.Is("--task")) {
+            if (auto v = r.Value()) taskFiles.push_back(*v);
+        } else if (r.Is("--save-task")) {
+            if (auto v = r.Value()) saveTask = *v;
+        } else if (r.Is("--no-tags")) {
+            settings.keepTags = false;
+        } else if (r.Is("--delete-source")) {
+            settings.deleteSource = true;
+        } else if (r.Is("--jobs")) {
+            if (auto n = r.Number(1, 256)) settings.jobs = int(*n);
         } else {
-            files.push_back(a);
+            r.Unknown();
         }
     }
-    if (files.empty()) {
+    if (!r.ok()) return 2;
+    settings.exists = choices.exists;
+    settings.renameRule = choices.renameRule;
+    settings.quality = choices.quality;
+    settings.cbrValue = choices.cbrValue;
+    settings.abrValue = choices.abrValue;
+    settings.vbrValue = choices.vbrValue;
+    settings.after = choices.after;
+    if (inputs.empty() && taskFiles.empty()) {
         std::fputs("ondalo-cli convert: no files given\n\n", stderr);
         std::fputs(kConvertHelp, stderr);
         return 2;
     }
-    std::error_code ec;
-    if (!fs::is_directory(dest, ec)) {
-        std::fprintf(stderr, "ondalo-cli convert: the destination folder '%s' does not exist\n", dest.c_str());
-        return 2;
-    }
-
-    const bool showProgress = !quiet && ::isatty(STDERR_FILENO);
-    int done = 0, skipped = 0, failed = 0;
-    for (const std::string& file : files) {
-        app::ConversionRequest request;
-        request.source = file;
-        request.destination =
-            app::WithTrailingSlash(dest) + app::DestinationFileName(fs::path(file).filename().string(), format);
-        request.overwrite = overwrite;
-        request.keepTags = keepTags;
-        request.mode = mode;
-        request.value = modeValue;
-        auto progress = [&](int percent) {
-            if (showProgress) std::fprintf(stderr, "\r[%3d%%] %s", percent, file.c_str());
-        };
-        if (showProgress) progress(0);
-        app::ConversionOutcome outcome = app::ConvertFile(request, progress);
-        if (showProgress) std::fputs("\r\033[K", stderr);
-        switch (outcome.status) {
-            case app::ConversionOutcome::Status::Done:
-                ++done;
-                if (!outcome.warning.empty())
-                    std::fprintf(stderr, "%s: the encoder refused the output mode (%s); its default was used\n",
-                                 file.c_str(), outcome.warning.c_str());
-                if (!quiet) std::printf("%s -> %s\n", file.c_str(), request.destination.c_str());
-                break;
-            case app::ConversionOutcome::Status::Skipped:
-                ++skipped;
-                std::fprintf(stderr, "%s: skipped: %s\n", file.c_str(), outcome.message.c_str());
-                break;
-            case app::ConversionOutcome::Status::Failed:
-                ++failed;
-                std::fprintf(stderr, "%s: failed: %s\n", file.c_str(), outcome.message.c_str());
-                break;
+    if (step2.folder == app::OutputFolder::Custom) {
+        std::error_code ec;
+        if (!fs::is_directory(step2.customDir, ec)) {
+            std::fprintf(stderr, "ondalo-cli convert: Path %s is not existent. Please check it out.\n",
+                         step2.customDir.c_str());
+            return 2;
         }
     }
-    if (!quiet) std::printf("%d converted, %d skipped, %d failed\n", done, skipped, failed);
-    return failed ? 1 : 0;
-}
 
+    // The task list, in the order given.
+    ::signal(SIGINT, OnInterrupt);
+    TerminalTaskHost host;
+    app::TaskList tasks;
+    bool perFile = false;
+    int missing = 0;  // named on the command line but not there: a failure too
+    for (const std::string& taskFile : taskFiles) {
+        std::string error = app::LoadTaskFile(taskFile, tasks, host);
+        if (!error.empty()) {
+            std::fprintf(stderr, "ondalo-cli convert: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    for (const Input& input : inputs) {
+        const std::size_t before = tasks.size();
+        std::error_code ec;
+        if (fs::is_directory(input.path, ec)) {
+            tasks.AddFolder(input.path, host, store, recursion);
+        } else if (!tasks.AddFile(input.path, host)) {
+            std::fprintf(stderr, "ondalo-cli convert: %s: no such file\n", input.path.c_str());
+            ++missing;
+        }
+        if (!input.format.empty()) {
+            perFile = true;
+            for (std::size_t i = before; i < tasks.size(); ++i) tasks.rows()[i].destinationFormat = input.format;
+        }
+    }
+    if (gInterrupts.load() > 0) {
+        std::fputs("ondalo-cli convert: cancelled\n", stderr);
+        return 1;
+    }
+    if (!saveTask.empty()) {
+        std::string error = app::SaveTaskFile(saveTask, tasks);
+        if (!error.empty()) {
+            std::fprintf(stderr, "ondalo-cli convert: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    if (perFile) {
+        // Files without --as follow the batch's format.
+        const std::string common = app::DestinationFormat(step2, app::TaskRow{});
+        for (app::TaskRow& row : tasks.rows())
+            if (row.destinationFormat.empty()) row.destinationFormat = common;
+        step2.mode = app::FormatMode::Advanced;
+    } else {
+        step2.mode = app::FormatMode::Normal;
+        if (step2.format == app::OutputFormat::None) step2.format = app::OutputFormat::Mp3;
+    }
+
+    if (choices.qualityGiven) {
+        // Say so once when a mode asked for on the command line does not
+        // exist for a format the files go to; those files get the default.
+        std::set<std::string> formats;
+        for (const app::TaskRow& row : tasks.rows())
+            formats.insert(perFile ? row.destinationFormat : app::DestinationFormat(step2, row));
+        for (const std::string& f : formats)
+            if (f != "WAV" && !app::FormatOffers(f, settings.quality))
+                std::fprintf(stderr, "ondalo-cli convert: %s has no %s mode; its files use the format's default quality\n",
+                             f.c_str(), QualityModeName(settings.quality));
+    }
+
+    TerminalBatchView view(choices.quiet);
+    app::SystemPostActions actions;
+    app::ConversionBatch batch(view, actions);
+    batch.Prepare(app::BuildStatusList(tasks.rows(), step2, app::ApplicationDirectory()),
+                  "Ondalo Version " + options.version);
+    view.SetProgressText([&batch] { return ProgressLine(batch); });
+    if (batch.Start(settings) != app::ConversionBatch::StartResult::Started) return 1;
+    // The first Ctrl-C stops after the files in work, the second cancels them.
+    int handledInterrupts = 0;
+    while (!batch.Finished()) {
+        const int interrupts = gInterrupts.load();
+        if (interrupts > handledInterrupts) {
+            handledInterrupts = interrupts;
+            if (interrupts == 1) {
+                batch.Stop();
+                if (!batch.Finished())
+                    std::fputs("ondalo-cli convert: finishing the files in work; Ctrl-C again cancels them\n", stderr);
+            } else {
+                batch.Cancel();
+            }
+            continue;
+        }
+        WaitMessage(200);
+        PumpPendingMessages();
+        view.Redraw(false);
+    }
+    view.ClearProgress();
+    ::signal(SIGINT, SIG_DFL);
+    const app::BatchCounters& c = batch.core().counters();
+    if (handledInterrupts > 0) return 130;
+    return c.failed > 0 || missing > 0 ? 1 : 0;
+}
 
 }  // namespace kiv

@@ -15,6 +15,7 @@ cli="$build/bin/ondalo-cli"
 command -v sox >/dev/null || { echo "sox is needed to make the disc" >&2; exit 2; }
 
 work=$(mktemp -d)
+export ONDALO_CONFIG_DIR=$work  # never the user's Option.ini
 trap 'rm -rf "$work"' EXIT INT TERM
 seconds=$((minutes * 60))
 sox -n -r 44100 -c 2 -b 16 "$work/t1.wav" synth "$seconds" pinknoise vol 0.3
@@ -33,6 +34,6 @@ run() {  # label, command...
 }
 
 echo "$minutes minutes of audio from a virtual drive"
-run "rip, jitter correction off" "$cli" rip --no-cddb --dest "$work/out"
-run "rip, jitter correction on" "$cli" rip --no-cddb --jitter --dest "$work/out"
+run "rip, jitter correction off" "$cli" rip --no-cddb --to wav --exists overwrite --dest "$work/out"
+run "rip, jitter correction on" "$cli" rip --no-cddb --to wav --exists overwrite --jitter --dest "$work/out"
 run "sox wav copy (reference)" sox "$work/t1.wav" "$work/out/copy.wav"

@@ -21,6 +21,7 @@ done
 [ -x "$cli" ] || { echo "no ondalo-cli in $build/bin (build the tree first)" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ondalo-mp3-bench-XXXXXX")
+export ONDALO_CONFIG_DIR=$work  # never the user's Option.ini
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/out"
 
@@ -59,7 +60,7 @@ run() {
 }
 
 printf '%-44s %10s %13s\n' "run" "wall" "peak RSS"
-run "ondalo-cli convert --to mp3 (VBR 0.5)" "$cli" convert -q --overwrite --to mp3 --dest "$work/out" "$work/in.wav"
+run "ondalo-cli convert --to mp3 (VBR 0.5)" "$cli" convert -q --overwrite --default-quality --to mp3 --dest "$work/out" "$work/in.wav"
 mv "$work/out/in.mp3" "$work/ondalo-vbr.mp3"
 run "lame --preset standard" lame --silent --preset standard "$work/in.wav" "$work/lame-vbr.mp3"
 run "ondalo-cli convert --to mp3 --cbr 128" "$cli" convert -q --overwrite --to mp3 --cbr 128 --dest "$work/out" "$work/in.wav"

@@ -18,6 +18,7 @@ for file in "$build/bin/ondalo-cli" "$build/bin/kivreg" "$build/lib/kivvorbis.so
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ondalo-vorbis-bench-XXXXXX")
+export ONDALO_CONFIG_DIR=$work  # never the user's Option.ini
 trap 'rm -rf "$work"' EXIT INT TERM
 export KIV_REGISTRY="$work/registry.reg"
 "$build/bin/kivreg" "$build/lib/kivwave.so" "$build/lib/kivconv.so" "$build/lib/kivvorbis.so" >/dev/null
@@ -35,7 +36,7 @@ timed() {
     echo "$start $end" | awk '{ printf "%.3f", $2 - $1 }'
 }
 
-enc_ours=$(timed "$build/bin/ondalo-cli" convert -q --to ogg --dest "$work/ours" "$work/source.wav")
+enc_ours=$(timed "$build/bin/ondalo-cli" convert -q --default-quality --to ogg --dest "$work/ours" "$work/source.wav")
 enc_ref=$(timed oggenc -Q -q 5 -o "$work/ref/source.ogg" "$work/source.wav")
 dec_ours=$(timed "$build/bin/ondalo-cli" convert -q --to wav --dest "$work/ours-wav" "$work/ref/source.ogg")
 dec_ref=$(timed oggdec -Q -o "$work/ref-wav/source.wav" "$work/ref/source.ogg")

@@ -16,6 +16,7 @@ for tool in ffmpeg "$cli"; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ondalo-wma-bench-XXXXXX")
+export ONDALO_CONFIG_DIR=$work  # never the user's Option.ini
 trap 'rm -rf "$work"' EXIT
 export KIV_REGISTRY="$work/registry.reg"
 for m in kivwave kivconv kivwma9; do

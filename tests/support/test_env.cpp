@@ -130,7 +130,9 @@ CommandRun RunCommand(const std::string& commandLine) {
 }
 
 CommandRun RunOndaloCli(const TempDir& dir, const std::string& args, const std::string& cwd, const std::string& env) {
-    return RunCommand("cd '" + cwd + "' && " + env + "KIV_REGISTRY='" + (dir / "registry.reg") + "' '" +
+    // Settings come from the test's folder too, never from beside the program.
+    return RunCommand("cd '" + cwd + "' && " + env + "ONDALO_CONFIG_DIR='" + dir.path().string() + "' KIV_REGISTRY='" +
+                      (dir / "registry.reg") + "' '" +
                       ONDALO_BUILD_DIR + "/bin/ondalo-cli' " + args + " 2>&1 </dev/null");
 }
 

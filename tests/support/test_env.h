@@ -92,8 +92,9 @@ struct CommandRun {
 };
 CommandRun RunCommand(const std::string& commandLine);
 
-// Runs ondalo-cli of this build in `cwd` with `dir`'s registry; `env` is
-// put in front of the command (for example "KIV_SOUND=null ").
+// Runs ondalo-cli of this build in `cwd` with `dir`'s registry and with
+// `dir` as the folder of its settings (Option.ini); `env` is put in front
+// of the command (for example "KIV_SOUND=null ").
 CommandRun RunOndaloCli(const TempDir& dir, const std::string& args, const std::string& cwd,
                         const std::string& env = {});
 

@@ -15,61 +15,143 @@ CommandRun Cli(const TempDir& dir, const std::string& args, const std::string& c
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        UseTemporaryRegistry(dir_, {"kivwave", "kivconv"});
+        UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivmp3"});
         ::unsetenv("KIV_REGISTRY");  // only the child uses it
         fs::create_directories(dir_.path() / "out");
     }
     TempDir dir_;
 };
 
-TEST_F(CliTest, WavToWavKeepsTheSampleDataByteForByte) {
+TEST_F(CliTest, ConvertsWithTheBatchLogAndLeavesNoTemporaryFile) {
     auto data = PatternBytes(176400 * 2 + 7);
-    WriteFileBytes(dir_ / "song.wav", MakeWav(data));
-    CommandRun r = Cli(dir_, "convert --to wav --dest out song.wav", dir_.path());
+    WriteFileBytes(dir_ / "song.wave", MakeWav(data));
+    CommandRun r = Cli(dir_, "convert --to wav --dest out song.wave", dir_.path());
     ASSERT_EQ(r.status, 0) << r.output;
     auto out = ReadFileBytes(dir_ / "out/song.wav");
     ASSERT_EQ(out.size(), 46 + data.size() + 1);
     EXPECT_TRUE(std::equal(data.begin(), data.end(), out.begin() + 46));
-    EXPECT_NE(r.output.find("1 converted, 0 skipped, 0 failed"), std::string::npos) << r.output;
+    const std::string start = " Start converting " + (dir_ / "song.wave") + " -> out/song.wav";
+    for (const std::string& line : {std::string(">>> Ondalo Version 3.0"), start, std::string(" Done."),
+                                    std::string("Total Files: 1   Done: 1   Remaining: 0   Skip: 0   Failed: 0")})
+        EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
+    EXPECT_EQ(r.output.find("\033["), std::string::npos) << "no colours without a terminal";
     for (auto& e : fs::directory_iterator(dir_.path() / "out"))
         EXPECT_EQ(e.path().filename(), "song.wav") << "no temporary file is left behind";
 }
 
-TEST_F(CliTest, AnExistingDestinationIsNeverReplacedWithoutOverwrite) {
-    WriteFileBytes(dir_ / "song.wav", MakeWav(PatternBytes(1000)));
-    WriteFileBytes(dir_ / "out/song.wav", {'k', 'e', 'e', 'p'});
-    CommandRun r = Cli(dir_, "convert --dest out song.wav", dir_.path());
-    EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(ReadFileBytes(dir_ / "out/song.wav"), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
-    EXPECT_NE(r.output.find("skipped: the destination exists"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("0 converted, 1 skipped, 0 failed"), std::string::npos) << r.output;
-
-    r = Cli(dir_, "convert --dest out --overwrite song.wav", dir_.path());
-    EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(fs::file_size(dir_ / "out/song.wav"), 46u + 1000);
+TEST_F(CliTest, ExistingDestinationsFollowThePolicy) {
+    WriteFileBytes(dir_ / "song.wave", MakeWav(PatternBytes(1000)));
+    const std::vector<unsigned char> old{'k', 'e', 'e', 'p'};
+    struct Case {
+        const char* options;
+        const char* says;
+        const char* written;  // the file holding the new audio
+    } cases[] = {
+        {"--exists skip", " Skip ", nullptr},
+        {"", "File already exists. Do you wish to overwrite it?", nullptr},  // no terminal: No
+        {"--exists rename", " File exists. Auto rename song.wav to song_copy.wav", "song_copy.wav"},
+        {"--exists=rename=old_%", " File exists. Auto rename song.wav to old_song.wav", "old_song.wav"},
+        {"--overwrite", " Overwrite out/song.wav", "song.wav"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(dir_.path() / "out");
+        fs::create_directories(dir_.path() / "out");
+        WriteFileBytes(dir_ / "out/song.wav", old);
+        CommandRun r = Cli(dir_, std::string("convert --to wav --dest out ") + c.options + " song.wave", dir_.path());
+        EXPECT_EQ(r.status, 0) << c.options << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.options << "\n" << r.output;
+        if (!c.written || std::string(c.written) != "song.wav") {
+            EXPECT_EQ(ReadFileBytes(dir_ / "out/song.wav"), old) << c.options;
+        }
+        if (c.written) {
+            EXPECT_EQ(fs::file_size(dir_.path() / "out" / c.written), 46u + 1000) << c.options;
+        }
+    }
 }
 
 TEST_F(CliTest, FailuresAreReportedAndLeaveNothingBehind) {
-    WriteFileBytes(dir_ / "good.wav", MakeWav(PatternBytes(100)));
-    WriteFileBytes(dir_ / "bad.wav", {'R', 'I', 'F', 'F', 'x'});
-    CommandRun r = Cli(dir_, "convert --dest out bad.wav good.wav missing.wav notes.txt", dir_.path());
+    WriteFileBytes(dir_ / "good.wave", MakeWav(PatternBytes(100)));
+    WriteFileBytes(dir_ / "bad.wave", {'R', 'I', 'F', 'F', 'x'});
+    WriteFileBytes(dir_ / "notes.txt", {'h', 'i'});
+    CommandRun r = Cli(dir_, "convert --to wav --dest out --delete-source bad.wave good.wave missing.wav notes.txt",
+                       dir_.path());
     EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("bad.wav: failed: cannot open the source: Cannot find appropriate decoder."),
+    EXPECT_NE(r.output.find(" Converting Failed. An error occurs - Cannot find appropriate decoder."),
               std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("missing.wav: failed"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("1 converted, 0 skipped, 3 failed"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("missing.wav: no such file"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Total Files: 3   Done: 1   Remaining: 0   Skip: 0   Failed: 2"), std::string::npos)
+        << r.output;
     std::vector<std::string> left;
     for (auto& e : fs::directory_iterator(dir_.path() / "out")) left.push_back(e.path().filename());
     EXPECT_EQ(left, std::vector<std::string>{"good.wav"});
+    EXPECT_FALSE(fs::exists(dir_.path() / "good.wave")) << "converted: its source is deleted";
+    EXPECT_TRUE(fs::exists(dir_.path() / "bad.wave")) << "failed: its source is kept";
 }
 
 TEST_F(CliTest, TheSourceIsNeverItsOwnDestination) {
     auto bytes = MakeWav(PatternBytes(500));
     WriteFileBytes(dir_ / "song.wav", bytes);
-    CommandRun r = Cli(dir_, "convert --overwrite song.wav", dir_.path());
-    EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("the destination is the source file itself"), std::string::npos) << r.output;
+    CommandRun r = Cli(dir_, "convert --to wav --overwrite --delete-source song.wav", dir_.path());
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find(" Skip " + (dir_ / "song.wav")), std::string::npos) << r.output;
     EXPECT_EQ(ReadFileBytes(dir_ / "song.wav"), bytes);
+}
+
+TEST_F(CliTest, DefaultsComeFromTheDesktopProgramsSettings) {
+    fs::create_directories(dir_.path() / "music");
+    WriteFileBytes(dir_ / "music/song.wave", MakeWav(PatternBytes(800)));
+    // Remembered: WAV beside the source, and "Auto Renaming" with a rule.
+    WriteFileBytes(dir_ / "Option.ini", [] {
+        std::string ini =
+            "[ConverterStep2]\r\nDefault=0\r\nSource=1\r\nWAV=1\r\nMP3=0\r\nQuery=0\r\nRename=1\r\n"
+            "RenameRule=new_%\r\n";
+        return std::vector<unsigned char>(ini.begin(), ini.end());
+    }());
+    WriteFileBytes(dir_ / "music/song.wav", {'o', 'l', 'd'});
+    CommandRun r = Cli(dir_, "convert music/song.wave", dir_.path());
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(fs::file_size(dir_.path() / "music/new_song.wav"), 46u + 800) << r.output;
+
+    // Options override them for the run; nothing is written back.
+    const auto ini = ReadFileBytes(dir_ / "Option.ini");
+    r = Cli(dir_, "convert --dest out --exists skip music/song.wave", dir_.path());
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(fs::exists(dir_.path() / "out/song.wav")) << r.output;
+    EXPECT_EQ(ReadFileBytes(dir_ / "Option.ini"), ini);
+
+    // RecordSettings=3: the remembered page is not used (MP3 by default).
+    WriteFileBytes(dir_ / "Option.ini", [] {
+        std::string ini = "[Advanced]\nRecordSettings=3\n[ConverterStep2]\nWAV=1\nMP3=0\n";
+        return std::vector<unsigned char>(ini.begin(), ini.end());
+    }());
+    r = Cli(dir_, "convert --dest out --cbr 128 music/song.wave", dir_.path());
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("-> out/song.mp3"), std::string::npos) << r.output;
+}
+
+TEST_F(CliTest, FoldersAndTaskFiles) {
+    for (const char* f : {"tree/b.wave", "tree/A.WAVE", "tree/sub/c.wave", "tree/.hidden.wave", "tree/notes.txt"}) {
+        fs::create_directories((dir_.path() / f).parent_path());
+        WriteFileBytes(dir_ / f, MakeWav(PatternBytes(300)));
+    }
+    CommandRun r = Cli(dir_, "convert --to wav --dest out --no-recursive --save-task list.otk tree", dir_.path());
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string tree = (dir_.path() / "tree").string();
+    auto otk = ReadFileBytes(dir_ / "list.otk");
+    EXPECT_EQ(std::string(otk.begin(), otk.end()), tree + "/A.WAVE\r\n" + tree + "/b.wave\r\n");
+
+    fs::remove_all(dir_.path() / "out");
+    fs::create_directories(dir_.path() / "out");
+    r = Cli(dir_, "convert --to wav --dest out --recursive tree", dir_.path());
+    ASSERT_EQ(r.status, 0) << r.output;
+    for (const char* f : {"out/A.wav", "out/b.wav", "out/c.wav", "out/.hidden.wav"})
+        EXPECT_TRUE(fs::exists(dir_.path() / f)) << f << "\n" << r.output;
+
+    fs::remove_all(dir_.path() / "out");
+    fs::create_directories(dir_.path() / "out");
+    r = Cli(dir_, "convert --to wav --dest out --task list.otk", dir_.path());
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("Total Files: 2   Done: 2"), std::string::npos) << r.output;
 }
 
 TEST_F(CliTest, UsageErrorsAndHelp) {
@@ -83,7 +165,12 @@ TEST_F(CliTest, UsageErrorsAndHelp) {
         {"", 2, "Usage: ondalo-cli COMMAND"},
         {"convert", 2, "no files given"},
         {"convert --to flac a.wav", 2, "unknown format 'flac'"},
-        {"convert --dest nowhere a.wav", 2, "does not exist"},
+        {"convert --dest nowhere a.wav", 2, "Path nowhere is not existent. Please check it out."},
+        {"convert --exists sometimes a.wav", 2, "--exists takes skip, overwrite, ask or rename[=RULE]"},
+        {"convert --cbr 500 a.wav", 2, "--cbr needs a whole number from 8 to 320"},
+        {"convert --jobs 0 a.wav", 2, "--jobs needs a whole number from 1 to 256"},
+        {"convert --as ogg", 2, "--as FORMAT needs a file or folder after it"},
+        {"convert nothing-here.wav", 1, "Pleaes add source files to Task List."},
         {"convert --frobnicate a.wav", 2, "unknown option"},
         {"transmogrify", 2, "unknown command"},
     };

@@ -1,0 +1,113 @@
+#include "app/cli/terminal_view.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/system/message_box.h"
+#include "platform/system/text.h"
+
+namespace kiv {
+
+namespace {
+
+bool WantColours() {
+    const char* noColour = std::getenv("NO_COLOR");
+    return ::isatty(STDOUT_FILENO) && !(noColour && *noColour);
+}
+
+bool TrueColourTerminal() {
+    const char* c = std::getenv("COLORTERM");
+    return c && (std::strcmp(c, "truecolor") == 0 || std::strcmp(c, "24bit") == 0);
+}
+
+// The nearest of the 16 basic colours, for terminals without 24-bit colour.
+const char* BasicColour(app::LogColour colour) {
+    switch (colour) {
+        case app::LogColour::Navy: return "\033[34m";
+        case app::LogColour::Blue: return "\033[94m";
+        case app::LogColour::Green: return "\033[32m";
+        case app::LogColour::Orange: return "\033[33m";
+        case app::LogColour::Red: return "\033[31m";
+        case app::LogColour::White: return "";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string ProgressBar(int percent, int width) {
+    if (percent < 0) percent = 0;
+    if (percent > 100) percent = 100;
+    const int filled = percent * width / 100;
+    std::string bar = "[";
+    bar.append(std::size_t(filled), '=');
+    if (filled < width) {
+        bar += '>';
+        bar.append(std::size_t(width - filled - 1), ' ');
+    }
+    return bar + "]";
+}
+
+TerminalBatchView::TerminalBatchView(bool quiet)
+    : quiet_(quiet),
+      colours_(WantColours()),
+      trueColour_(TrueColourTerminal()),
+      progress_(!quiet && ::isatty(STDERR_FILENO)) {}
+
+TerminalBatchView::~TerminalBatchView() { ClearProgress(); }
+
+void TerminalBatchView::AppendLog(const app::LogLine& line) {
+    if (quiet_) {
+        const bool summary = line.text.rfind("Total Files: ", 0) == 0;
+        if (line.colour != app::LogColour::Red && line.colour != app::LogColour::Orange && !summary) return;
+    }
+    ClearProgress();
+    if (colours_ && line.colour != app::LogColour::White && !line.text.empty()) {
+        if (trueColour_) {
+            const app::Rgb rgb = app::ColourOf(line.colour);
+            std::printf("\033[38;2;%d;%d;%dm%s\033[0m\n", rgb.r, rgb.g, rgb.b, line.text.c_str());
+        } else {
+            std::printf("%s%s\033[0m\n", BasicColour(line.colour), line.text.c_str());
+        }
+    } else {
+        std::printf("%s\n", line.text.c_str());
+    }
+    std::fflush(stdout);
+    Redraw(true);
+}
+
+bool TerminalBatchView::Ask(const std::string& text, const std::string& caption) {
+    ClearProgress();
+    const bool yes = MessageBox(nullptr, FromUtf8(text), FromUtf8(caption), MB_YESNO | MB_ICONQUESTION) == IDYES;
+    Redraw(true);
+    return yes;
+}
+
+void TerminalBatchView::Inform(const std::string& text, const std::string& caption) {
+    ClearProgress();
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+void TerminalBatchView::Redraw(bool force) {
+    if (!progress_ || !progressText_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    lastDraw_ = now;
+    std::string text = progressText_();
+    if (text.empty()) return;
+    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void TerminalBatchView::ClearProgress() {
+    if (!drawn_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    drawn_ = false;
+}
+
+}  // namespace kiv

@@ -1,0 +1,509 @@
+#include "app/core/conversion_batch.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+
+#include "app/core/file_conversion.h"
+#include "components/common/interfaces.h"
+#include "platform/com/class_registry.h"
+#include "platform/com/connection_point.h"
+#include "platform/msg/message_queue.h"
+#include "platform/system/text.h"
+
+namespace kiv::app {
+
+namespace {
+// Posted to the batch's own window: go on with the next rows once the
+// event that finished a file has returned (a converter is never released
+// from inside its own event).
+constexpr UINT kAdvanceMessage = WM_USER + 1;
+}  // namespace
+
+ConversionSettings ConversionSettings::From(const Step2Settings& step2, const Options& options) {
+    ConversionSettings s;
+    s.keepTags = options.conversion.keepTag;
+    s.deleteSource = options.conversion.deleteSourceFile;
+    s.exists = step2.exists;
+    s.renameRule = step2.renameRule;
+    s.quality = step2.quality;
+    s.cbrValue = step2.cbrValue;
+    s.abrValue = step2.abrValue;
+    s.vbrValue = step2.vbrValue;
+    s.after = options.conversion.after;
+    return s;
+}
+
+// One converter at work on one row.
+struct ConversionBatch::Job {
+    ComPtr<IKivAudioConverter> converter;
+    ComPtr<DispatchSink> sink;
+    EventConnection events;
+    bool active = false;
+    std::size_t row = 0;
+    std::string destination;  // where the finished file goes
+    std::string temporary;    // where it is written meanwhile
+    bool replace = false;     // the destination may be replaced when moving into place
+    bool qualitySet = false;  // a user's output mode was accepted at first
+    bool retried = false;     // already converting again with the encoder's default
+    bool progressed = false;  // samples were converted before an error
+    bool retryWanted = false;
+    bool cancelled = false;
+    int percent = 0;
+    std::string error;  // the converter's OnError text
+    bool finished = false;
+
+    void Release() {
+        events.Disconnect();
+        sink.reset();
+        converter.reset();
+    }
+};
+
+ConversionBatch::ConversionBatch(BatchView& view, PostActions& actions, BatchCore::Clock clock)
+    : core_(view, actions, std::move(clock)) {
+    window_ = CreateHelperWindow(u"Conversion batch", [this](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
+        if (msg == kAdvanceMessage) {
+            advancePosted_ = false;
+            Continue();
+        }
+        return 0;
+    });
+}
+
+ConversionBatch::~ConversionBatch() {
+    for (auto& job : jobs_) {
+        if (!job->active) continue;
+        job->Release();
+        ::unlink(job->temporary.c_str());
+    }
+    if (window_) DestroyWindow(window_);
+}
+
+void ConversionBatch::Prepare(std::vector<StatusRow> rows, const std::string& applicationTitle) {
+    core_.StopTimer();
+    rows_ = std::move(rows);
+    long long total = 0;
+    for (const StatusRow& row : rows_) total += SizeTextKilobytes(row.sourceSize);
+    core_.ResetProgress(total);
+    core_.Banner(applicationTitle);
+}
+
+ConversionBatch::StartResult ConversionBatch::Start(const ConversionSettings& settings) {
+    if (rows_.empty()) {
+        core_.view().Inform(kEmptyListMessage, "Information");
+        return StartResult::EmptyList;
+    }
+    for (const StatusRow& row : rows_) {
+        if (row.destinationFormat.empty()) {
+            core_.view().Inform(kMissingFormatMessage, "Information");
+            return StartResult::MissingFormat;
+        }
+    }
+    if (!Idle()) return StartResult::Busy;
+    settings_ = settings;
+    if (settings_.jobs < 1) settings_.jobs = 1;
+    core_.SetGrouping(settings_.jobs > 1);
+    core_.ResetCounters(static_cast<int>(rows_.size()));
+    core_.ResetProgress(core_.totalUnits());
+    next_ = 0;
+    lastHandled_ = 0;
+    ended_ = false;
+    pausedLogged_ = false;
+    core_.SetState(BatchState::Running);
+    core_.StartTimer([this] { Tick(); });
+    Advance();
+    return StartResult::Started;
+}
+
+void ConversionBatch::Pause() {
+    if (ended_) return;
+    if (core_.state() == BatchState::Running) {
+        core_.SetState(BatchState::Paused);
+        pausedLogged_ = false;
+        core_.Log(LogColour::Green, " Finishing current converting before pasue. Please wait...");
+        Advance();  // nothing in work: the pause takes hold at once
+    } else if (core_.state() == BatchState::Paused) {
+        core_.SetState(BatchState::Running);
+        core_.Log(LogColour::Blue, " Resume converting");
+        Advance();
+    }
+}
+
+void ConversionBatch::Stop() {
+    if (ended_) return;
+    core_.SetState(BatchState::Stopped);
+    core_.Log(LogColour::Green, " Finishing current converting before stop. Please wait...");
+    EndBatch();
+}
+
+void ConversionBatch::Cancel() {
+    Stop();
+    for (auto& job : jobs_) {
+        if (!job->active || job->finished || !job->converter) continue;
+        job->cancelled = true;
+        job->converter->CancelConversion();
+    }
+}
+
+void ConversionBatch::Tick() { core_.Tick(RunningUnits()); }
+
+bool ConversionBatch::Idle() const { return JobsInWork() == 0; }
+
+std::size_t ConversionBatch::JobsInWork() const {
+    std::size_t n = 0;
+    for (const auto& job : jobs_) n += job->active ? 1 : 0;
+    return n;
+}
+
+int ConversionBatch::RowPercent(std::size_t row) const {
+    for (const auto& job : jobs_)
+        if (job->active && job->row == row) return job->percent;
+    return 0;
+}
+
+int ConversionBatch::LivePercent() const {
+    const long long total = core_.totalUnits();
+    if (total <= 0) return Idle() && ended_ ? 100 : 0;
+    long long finished = RunningUnits();
+    for (const StatusRow& row : rows_)
+        if (IsFinal(row.icon)) finished += SizeTextKilobytes(row.sourceSize);
+    return static_cast<int>(std::min<long long>(100, finished * 100 / total));
+}
+
+long long ConversionBatch::RunningUnits() const {
+    double units = 0;
+    for (const auto& job : jobs_)
+        if (job->active && !IsFinal(rows_[job->row].icon))
+            units += double(SizeTextKilobytes(rows_[job->row].sourceSize)) * job->percent / 100.0;
+    return RoundEven(units);
+}
+
+std::string ConversionBatch::RowSource(std::size_t index) const { return rows_[index].SourceFilePath(); }
+
+bool ConversionBatch::Reserved(const std::string& path) const {
+    for (const auto& job : jobs_)
+        if (job->active && job->destination == path) return true;
+    return false;
+}
+
+bool ConversionBatch::DestinationTaken(const std::string& path) const {
+    return ::access(path.c_str(), F_OK) == 0 || Reserved(path);
+}
+
+ConversionBatch::Job& ConversionBatch::NewJob() {
+    for (auto& job : jobs_) {
+        if (job->active) continue;
+        job = std::make_unique<Job>();
+        return *job;
+    }
+    jobs_.push_back(std::make_unique<Job>());
+    return *jobs_.back();
+}
+
+int ConversionBatch::QualityValue() const {
+    switch (settings_.quality) {
+        case QualityMode::Cbr: return settings_.cbrValue;
+        case QualityMode::Abr: return settings_.abrValue;
+        default: return settings_.vbrValue;
+    }
+}
+
+void ConversionBatch::RequestContinue() {
+    if (advancePosted_ || !window_) return;
+    advancePosted_ = PostMessage(window_, kAdvanceMessage, 0, 0) != FALSE;
+}
+
+// After a file's last event: let its converter go (or convert it again with
+// the encoder's default when the user's output mode was refused late), then
+// go on with the batch.
+void ConversionBatch::Continue() {
+    for (std::size_t k = 0; k < jobs_.size(); ++k) {
+        Job& job = *jobs_[k];
+        if (!job.active || !job.finished) continue;
+        job.Release();
+        const std::size_t index = job.row;
+        if (job.retryWanted) {
+            ::unlink(job.temporary.c_str());
+            job.active = false;
+            const std::string destination = job.destination;
+            const bool replace = job.replace;
+            std::string error;  // `job` is reused from here on
+            if (!StartConversion(index, destination, replace, false, error)) {
+                MarkFailed(index, error);
+                RowFinished(index);
+            }
+            continue;
+        }
+        if (job.cancelled) {
+            // The converter ends a cancelled file like a finished one; what
+            // it wrote is only the start of the source.
+            ::unlink(job.temporary.c_str());
+            StatusRow& row = rows_[index];
+            row.icon = RowIcon::Ready;
+            row.status = "Ready";
+            core_.view().RowChanged(index);
+            core_.LogFor(index, LogColour::Orange, " Cancelled; nothing was written.");
+        } else if (!job.error.empty()) {
+            ::unlink(job.temporary.c_str());
+            MarkFailed(index, job.error);
+        } else {
+            FinishFile(index, job);
+        }
+        job.active = false;
+        RowFinished(index);
+    }
+    Advance();
+}
+
+void ConversionBatch::Advance() {
+    if (advancing_) return;
+    advancing_ = true;
+    while (core_.state() == BatchState::Running && next_ < rows_.size()) {
+        if (JobsInWork() >= static_cast<std::size_t>(settings_.jobs)) break;
+        // A file still in work writes where this one would: its result
+        // decides what this one's policy sees, as it would one after another.
+        if (Reserved(rows_[next_].DestinationFilePath())) break;
+        HandleRow(next_++);
+    }
+    if (!ended_ && core_.state() == BatchState::Running && next_ >= rows_.size() && Idle()) EndBatch();
+    if (!ended_ && core_.state() == BatchState::Paused && Idle() && !pausedLogged_) {
+        pausedLogged_ = true;
+        core_.Log(LogColour::Blue, " Paused.");
+        core_.SetPanel(0, "Paused");
+    }
+    advancing_ = false;
+}
+
+void ConversionBatch::HandleRow(std::size_t index) {
+    StatusRow& row = rows_[index];
+    row.icon = RowIcon::Working;
+    row.status = "Converting";
+    core_.view().RowChanged(index);
+    lastHandled_ = index;
+    const std::string source = RowSource(index);
+    const std::string destination = row.DestinationFilePath();
+    core_.SetPanel(0, "Converting " + row.sourceFile + "  Please wait...");
+    core_.LogFor(index, LogColour::Blue, " Start converting " + source + " -> " + destination);
+
+    if (SameFormat(source, destination)) {
+        MarkSkipped(index);
+        RowFinished(index);
+        return;
+    }
+
+    PolicyContext policy;
+    policy.policy = settings_.exists;
+    policy.renameRule = settings_.renameRule;
+    policy.format = row.destinationFormat;
+    policy.exists = [this](const std::string& path) { return DestinationTaken(path); };
+    policy.log = [this, index](LogColour colour, const std::string& text) { core_.LogFor(index, colour, text); };
+    policy.ask = [this](const std::string& text, const std::string& caption) {
+        return core_.view().Ask(text, caption);
+    };
+    policy.processEvents = [] { PumpPendingMessages(); };
+    policy.startLine = [source](const std::string& path) { return " Start converting " + source + " -> " + path; };
+    PolicyOutcome outcome = ApplyDestinationPolicy(policy, row.destinationPath, row.destinationFile);
+    if (outcome.kind == PolicyOutcome::Kind::Skip) {
+        MarkSkipped(index);
+        RowFinished(index);
+        return;
+    }
+    if (outcome.kind == PolicyOutcome::Kind::Fail) {
+        MarkFailed(index, outcome.reason);
+        RowFinished(index);
+        return;
+    }
+    if (outcome.fileName != row.destinationFile) {
+        row.destinationFile = outcome.fileName;
+        core_.view().RowChanged(index);
+    }
+    std::string error;
+    if (!StartConversion(index, outcome.destination, outcome.replace, true, error)) {
+        MarkFailed(index, error);
+        RowFinished(index);
+    }
+}
+
+bool ConversionBatch::StartConversion(std::size_t index, const std::string& destination, bool replace,
+                                      bool withQuality, std::string& error) {
+    const StatusRow& row = rows_[index];
+    Job& job = NewJob();
+    job.row = index;
+    job.destination = destination;
+    job.replace = replace;
+    job.retried = !withQuality;
+    job.temporary = TemporaryPathFor(destination);
+
+    const ClassIdentity& encoderClass = EncoderForPath(destination);
+    ComPtr<IKivAudioEncoder> encoder;
+    HRESULT hr = CoCreateInstance(encoderClass.clsid, nullptr, CLSCTX_ALL, IID_IKivAudioEncoder, encoder.put_void());
+    if (FAILED(hr)) {
+        error = std::string(encoderClass.name) + ": " + ComponentErrorText(hr);
+        return false;
+    }
+    if (withQuality && FormatOffers(row.destinationFormat, settings_.quality)) {
+        const int value = QualityValue();
+        std::string refusal = ApplyOutputMode(encoder.get(), settings_.quality, value);
+        if (refusal.empty()) {
+            job.qualitySet = true;
+        } else {
+            core_.LogFor(index, LogColour::Orange,
+                         " The encoder refused " + DescribeOutputMode(settings_.quality, value) + " (" + refusal +
+                             "). Its default is used.");
+        }
+    }
+    encoder->put_AddExtension(0);
+    encoder->put_OverwritePrompt(0);
+    Bstr target(FromUtf8(job.temporary));
+    hr = encoder->Open(target.get());
+    if (FAILED(hr)) {
+        error = ComponentErrorText(hr);
+        ::unlink(job.temporary.c_str());
+        return false;
+    }
+    auto fail = [&](HRESULT result) {
+        error = ComponentErrorText(result);
+        job.Release();
+        encoder.reset();  // closes the temporary file before it goes
+        ::unlink(job.temporary.c_str());
+        return false;
+    };
+    hr = CoCreateInstance(kClassAudioConverter.clsid, nullptr, CLSCTX_ALL, IID_IKivAudioConverter,
+                          job.converter.put_void());
+    if (FAILED(hr)) return fail(hr);
+    Job* self = &job;
+    job.sink = DispatchSink::Create(DIID_IKivAudioConverterEvents, [this, self](DISPID id, DISPPARAMS& p) {
+        switch (id) {
+            case DISPID_OnConvProgress: OnProgress(*self, EventArgLong(p, 0)); break;
+            case DISPID_OnError: OnError(*self, ToUtf8(EventArgText(p, 0))); break;
+            case DISPID_OnConvFinish: OnFinish(*self); break;
+            default: break;
+        }
+    });
+    job.events.Connect(job.converter.get(), DIID_IKivAudioConverterEvents, job.sink.get());
+    Bstr source(FromUtf8(row.SourceFilePath()));
+    if (FAILED(hr = job.converter->CreateDecoderFor(source.get()))) return fail(hr);
+    if (FAILED(hr = job.converter->put_Destination(encoder.get()))) return fail(hr);
+    if (FAILED(hr = job.converter->put_KeepTags(settings_.keepTags ? VARIANT_TRUE : VARIANT_FALSE)))
+        return fail(hr);
+    job.active = true;
+    if (FAILED(hr = job.converter->Go())) {
+        job.active = false;
+        return fail(hr);
+    }
+    return true;
+}
+
+void ConversionBatch::OnProgress(Job& job, int percent) {
+    if (!job.active) return;
+    job.percent = percent;
+    if (percent > 0) job.progressed = true;
+    core_.SetPanel(1, std::to_string(percent) + "%");
+    // The current bar follows the earliest file in work.
+    for (const auto& other : jobs_) {
+        if (!other->active) continue;
+        if (other.get() == &job || other->row > job.row) core_.SetCurrentBar(percent);
+        break;
+    }
+}
+
+void ConversionBatch::OnError(Job& job, const std::string& message) {
+    if (!job.active) return;
+    // An output mode the encoder took at first but could not set up (a
+    // rate its format lacks for this input, say) fails before any sample:
+    // that file is converted again with the encoder's default.
+    if (job.qualitySet && !job.retried && !job.progressed && !job.cancelled) {
+        job.retryWanted = true;
+        core_.LogFor(job.row, LogColour::Orange,
+                     " The encoder refused " + DescribeOutputMode(settings_.quality, QualityValue()) +
+                         " (" + message + "). Converting again with its default.");
+        return;
+    }
+    job.error = message.empty() ? "unknown error" : message;
+}
+
+void ConversionBatch::OnFinish(Job& job) {
+    if (!job.active) return;
+    job.finished = true;
+    RequestContinue();
+}
+
+void ConversionBatch::FinishFile(std::size_t index, Job& job) {
+    // The finished file takes its place; a destination that appeared
+    // meanwhile is not replaced unless the user said so.
+    const unsigned flags = job.replace ? 0 : RENAME_NOREPLACE;
+    if (::renameat2(AT_FDCWD, job.temporary.c_str(), AT_FDCWD, job.destination.c_str(), flags) != 0) {
+        const std::string reason = errno == EEXIST ? std::string("the destination appeared meanwhile")
+                                                   : std::string(std::strerror(errno));
+        ::unlink(job.temporary.c_str());
+        MarkFailed(index, "Cannot move the converted file to " + job.destination + ": " + reason);
+        return;
+    }
+    core_.SetPanel(1, "100%");
+    StatusRow& row = rows_[index];
+    if (settings_.deleteSource) {
+        const std::string source = RowSource(index);
+        if (::unlink(source.c_str()) == 0)
+            core_.LogFor(index, LogColour::Green, " Source file deleted.");
+        else
+            core_.LogFor(index, LogColour::Orange,
+                         " Source file not deleted: " + std::string(std::strerror(errno)));
+    }
+    row.icon = RowIcon::Done;
+    struct stat st;
+    row.destinationSize = ::stat(job.destination.c_str(), &st) == 0 ? SizeText(std::uint64_t(st.st_size)) : "-";
+    row.status = "Done";
+    core_.view().RowChanged(index);
+    core_.LogFor(index, LogColour::Green, " Done.");
+    core_.SetPanel(0, "Conversion finished.");
+    core_.CountSuccess();
+}
+
+void ConversionBatch::MarkSkipped(std::size_t index) {
+    StatusRow& row = rows_[index];
+    row.icon = RowIcon::Skipped;
+    row.status = "Skip";
+    core_.view().RowChanged(index);
+    core_.LogFor(index, LogColour::Orange, " Skip " + RowSource(index));
+    core_.CountSkip();
+}
+
+void ConversionBatch::MarkFailed(std::size_t index, const std::string& message) {
+    StatusRow& row = rows_[index];
+    row.icon = RowIcon::Failed;
+    row.destinationSize = "-";
+    row.status = "Failed";
+    core_.view().RowChanged(index);
+    core_.LogFor(index, LogColour::Red, " Converting Failed. An error occurs - " + message);
+    core_.CountFailure();
+}
+
+void ConversionBatch::RowFinished(std::size_t index) {
+    core_.FlushRow(index);
+    long long finished = 0;
+    for (const StatusRow& row : rows_)
+        if (IsFinal(row.icon)) finished += SizeTextKilobytes(row.sourceSize);
+    core_.SetFinishedUnits(finished);
+    core_.SetCurrentBar(0);
+}
+
+void ConversionBatch::EndBatch() {
+    ended_ = true;
+    core_.UpdateTotalBar(core_.finishedUnits());
+    core_.SetPanel(0, "Task finished");
+    core_.SetPanel(1, "");
+    core_.Summary();
+    core_.StopTimer();
+    core_.SetState(BatchState::Stopped);
+    core_.view().BatchEnded();
+    const std::string folder = rows_.empty() ? std::string() : rows_[lastHandled_].destinationPath;
+    core_.RunPostActions(settings_.after, folder);
+}
+
+}  // namespace kiv::app

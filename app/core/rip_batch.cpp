@@ -1,0 +1,620 @@
+#include "app/core/rip_batch.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "app/core/file_conversion.h"
+#include "app/core/rip_plan.h"
+#include "app/core/task_list.h"
+#include "platform/com/class_registry.h"
+#include "platform/com/error_info.h"
+#include "platform/msg/message_queue.h"
+#include "platform/system/text.h"
+
+namespace kiv::app {
+
+// --- pure helpers
+
+std::vector<std::string> StartTimes(const std::vector<long long>& lengthSeconds) {
+    std::vector<std::string> starts;
+    starts.reserve(lengthSeconds.size());
+    long long start = 0;
+    for (std::size_t i = 0; i < lengthSeconds.size(); ++i) {
+        if (i > 0) start += lengthSeconds[i - 1] + 1;
+        starts.push_back(HoursMinutesSeconds(start));
+    }
+    return starts;
+}
+
+std::string MegabyteText(long long bytes) {
+    return std::to_string(RoundEven(double(bytes) / 1048576.0)) + " Mb";
+}
+
+std::vector<TrackListRow> ReadTrackList(IDrive* drive, bool* hasCddb) {
+    std::vector<TrackListRow> rows;
+    if (hasCddb) *hasCddb = false;
+    if (!drive) return rows;
+    LONG records = 0;
+    if (FAILED(drive->GetCDDBRecordNumber(&records))) records = 0;
+    const bool named = records != 0;
+    if (hasCddb) *hasCddb = named;
+    LONG count = 0;
+    if (FAILED(drive->GetTrackNumber(&count))) return rows;
+    std::vector<long long> lengths;
+    for (LONG n = 1; n <= count; ++n) {
+        ComPtr<ITrack> track;
+        if (FAILED(drive->GetTrack(n, track.put())) || !track) {
+            TakeErrorDescription();
+            continue;
+        }
+        TrackListRow row;
+        row.track = static_cast<int>(n);
+        if (named) {
+            Bstr pattern(u"%2"), title;
+            if (SUCCEEDED(track->GenerateFilename(pattern.get(), title.put()))) row.title = ToUtf8(title.view());
+            else TakeErrorDescription();
+        }
+        if (row.title.empty()) row.title = UnnamedTrack(row.track);
+        LONG duration = 0, size = 0;
+        track->get_Duration(&duration);
+        track->get_Size(&size);
+        row.lengthSeconds = duration;
+        row.length = HoursMinutesSeconds(duration);
+        row.size = MegabyteText(size);
+        lengths.push_back(duration);
+        rows.push_back(std::move(row));
+    }
+    const std::vector<std::string> starts = StartTimes(lengths);
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i].startTime = starts[i];
+    return rows;
+}
+
+namespace {
+
+std::string Trim(std::string_view text) {
+    auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!text.empty() && space(text.front())) text.remove_prefix(1);
+    while (!text.empty() && space(text.back())) text.remove_suffix(1);
+    return std::string(text);
+}
+
+// The text after the line's first '='; the whole line when it has none.
+std::string_view AfterEquals(std::string_view line) {
+    const auto eq = line.find('=');
+    return eq == std::string_view::npos ? line : line.substr(eq + 1);
+}
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+}  // namespace
+
+CdInformation ParseCdInformation(const std::string& rawData, CdInformation info) {
+    std::string_view rest = rawData;
+    while (!rest.empty()) {
+        const auto lf = rest.find('\n');
+        std::string_view line = rest.substr(0, lf);
+        rest = lf == std::string_view::npos ? std::string_view() : rest.substr(lf + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.find("DTITLE") != std::string_view::npos) {
+            const std::string_view value = AfterEquals(line);
+            const auto slash = value.find('/');
+            info.artist = Trim(value.substr(0, slash));
+            info.album = slash == std::string_view::npos ? std::string() : Trim(value.substr(slash + 1));
+        } else if (line.find("DYEAR") != std::string_view::npos) {
+            info.year = std::string(AfterEquals(line));
+        } else if (line.find("DGENRE") != std::string_view::npos) {
+            info.genre = std::string(AfterEquals(line));
+        }
+    }
+    return info;
+}
+
+std::vector<RipStatusRow> BuildRipStatusList(const std::vector<TrackListRow>& tracks, const Step2Settings& step2,
+                                             const std::string& applicationDirectory) {
+    const std::string folder = step2.folder == OutputFolder::Default ? WithTrailingSlash(applicationDirectory)
+                                                                      : WithTrailingSlash(step2.customDir);
+    std::vector<RipStatusRow> rows;
+    for (const TrackListRow& track : tracks) {
+        if (!track.checked) continue;
+        RipStatusRow row;
+        row.title = track.title;
+        row.track = track.track;
+        row.length = track.length;
+        row.lengthSeconds = track.lengthSeconds;
+        TaskRow task;
+        task.destinationFormat = track.advancedFormat;
+        row.destinationFormat = DestinationFormat(step2, task);
+        std::string name = track.title;
+        row.destinationPath = folder;
+        if (const auto slash = name.rfind('/'); slash != std::string::npos) {
+            row.destinationPath += name.substr(0, slash + 1);
+            name.erase(0, slash + 1);
+        }
+        row.destinationFile = name + "." + Lower(row.destinationFormat);
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+RipSettings RipSettings::From(const Step2Settings& step2, const Options& options) {
+    RipSettings s;
+    s.writeTags = options.rip.writeInformation;
+    s.exists = step2.exists;
+    s.renameRule = step2.renameRule;
+    s.quality = step2.quality;
+    s.cbrValue = step2.cbrValue;
+    s.abrValue = step2.abrValue;
+    s.vbrValue = step2.vbrValue;
+    s.eject = options.rip.ejectDrive;
+    s.after = options.rip.after;
+    return s;
+}
+
+// --- the batch
+
+namespace {
+// Posted to the batch's own window: go on once the event that ended a
+// track has returned (the encoder is never let go inside the control's event).
+constexpr UINT kContinueMessage = WM_USER + 1;
+// Asks the control again for an extraction it refused while busy.
+constexpr UINT_PTR kRetryTimer = 1;
+// Watches a failed run for its end when the control may send no end event.
+constexpr UINT_PTR kWatchTimer = 2;
+constexpr UINT kWatchMs = 50;
+}  // namespace
+
+// The track in work.
+struct RipBatch::Job {
+    std::size_t row = 0;
+    std::string destination;  // where the finished file goes
+    std::string temporary;    // where it is written meanwhile
+    bool replace = false;     // the destination may be replaced when moving into place
+    ComPtr<IKivAudioEncoder> encoder;
+    ComPtr<ITrack> track;
+    std::chrono::steady_clock::time_point firstTry;
+    bool extracting = false;  // the control took the extraction
+    bool started = false;     // OnExtractionStart came
+    bool qualitySet = false;  // the user's output mode was taken at first
+    bool retried = false;     // already ripping again with the encoder's default
+    bool retryWanted = false;
+    bool failed = false;      // an error was reported; the row is failed
+    bool ended = false;       // OnExtractionEnd came
+    bool runOver = false;     // the control's run is over (a failed start sends no end)
+    bool stoppedAtEnd = false;
+    int percent = 0;
+};
+
+RipBatch::RipBatch(BatchView& view, PostActions& actions, BatchCore::Clock clock)
+    : core_(view, actions, std::move(clock)) {
+    window_ = CreateHelperWindow(u"Ripping batch", [this](HWND, UINT msg, WPARAM wp, LPARAM) -> LRESULT {
+        if (msg == kContinueMessage) {
+            continuePosted_ = false;
+            Continue();
+        } else if (msg == WM_TIMER && wp == kRetryTimer) {
+            KillTimer(window_, kRetryTimer);
+            TryExtract();
+        } else if (msg == WM_TIMER && wp == kWatchTimer) {
+            WatchRun();
+        }
+        return 0;
+    });
+    sink_ = DispatchSink::Create(DIID_IKivCDRipperEvents, [this](DISPID id, DISPPARAMS& p) {
+        switch (id) {
+            case DISPID_OnProgress: OnProgress(EventArgLong(p, 0)); break;
+            case DISPID_OnExtractionStart:
+                if (job_ && job_->extracting) job_->started = true;
+                break;
+            case DISPID_OnExtractionError: OnError(ToUtf8(EventArgText(p, 0))); break;
+            case DISPID_OnExtractionEnd: OnEnd(); break;
+            default: break;
+        }
+    });
+}
+
+RipBatch::~RipBatch() {
+    if (window_) {
+        KillTimer(window_, kRetryTimer);
+        KillTimer(window_, kWatchTimer);
+    }
+    if (job_ && job_->extracting && ripper_) {
+        // The control may still be writing the temporary file; let it end
+        // (an encoder job needs nothing from this thread to finish).
+        ripper_->CancelExtraction();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (ControlBusy() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    events_.Disconnect();
+    if (job_) {
+        if (ripper_) ripper_->put_Encoder(nullptr);
+        job_->encoder.reset();
+        ::unlink(job_->temporary.c_str());
+        job_.reset();
+    }
+    if (window_) DestroyWindow(window_);
+}
+
+void RipBatch::Attach(IKivCDRipper* ripper, LONG driveNumber) {
+    events_.Disconnect();
+    drive_.reset();
+    ripper_ = ComPtr<IKivCDRipper>(ripper);
+    if (!ripper_) return;
+    if (FAILED(ripper_->GetDrive(driveNumber, drive_.put()))) {
+        TakeErrorDescription();
+        drive_.reset();
+    }
+    events_.Connect(ripper_.get(), DIID_IKivCDRipperEvents, sink_.get());
+}
+
+void RipBatch::Prepare(std::vector<RipStatusRow> rows, const std::string& applicationTitle) {
+    core_.StopTimer();
+    rows_ = std::move(rows);
+    long long total = 0;
+    for (const RipStatusRow& row : rows_) total += row.lengthSeconds;
+    core_.ResetProgress(total);
+    core_.Banner(applicationTitle);
+}
+
+RipBatch::StartResult RipBatch::Start(const RipSettings& settings) {
+    if (rows_.empty()) {
+        core_.view().Inform(kEmptyListMessage, "Information");
+        return StartResult::EmptyList;
+    }
+    for (const RipStatusRow& row : rows_) {
+        if (row.destinationFormat.empty()) {
+            core_.view().Inform(kMissingFormatMessage, "Information");
+            return StartResult::MissingFormat;
+        }
+    }
+    if (!ripper_ || !drive_) return StartResult::NoDrive;
+    if (!Idle()) return StartResult::Busy;
+    settings_ = settings;
+    core_.ResetCounters(static_cast<int>(rows_.size()));
+    core_.ResetProgress(core_.totalUnits());
+    next_ = 0;
+    lastHandled_ = 0;
+    ended_ = false;
+    pausedLogged_ = false;
+    core_.SetState(BatchState::Running);
+    core_.StartTimer([this] { Tick(); });
+    Advance();
+    return StartResult::Started;
+}
+
+void RipBatch::Pause() {
+    if (ended_) return;
+    if (core_.state() == BatchState::Running) {
+        core_.SetState(BatchState::Paused);
+        pausedLogged_ = false;
+        core_.Log(LogColour::Green, " Finishing current converting before pasue. Please wait...");
+        Advance();  // nothing in work: the pause takes hold at once
+    } else if (core_.state() == BatchState::Paused) {
+        core_.SetState(BatchState::Running);
+        core_.Log(LogColour::Blue, " Resume ripping");
+        Advance();
+    }
+}
+
+void RipBatch::Stop() {
+    if (ended_) return;
+    core_.SetState(BatchState::Stopped);
+    if (job_ && job_->extracting) {
+        // The control ends the track with OnExtractionEnd; the batch ends then.
+        ripper_->CancelExtraction();
+        return;
+    }
+    if (job_) {
+        // Still waiting for the control to take the track: it never started.
+        KillTimer(window_, kRetryTimer);
+        const std::size_t index = job_->row;
+        job_.reset();
+        ripper_->put_Encoder(nullptr);
+        RipStatusRow& row = rows_[index];
+        row.icon = RowIcon::Ready;
+        row.status = "Ready";
+        core_.view().RowChanged(index);
+        core_.SetPanel(1, "");
+        core_.Log(LogColour::Green, " Stop.");
+        RowFinished();
+    }
+    Advance();
+}
+
+void RipBatch::Tick() {
+    long long running = 0;
+    if (job_) running = RoundEven(double(rows_[job_->row].lengthSeconds) * job_->percent / 100.0);
+    core_.Tick(running);
+}
+
+bool RipBatch::ControlBusy() const {
+    VARIANT_BOOL busy = 0;
+    if (!ripper_ || FAILED(ripper_->get_InProgress(&busy))) return false;
+    return busy != 0;
+}
+
+void RipBatch::RequestContinue() {
+    if (continuePosted_ || !window_) return;
+    continuePosted_ = PostMessage(window_, kContinueMessage, 0, 0) != FALSE;
+}
+
+void RipBatch::Continue() {
+    if (job_ && (job_->ended || job_->runOver)) FinishJob();
+    Advance();
+}
+
+void RipBatch::Advance() {
+    if (advancing_) return;
+    advancing_ = true;
+    while (core_.state() == BatchState::Running && !job_ && next_ < rows_.size()) HandleRow(next_++);
+    if (!ended_ && Idle() && (core_.state() == BatchState::Stopped ||
+                              (core_.state() == BatchState::Running && next_ >= rows_.size())))
+        EndBatch();
+    if (!ended_ && core_.state() == BatchState::Paused && Idle() && !pausedLogged_) {
+        pausedLogged_ = true;
+        core_.Log(LogColour::Blue, " Paused.");
+        core_.SetPanel(0, "Paused");
+    }
+    advancing_ = false;
+}
+
+void RipBatch::HandleRow(std::size_t index) {
+    RipStatusRow& row = rows_[index];
+    row.icon = RowIcon::Working;
+    row.status = "Ripping";
+    core_.view().RowChanged(index);
+    lastHandled_ = index;
+    const std::string destination = row.DestinationFilePath();
+    const std::string title = row.title;
+    core_.SetPanel(0, "Ripping " + title + "  Please wait...");
+    core_.Log(LogColour::Blue, " Start ripping " + title + " -> " + destination);
+
+    PolicyContext policy;
+    policy.policy = settings_.exists;
+    policy.renameRule = settings_.renameRule;
+    policy.format = row.destinationFormat;
+    policy.exists = [](const std::string& path) { return ::access(path.c_str(), F_OK) == 0; };
+    policy.log = [this](LogColour colour, const std::string& text) { core_.Log(colour, text); };
+    policy.ask = [this](const std::string& text, const std::string& caption) {
+        return core_.view().Ask(text, caption);
+    };
+    policy.processEvents = [] { PumpPendingMessages(); };
+    policy.logExists = false;
+    policy.startLine = [title](const std::string& path) { return " Start ripping " + title + " -> " + path; };
+    // The row keeps the name it was built with, whatever the policy renames.
+    const PolicyOutcome outcome = ApplyDestinationPolicy(policy, row.destinationPath, row.destinationFile);
+    if (outcome.kind == PolicyOutcome::Kind::Skip) {
+        MarkSkipped(index);
+        RowFinished();
+        return;
+    }
+    if (outcome.kind == PolicyOutcome::Kind::Fail) {
+        MarkFailed(index, outcome.reason);
+        RowFinished();
+        return;
+    }
+    StartExtraction(index, outcome.destination, outcome.replace);
+}
+
+int RipBatch::QualityValue() const {
+    switch (settings_.quality) {
+        case QualityMode::Cbr: return settings_.cbrValue;
+        case QualityMode::Abr: return settings_.abrValue;
+        default: return settings_.vbrValue;
+    }
+}
+
+void RipBatch::StartExtraction(std::size_t index, const std::string& destination, bool replace) {
+    const bool retry = job_ && job_->retryWanted;
+    job_ = std::make_unique<Job>();
+    Job& job = *job_;
+    job.row = index;
+    job.destination = destination;
+    job.replace = replace;
+    job.retried = retry;
+    job.temporary = TemporaryPathFor(destination);
+    job.firstTry = std::chrono::steady_clock::now();
+
+    auto fail = [&](const std::string& message) {
+        job_.reset();
+        MarkFailed(index, message);
+        RowFinished();
+    };
+    if (FAILED(drive_->GetTrack(rows_[index].track, job.track.put())) || !job.track)
+        return fail(ComponentErrorText(E_FAIL));
+    const ClassIdentity& encoderClass = EncoderForPath(destination);
+    const HRESULT hr =
+        CoCreateInstance(encoderClass.clsid, nullptr, CLSCTX_ALL, IID_IKivAudioEncoder, job.encoder.put_void());
+    if (FAILED(hr)) return fail(std::string(encoderClass.name) + ": " + ComponentErrorText(hr));
+    const std::string& format = rows_[index].destinationFormat;
+    if (!retry && FormatOffers(format, settings_.quality)) {
+        const int value = QualityValue();
+        const std::string refusal = ApplyOutputMode(job.encoder.get(), settings_.quality, value);
+        if (refusal.empty()) {
+            job.qualitySet = true;
+        } else {
+            core_.Log(LogColour::Orange, " The encoder refused " + DescribeOutputMode(settings_.quality, value) +
+                                             " (" + refusal + "). Its default is used.");
+        }
+    }
+    job.encoder->put_AddExtension(0);
+    job.encoder->put_OverwritePrompt(0);
+    ripper_->put_Encoder(job.encoder.get());
+    TryExtract();
+}
+
+void RipBatch::TryExtract() {
+    if (!job_ || job_->extracting) return;
+    Job& job = *job_;
+    Bstr target(FromUtf8(job.temporary));
+    // The control clears its busy flag a moment after its last event, so
+    // a refusal is put down to that when the flag was up before the call.
+    const bool busy = ControlBusy();
+    const HRESULT hr = job.track->ExtractToEncoder(target.get(), settings_.writeTags ? VARIANT_TRUE : VARIANT_FALSE);
+    if (SUCCEEDED(hr)) {
+        job.extracting = true;
+        return;
+    }
+    const std::string error = ComponentErrorText(hr);
+    // The control is still ending its previous run: ask again shortly, but
+    // not for ever.
+    const auto waited = std::chrono::steady_clock::now() - job.firstTry;
+    if ((busy || ControlBusy()) && waited < std::chrono::milliseconds(kRetryLimitMs)) {
+        SetTimer(window_, kRetryTimer, kRetryMs);
+        return;
+    }
+    const std::size_t index = job.row;
+    ripper_->put_Encoder(nullptr);
+    job_.reset();
+    MarkFailed(index, error);
+    RowFinished();
+    Advance();
+}
+
+void RipBatch::OnProgress(int percent) {
+    if (!job_ || !job_->extracting) return;
+    job_->percent = percent;
+    core_.SetPanel(1, std::to_string(percent) + "%");
+    core_.SetCurrentBar(percent);
+}
+
+void RipBatch::OnError(const std::string& message) {
+    if (!job_ || !job_->extracting || job_->ended) return;
+    Job& job = *job_;
+    if (!job.failed && !job.retryWanted) {
+        // An output mode the encoder took at first but could not set up
+        // fails the track before any sample: rip it again with its default.
+        if (job.qualitySet && !job.retried && !job.started) {
+            job.retryWanted = true;
+            core_.Log(LogColour::Orange, " The encoder refused " + DescribeOutputMode(settings_.quality, QualityValue()) +
+                                             " (" + message + "). Ripping again with its default.");
+        } else {
+            job.failed = true;
+            MarkFailed(job.row, message.empty() ? "unknown error" : message);
+        }
+    }
+    // A track that fails to start gets no end event; watch for the run's end.
+    SetTimer(window_, kWatchTimer, kWatchMs);
+}
+
+void RipBatch::WatchRun() {
+    if (!job_ || job_->ended) {
+        KillTimer(window_, kWatchTimer);
+        return;
+    }
+    if (ControlBusy()) return;
+    KillTimer(window_, kWatchTimer);
+    // The control posts its end event before it clears its busy flag, so an
+    // end event of this run is queued ahead of this request.
+    job_->runOver = true;
+    RequestContinue();
+}
+
+void RipBatch::OnEnd() {
+    if (!job_ || !job_->extracting || job_->ended) return;
+    job_->ended = true;
+    job_->stoppedAtEnd = core_.state() == BatchState::Stopped;
+    RequestContinue();
+}
+
+void RipBatch::FinishJob() {
+    KillTimer(window_, kWatchTimer);
+    std::unique_ptr<Job> job = std::move(job_);
+    ripper_->put_Encoder(nullptr);
+    job->encoder.reset();
+    const std::size_t index = job->row;
+    RipStatusRow& row = rows_[index];
+
+    if (job->retryWanted && !job->failed && core_.state() != BatchState::Stopped) {
+        ::unlink(job->temporary.c_str());
+        const std::string destination = job->destination;
+        const bool replace = job->replace;
+        job_ = std::move(job);  // tells StartExtraction that this is the retry
+        StartExtraction(index, destination, replace);
+        return;
+    }
+    if (job->failed) {
+        ::unlink(job->temporary.c_str());
+    } else if (job->stoppedAtEnd || job->retryWanted) {
+        ::unlink(job->temporary.c_str());
+        row.icon = RowIcon::Ready;
+        row.status = "Ready";
+        core_.view().RowChanged(index);
+        core_.SetPanel(1, "");
+        core_.Log(LogColour::Green, " Stop.");
+    } else {
+        // The finished file takes its place; a destination that appeared
+        // meanwhile is not replaced unless the user said so.
+        const unsigned flags = job->replace ? 0 : RENAME_NOREPLACE;
+        if (::renameat2(AT_FDCWD, job->temporary.c_str(), AT_FDCWD, job->destination.c_str(), flags) != 0) {
+            const std::string reason = errno == EEXIST ? std::string("the destination appeared meanwhile")
+                                                       : std::string(std::strerror(errno));
+            ::unlink(job->temporary.c_str());
+            MarkFailed(index, "Cannot move the ripped file to " + job->destination + ": " + reason);
+        } else {
+            core_.SetPanel(1, "100%");
+            row.icon = RowIcon::Done;
+            row.status = "Done";
+            core_.view().RowChanged(index);
+            core_.Log(LogColour::Green, " Done.");
+            core_.CountSuccess();
+            core_.SetPanel(0, "Rip finished.");
+        }
+    }
+    RowFinished();
+}
+
+void RipBatch::MarkSkipped(std::size_t index) {
+    RipStatusRow& row = rows_[index];
+    row.icon = RowIcon::Skipped;
+    row.status = "Skip";
+    core_.view().RowChanged(index);
+    core_.Log(LogColour::Orange, " Skip " + row.title);
+    core_.CountSkip();
+}
+
+void RipBatch::MarkFailed(std::size_t index, const std::string& message) {
+    RipStatusRow& row = rows_[index];
+    row.icon = RowIcon::Failed;
+    row.status = "Failed";
+    core_.view().RowChanged(index);
+    core_.Log(LogColour::Red, " Rip Failed. An error occurs - " + message);
+    core_.CountFailure();
+}
+
+void RipBatch::RowFinished() {
+    long long finished = 0;
+    for (const RipStatusRow& row : rows_)
+        if (IsFinal(row.icon)) finished += row.lengthSeconds;
+    core_.SetFinishedUnits(finished);
+    core_.SetCurrentBar(0);
+}
+
+void RipBatch::EndBatch() {
+    ended_ = true;
+    core_.UpdateTotalBar(core_.finishedUnits());
+    core_.SetPanel(0, "Task finished");
+    core_.SetPanel(1, "");
+    core_.Summary();
+    core_.StopTimer();
+    core_.SetState(BatchState::Stopped);
+    core_.view().BatchEnded();
+    if (settings_.beepAtEnd) core_.actions().Beep();
+    const std::string folder = rows_.empty() ? std::string() : rows_[lastHandled_].destinationPath;
+    ComPtr<IDrive> drive = drive_;
+    std::function<void()> eject;
+    if (settings_.eject && drive) eject = [drive] { drive->Eject(); };
+    core_.RunPostActions(settings_.after, folder, eject);
+}
+
+}  // namespace kiv::app
