@@ -20,6 +20,32 @@ struct BatchChoices {
     bool quiet = false;
 };
 
+// The choices held by a batch's settings (ConversionSettings, RipSettings)
+// and back.
+template <class Settings>
+BatchChoices ChoicesOf(const Settings& s) {
+    BatchChoices c;
+    c.exists = s.exists;
+    c.renameRule = s.renameRule;
+    c.quality = s.quality;
+    c.cbrValue = s.cbrValue;
+    c.abrValue = s.abrValue;
+    c.vbrValue = s.vbrValue;
+    c.after = s.after;
+    return c;
+}
+
+template <class Settings>
+void ApplyChoices(const BatchChoices& c, Settings& s) {
+    s.exists = c.exists;
+    s.renameRule = c.renameRule;
+    s.quality = c.quality;
+    s.cbrValue = c.cbrValue;
+    s.abrValue = c.abrValue;
+    s.vbrValue = c.vbrValue;
+    s.after = c.after;
+}
+
 // Reads the reader's current option when it is one of --exists,
 // --overwrite, --cbr, --abr, --vbr, --default-quality, --open-folder,
 // --beep, --sound and -q/--quiet; false for any other option.

@@ -362,14 +362,7 @@ int RunRip(const std::vector<std::string>& args) {
     std::string trackList, pattern = "%2";
     bool jitter = false, cddb = options.rip.autoLoadCDDB;
 
-    BatchChoices choices;
-    choices.exists = settings.exists;
-    choices.renameRule = settings.renameRule;
-    choices.quality = settings.quality;
-    choices.cbrValue = settings.cbrValue;
-    choices.abrValue = settings.abrValue;
-    choices.vbrValue = settings.vbrValue;
-    choices.after = settings.after;
+    BatchChoices choices = ChoicesOf(settings);
 
     ArgReader r("rip", args);
     while (r.ok() && r.Next()) {
@@ -407,13 +400,7 @@ int RunRip(const std::vector<std::string>& args) {
         }
     }
     if (!r.ok()) return 2;
-    settings.exists = choices.exists;
-    settings.renameRule = choices.renameRule;
-    settings.quality = choices.quality;
-    settings.cbrValue = choices.cbrValue;
-    settings.abrValue = choices.abrValue;
-    settings.vbrValue = choices.vbrValue;
-    settings.after = choices.after;
+    ApplyChoices(choices, settings);
     std::error_code ec;
     if (!fs::is_directory(step2.customDir, ec)) {
         std::fprintf(stderr, "ondalo-cli rip: Path %s is not existent. Please check it out.\n",

@@ -166,14 +166,7 @@ int RunConvert(const std::vector<std::string>& args) {
     std::string saveTask;
     app::TaskList::Recursion recursion = app::TaskList::Recursion::Ask;
 
-    BatchChoices choices;
-    choices.exists = settings.exists;
-    choices.renameRule = settings.renameRule;
-    choices.quality = settings.quality;
-    choices.cbrValue = settings.cbrValue;
-    choices.abrValue = settings.abrValue;
-    choices.vbrValue = settings.vbrValue;
-    choices.after = settings.after;
+    BatchChoices choices = ChoicesOf(settings);
 
     ArgReader r("convert", args);
     while (r.ok() && r.Next()) {
@@ -228,13 +221,7 @@ int RunConvert(const std::vector<std::string>& args) {
         }
     }
     if (!r.ok()) return 2;
-    settings.exists = choices.exists;
-    settings.renameRule = choices.renameRule;
-    settings.quality = choices.quality;
-    settings.cbrValue = choices.cbrValue;
-    settings.abrValue = choices.abrValue;
-    settings.vbrValue = choices.vbrValue;
-    settings.after = choices.after;
+    ApplyChoices(choices, settings);
     if (inputs.empty() && taskFiles.empty()) {
         std::fputs("ondalo-cli convert: no files given\n\n", stderr);
         std::fputs(kConvertHelp, stderr);

@@ -147,6 +147,49 @@ void BatchCore::Summary() {
         false);
 }
 
+void BatchCore::Begin(int rows, std::function<void()> onTick) {
+    ResetCounters(rows);
+    ResetProgress(totalUnits_);
+    ended_ = false;
+    pausedLogged_ = false;
+    state_ = BatchState::Running;
+    StartTimer(std::move(onTick));
+}
+
+bool BatchCore::TogglePause(const char* resumeText) {
+    if (ended_) return false;
+    if (state_ == BatchState::Running) {
+        state_ = BatchState::Paused;
+        pausedLogged_ = false;
+        Log(LogColour::Green, " Finishing current converting before pasue. Please wait...");
+        return true;
+    }
+    if (state_ == BatchState::Paused) {
+        state_ = BatchState::Running;
+        Log(LogColour::Blue, resumeText);
+        return true;
+    }
+    return false;
+}
+
+void BatchCore::NotePaused() {
+    if (ended_ || state_ != BatchState::Paused || pausedLogged_) return;
+    pausedLogged_ = true;
+    Log(LogColour::Blue, " Paused.");
+    SetPanel(0, "Paused");
+}
+
+void BatchCore::End() {
+    ended_ = true;
+    UpdateTotalBar(finishedUnits_);
+    SetPanel(0, "Task finished");
+    SetPanel(1, "");
+    Summary();
+    StopTimer();
+    state_ = BatchState::Stopped;
+    view_.BatchEnded();
+}
+
 void BatchCore::SetPanel(int index, const std::string& text) {
     panels_.at(static_cast<std::size_t>(index)) = text;
     view_.PanelChanged(index, text);

@@ -111,6 +111,43 @@ public:
     BatchState state() const { return state_; }
     void SetState(BatchState state) { state_ = state; }
 
+    // --- the batch's life
+    // The refusals before a batch starts, told through the view: no rows
+    // (`emptyMessage`), or a row without a destination format (advanced
+    // mode with a file or track left without one).
+    static constexpr const char* kMissingFormatMessage =
+        "You select Advance Mode in Step2. But the destination formate of one or more files has not been "
+        "selected correctly. Please check it out.";
+    enum class RowsCheck { Ok, Empty, MissingFormat };
+    template <class Row>
+    RowsCheck CheckRows(const std::vector<Row>& rows, const char* emptyMessage) {
+        if (rows.empty()) {
+            view_.Inform(emptyMessage, "Information");
+            return RowsCheck::Empty;
+        }
+        for (const Row& row : rows) {
+            if (row.destinationFormat.empty()) {
+                view_.Inform(kMissingFormatMessage, "Information");
+                return RowsCheck::MissingFormat;
+            }
+        }
+        return RowsCheck::Ok;
+    }
+    // A new batch of `rows` rows: counters and clock from zero, state
+    // Running, the one-second timer calling `onTick`.
+    void Begin(int rows, std::function<void()> onTick);
+    // False between Begin and End.
+    bool ended() const { return ended_; }
+    // "P&ause" / "R&esume": Running becomes Paused with the notice that the
+    // work in hand is finished first; Paused becomes Running with
+    // `resumeText`. False when there is no batch to pause.
+    bool TogglePause(const char* resumeText);
+    // Once nothing is in work while paused: " Paused." (once per pause).
+    void NotePaused();
+    // The end of the batch: the total bar, "Task finished", the summary,
+    // the timer stopped, state Stoped, the view told.
+    void End();
+
     // --- log
     // A line of its own: ">>> " + time + text when timed (text begins with a
     // space), else the text as it is.
@@ -177,6 +214,8 @@ private:
     PostActions& actions_;
     Clock clock_;
     BatchState state_ = BatchState::Stopped;
+    bool ended_ = true;
+    bool pausedLogged_ = false;
     bool grouping_ = false;
     std::map<std::size_t, std::vector<LogLine>> held_;
     BatchCounters counters_;

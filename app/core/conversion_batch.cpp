@@ -95,48 +95,29 @@ void ConversionBatch::Prepare(std::vector<StatusRow> rows, const std::string& ap
 }
 
 ConversionBatch::StartResult ConversionBatch::Start(const ConversionSettings& settings) {
-    if (rows_.empty()) {
-        core_.view().Inform(kEmptyListMessage, "Information");
-        return StartResult::EmptyList;
-    }
-    for (const StatusRow& row : rows_) {
-        if (row.destinationFormat.empty()) {
-            core_.view().Inform(kMissingFormatMessage, "Information");
-            return StartResult::MissingFormat;
-        }
+    switch (core_.CheckRows(rows_, kEmptyListMessage)) {
+        case BatchCore::RowsCheck::Empty: return StartResult::EmptyList;
+        case BatchCore::RowsCheck::MissingFormat: return StartResult::MissingFormat;
+        case BatchCore::RowsCheck::Ok: break;
     }
     if (!Idle()) return StartResult::Busy;
     settings_ = settings;
     if (settings_.jobs < 1) settings_.jobs = 1;
     core_.SetGrouping(settings_.jobs > 1);
-    core_.ResetCounters(static_cast<int>(rows_.size()));
-    core_.ResetProgress(core_.totalUnits());
     next_ = 0;
     lastHandled_ = 0;
-    ended_ = false;
-    pausedLogged_ = false;
-    core_.SetState(BatchState::Running);
-    core_.StartTimer([this] { Tick(); });
+    core_.Begin(static_cast<int>(rows_.size()), [this] { Tick(); });
     Advance();
     return StartResult::Started;
 }
 
 void ConversionBatch::Pause() {
-    if (ended_) return;
-    if (core_.state() == BatchState::Running) {
-        core_.SetState(BatchState::Paused);
-        pausedLogged_ = false;
-        core_.Log(LogColour::Green, " Finishing current converting before pasue. Please wait...");
-        Advance();  // nothing in work: the pause takes hold at once
-    } else if (core_.state() == BatchState::Paused) {
-        core_.SetState(BatchState::Running);
-        core_.Log(LogColour::Blue, " Resume converting");
-        Advance();
-    }
+    // With nothing in work the pause takes hold at once.
+    if (core_.TogglePause(" Resume converting")) Advance();
 }
 
 void ConversionBatch::Stop() {
-    if (ended_) return;
+    if (core_.ended()) return;
     core_.SetState(BatchState::Stopped);
     core_.Log(LogColour::Green, " Finishing current converting before stop. Please wait...");
     EndBatch();
@@ -169,7 +150,7 @@ int ConversionBatch::RowPercent(std::size_t row) const {
 
 int ConversionBatch::LivePercent() const {
     const long long total = core_.totalUnits();
-    if (total <= 0) return Idle() && ended_ ? 100 : 0;
+    if (total <= 0) return Idle() && core_.ended() ? 100 : 0;
     long long finished = RunningUnits();
     for (const StatusRow& row : rows_)
         if (IsFinal(row.icon)) finished += SizeTextKilobytes(row.sourceSize);
@@ -271,12 +252,8 @@ void ConversionBatch::Advance() {
         if (Reserved(rows_[next_].DestinationFilePath())) break;
         HandleRow(next_++);
     }
-    if (!ended_ && core_.state() == BatchState::Running && next_ >= rows_.size() && Idle()) EndBatch();
-    if (!ended_ && core_.state() == BatchState::Paused && Idle() && !pausedLogged_) {
-        pausedLogged_ = true;
-        core_.Log(LogColour::Blue, " Paused.");
-        core_.SetPanel(0, "Paused");
-    }
+    if (!core_.ended() && core_.state() == BatchState::Running && next_ >= rows_.size() && Idle()) EndBatch();
+    if (Idle()) core_.NotePaused();
     advancing_ = false;
 }
 
@@ -494,14 +471,7 @@ void ConversionBatch::RowFinished(std::size_t index) {
 }
 
 void ConversionBatch::EndBatch() {
-    ended_ = true;
-    core_.UpdateTotalBar(core_.finishedUnits());
-    core_.SetPanel(0, "Task finished");
-    core_.SetPanel(1, "");
-    core_.Summary();
-    core_.StopTimer();
-    core_.SetState(BatchState::Stopped);
-    core_.view().BatchEnded();
+    core_.End();
     const std::string folder = rows_.empty() ? std::string() : rows_[lastHandled_].destinationPath;
     core_.RunPostActions(settings_.after, folder);
 }

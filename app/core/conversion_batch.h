@@ -71,7 +71,7 @@ public:
     // No conversion of this batch is in work any more.
     bool Idle() const;
     // The batch ended (summary written) and nothing is in work.
-    bool Finished() const { return ended_ && Idle(); }
+    bool Finished() const { return core_.ended() && Idle(); }
 
     const std::vector<StatusRow>& rows() const { return rows_; }
     const BatchCore& core() const { return core_; }
@@ -83,9 +83,7 @@ public:
     int LivePercent() const;
 
     static constexpr const char* kEmptyListMessage = "Pleaes add source files to Task List.";
-    static constexpr const char* kMissingFormatMessage =
-        "You select Advance Mode in Step2. But the destination formate of one or more files has not been "
-        "selected correctly. Please check it out.";
+    static constexpr const char* kMissingFormatMessage = BatchCore::kMissingFormatMessage;
 
 private:
     struct Job;
@@ -120,9 +118,7 @@ private:
     bool advancePosted_ = false;
     std::size_t next_ = 0;
     std::size_t lastHandled_ = 0;
-    bool ended_ = true;
     bool advancing_ = false;
-    bool pausedLogged_ = false;
 };
 
 }  // namespace kiv::app

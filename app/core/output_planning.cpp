@@ -9,19 +9,10 @@
 #include <climits>
 #include <cstring>
 #include <thread>
+#include "platform/system/text.h"
 
 namespace kiv::app {
 namespace {
-
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
-
-std::string Upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-    return s;
-}
 
 // The extension of the file-name part, dot included; empty when there is none.
 std::string Extension(const std::string& path) {
@@ -34,7 +25,7 @@ std::string Extension(const std::string& path) {
 }  // namespace
 
 std::string NormaliseFormat(const std::string& word) {
-    std::string w = Upper(word);
+    std::string w = AsciiUpper(word);
     if (!w.empty() && w[0] == '.') w.erase(0, 1);
     if (w == "WAV" || w == "MP3" || w == "WMA" || w == "OGG") return w;
     return {};
@@ -43,15 +34,15 @@ std::string NormaliseFormat(const std::string& word) {
 std::string DestinationFileName(const std::string& sourceFileName, const std::string& format) {
     std::string base = sourceFileName;
     if (auto dot = base.rfind('.'); dot != std::string::npos) base.resize(dot);
-    return base + "." + Lower(format);
+    return base + "." + AsciiLower(format);
 }
 
 bool SameFormat(const std::string& sourcePath, const std::string& destinationPath) {
-    return Lower(Extension(sourcePath)) == Lower(Extension(destinationPath));
+    return AsciiLower(Extension(sourcePath)) == AsciiLower(Extension(destinationPath));
 }
 
 const ClassIdentity& EncoderForPath(const std::string& destinationPath) {
-    std::string ext = Lower(Extension(destinationPath));
+    std::string ext = AsciiLower(Extension(destinationPath));
     if (ext == ".wav") return kClassWaveEncoder;
     if (ext == ".mp3") return kClassMp3Encoder;
     if (ext == ".wma") return kClassWmaEncoder;
@@ -110,7 +101,7 @@ std::vector<StatusRow> BuildStatusList(const std::vector<TaskRow>& tasks, const 
 }
 
 bool FormatOffers(const std::string& format, QualityMode mode) {
-    const std::string f = Upper(format);
+    const std::string f = AsciiUpper(format);
     switch (mode) {
         case QualityMode::Cbr: return f == "MP3" || f == "WMA";
         case QualityMode::Abr: return f == "MP3" || f == "OGG";
@@ -128,7 +119,7 @@ std::string RenamedFileName(const std::string& rule, const std::string& currentN
     }
     std::string base = currentName;
     if (auto dot = base.rfind('.'); dot != std::string::npos) base.resize(dot);
-    return prefix + base + suffix + "." + Lower(format);
+    return prefix + base + suffix + "." + AsciiLower(format);
 }
 
 namespace {

@@ -92,11 +92,6 @@ std::string_view AfterEquals(std::string_view line) {
     return eq == std::string_view::npos ? line : line.substr(eq + 1);
 }
 
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
-
 }  // namespace
 
 CdInformation ParseCdInformation(const std::string& rawData, CdInformation info) {
@@ -141,7 +136,7 @@ std::vector<RipStatusRow> BuildRipStatusList(const std::vector<TrackListRow>& tr
             row.destinationPath += name.substr(0, slash + 1);
             name.erase(0, slash + 1);
         }
-        row.destinationFile = name + "." + Lower(row.destinationFormat);
+        row.destinationFile = name + "." + AsciiLower(row.destinationFormat);
         rows.push_back(std::move(row));
     }
     return rows;
@@ -267,47 +262,28 @@ void RipBatch::Prepare(std::vector<RipStatusRow> rows, const std::string& applic
 }
 
 RipBatch::StartResult RipBatch::Start(const RipSettings& settings) {
-    if (rows_.empty()) {
-        core_.view().Inform(kEmptyListMessage, "Information");
-        return StartResult::EmptyList;
-    }
-    for (const RipStatusRow& row : rows_) {
-        if (row.destinationFormat.empty()) {
-            core_.view().Inform(kMissingFormatMessage, "Information");
-            return StartResult::MissingFormat;
-        }
+    switch (core_.CheckRows(rows_, kEmptyListMessage)) {
+        case BatchCore::RowsCheck::Empty: return StartResult::EmptyList;
+        case BatchCore::RowsCheck::MissingFormat: return StartResult::MissingFormat;
+        case BatchCore::RowsCheck::Ok: break;
     }
     if (!ripper_ || !drive_) return StartResult::NoDrive;
     if (!Idle()) return StartResult::Busy;
     settings_ = settings;
-    core_.ResetCounters(static_cast<int>(rows_.size()));
-    core_.ResetProgress(core_.totalUnits());
     next_ = 0;
     lastHandled_ = 0;
-    ended_ = false;
-    pausedLogged_ = false;
-    core_.SetState(BatchState::Running);
-    core_.StartTimer([this] { Tick(); });
+    core_.Begin(static_cast<int>(rows_.size()), [this] { Tick(); });
     Advance();
     return StartResult::Started;
 }
 
 void RipBatch::Pause() {
-    if (ended_) return;
-    if (core_.state() == BatchState::Running) {
-        core_.SetState(BatchState::Paused);
-        pausedLogged_ = false;
-        core_.Log(LogColour::Green, " Finishing current converting before pasue. Please wait...");
-        Advance();  // nothing in work: the pause takes hold at once
-    } else if (core_.state() == BatchState::Paused) {
-        core_.SetState(BatchState::Running);
-        core_.Log(LogColour::Blue, " Resume ripping");
-        Advance();
-    }
+    // With nothing in work the pause takes hold at once.
+    if (core_.TogglePause(" Resume ripping")) Advance();
 }
 
 void RipBatch::Stop() {
-    if (ended_) return;
+    if (core_.ended()) return;
     core_.SetState(BatchState::Stopped);
     if (job_ && job_->extracting) {
         // The control ends the track with OnExtractionEnd; the batch ends then.
@@ -357,14 +333,10 @@ void RipBatch::Advance() {
     if (advancing_) return;
     advancing_ = true;
     while (core_.state() == BatchState::Running && !job_ && next_ < rows_.size()) HandleRow(next_++);
-    if (!ended_ && Idle() && (core_.state() == BatchState::Stopped ||
-                              (core_.state() == BatchState::Running && next_ >= rows_.size())))
+    if (!core_.ended() && Idle() &&
+        (core_.state() == BatchState::Stopped || (core_.state() == BatchState::Running && next_ >= rows_.size())))
         EndBatch();
-    if (!ended_ && core_.state() == BatchState::Paused && Idle() && !pausedLogged_) {
-        pausedLogged_ = true;
-        core_.Log(LogColour::Blue, " Paused.");
-        core_.SetPanel(0, "Paused");
-    }
+    if (Idle()) core_.NotePaused();
     advancing_ = false;
 }
 
@@ -601,14 +573,7 @@ void RipBatch::RowFinished() {
 }
 
 void RipBatch::EndBatch() {
-    ended_ = true;
-    core_.UpdateTotalBar(core_.finishedUnits());
-    core_.SetPanel(0, "Task finished");
-    core_.SetPanel(1, "");
-    core_.Summary();
-    core_.StopTimer();
-    core_.SetState(BatchState::Stopped);
-    core_.view().BatchEnded();
+    core_.End();
     if (settings_.beepAtEnd) core_.actions().Beep();
     const std::string folder = rows_.empty() ? std::string() : rows_[lastHandled_].destinationPath;
     ComPtr<IDrive> drive = drive_;

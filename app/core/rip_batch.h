@@ -140,15 +140,13 @@ public:
     // No track of this batch is in work any more.
     bool Idle() const { return !job_; }
     // The batch ended (summary written) and nothing is in work.
-    bool Finished() const { return ended_ && Idle(); }
+    bool Finished() const { return core_.ended() && Idle(); }
 
     const std::vector<RipStatusRow>& rows() const { return rows_; }
     const BatchCore& core() const { return core_; }
 
     static constexpr const char* kEmptyListMessage = "Pleaes select tracks to be exacted firstly.";
-    static constexpr const char* kMissingFormatMessage =
-        "You select Advance Mode in Step2. But the destination formate of one or more files has not been "
-        "selected correctly. Please check it out.";
+    static constexpr const char* kMissingFormatMessage = BatchCore::kMissingFormatMessage;
 
     // How often and how long a refused extraction is asked for again while
     // the control is still ending its previous run.
@@ -189,9 +187,7 @@ private:
     bool continuePosted_ = false;
     std::size_t next_ = 0;
     std::size_t lastHandled_ = 0;
-    bool ended_ = true;
     bool advancing_ = false;
-    bool pausedLogged_ = false;
 };
 
 }  // namespace kiv::app

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "platform/system/profile.h"
+#include "platform/system/text.h"
 
 namespace kiv::app {
 namespace {
@@ -139,9 +140,7 @@ const char* FormatName(OutputFormat format) {
 }
 
 OutputFormat FormatFromName(const std::string& name) {
-    std::string upper = name;
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return char(std::toupper(c)); });
+    const std::string upper = AsciiUpper(name);
     for (OutputFormat f : {OutputFormat::Wav, OutputFormat::Mp3, OutputFormat::Wma, OutputFormat::Ogg})
         if (upper == FormatName(f)) return f;
     return OutputFormat::None;

@@ -15,6 +15,7 @@
 
 #include "app/core/settings.h"
 #include "platform/system/pipe.h"
+#include "platform/system/text.h"
 
 namespace kiv::app {
 namespace {
@@ -23,16 +24,6 @@ struct DirCloser {
     void operator()(DIR* d) const { ::closedir(d); }
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
-
-std::string Upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-    return s;
-}
 
 std::string WithTrailingSlash(std::string folder) {
     if (folder.empty() || folder.back() != '/') folder += '/';
@@ -89,7 +80,7 @@ std::vector<Entry> ListFolder(const std::string& folder) {
         entries.push_back(std::move(e));
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        std::string la = Lower(a.name), lb = Lower(b.name);
+        std::string la = AsciiLower(a.name), lb = AsciiLower(b.name);
         return la != lb ? la < lb : a.name < b.name;
     });
     return entries;
@@ -177,7 +168,7 @@ long long SizeTextKilobytes(const std::string& sizeText) {
 
 bool IsSupportedSource(const std::string& fileName) {
     if (fileName.find('.') == std::string::npos) return false;
-    const std::string ext = Lower(ExtensionOf(fileName));
+    const std::string ext = AsciiLower(ExtensionOf(fileName));
     return ext == "wav" || ext == "wave" || ext == "mp3" || ext == "wma" || ext == "ogg";
 }
 
@@ -195,7 +186,7 @@ bool TaskList::AddFile(const std::string& path, TaskListHost& host) {
 
     TaskRow row;
     std::tie(row.folder, row.fileName) = SplitPath(full);
-    row.format = Upper(ExtensionOf(row.fileName));
+    row.format = AsciiUpper(ExtensionOf(row.fileName));
 
     std::uint64_t size = 0;
     // Non-blocking: should the file have been swapped for a pipe since the

@@ -95,4 +95,16 @@ static bool EqualsNoCaseImpl(std::basic_string_view<C> a, std::basic_string_view
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b) { return EqualsNoCaseImpl(a, b); }
 bool EqualsNoCase(std::string_view a, std::string_view b) { return EqualsNoCaseImpl(a, b); }
 
+std::string AsciiLower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return s;
+}
+
+std::string AsciiUpper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return s;
+}
+
 }  // namespace kiv

@@ -18,5 +18,7 @@ std::u16string FromLatin1(std::string_view s);
 // ASCII-only case folding, for extension and key comparisons.
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
 bool EqualsNoCase(std::string_view a, std::string_view b);
+std::string AsciiLower(std::string s);
+std::string AsciiUpper(std::string s);
 
 }  // namespace kiv
