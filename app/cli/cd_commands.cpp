@@ -1,9 +1,7 @@
 // The CD commands of ondalo-cli: drives, toc, cddb and rip, all through the
 // CD extraction control as any host would use it; rip runs the ripping
 // batch of the application core with the desktop program's log.
-#include <signal.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -311,16 +309,6 @@ const char kRipHelp[] =
     "  ondalo-cli rip --to ogg --tracks 1,3-5 --template '%1/%3/%6 %2' --eject\n"
     "  ondalo-cli rip --to wav --no-cddb --exists rename\n";
 
-std::atomic<int> gRipInterrupts{0};
-
-extern "C" void OnRipInterrupt(int) {
-    if (gRipInterrupts.fetch_add(1) >= 1) {
-        // A second Ctrl-C: the user wants out now.
-        ::signal(SIGINT, SIG_DFL);
-        ::raise(SIGINT);
-    }
-}
-
 std::string RipProgressLine(const app::RipBatch& batch) {
     const app::BatchCore& core = batch.core();
     const app::BatchCounters& c = core.counters();
@@ -459,7 +447,9 @@ int RunRip(const std::vector<std::string>& args) {
     }
     ripper->put_JitterCorrection(jitter ? 1 : 0);
 
-    ::signal(SIGINT, OnRipInterrupt);
+    // The first Ctrl-C cancels the track in work and ends the batch; the
+    // second ends at once.
+    InterruptCounter interrupts(2);
     TerminalBatchView view(choices.quiet);
     app::SystemPostActions actions;
     app::RipBatch batch(view, actions);
@@ -467,24 +457,10 @@ int RunRip(const std::vector<std::string>& args) {
     batch.Attach(ripper.get(), driveNumber);
     batch.Prepare(app::BuildRipStatusList(ordered, step2, app::ApplicationDirectory()),
                   "Ondalo Version " + options.version);
-    if (batch.Start(settings) != app::RipBatch::StartResult::Started) {
-        ::signal(SIGINT, SIG_DFL);
-        return 1;
-    }
-    bool stopped = false;
-    while (!batch.Finished()) {
-        if (gRipInterrupts.load() > 0 && !stopped) {
-            stopped = true;
-            batch.Stop();
-            continue;
-        }
-        WaitMessage(200);
-        PumpPendingMessages();
-        view.Redraw(false);
-    }
-    view.ClearProgress();
-    ::signal(SIGINT, SIG_DFL);
-    if (stopped) return 130;
+    if (batch.Start(settings) != app::RipBatch::StartResult::Started) return 1;
+    const int stops = RunUntilFinished(
+        view, interrupts, [&batch] { return batch.Finished(); }, [&batch](int) { batch.Stop(); });
+    if (stops > 0) return 130;
     return batch.core().counters().failed > 0 ? 1 : 0;
 }
 

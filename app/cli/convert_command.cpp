@@ -2,10 +2,8 @@
 // become a task list, the step-2 choices come from "Option.ini" (when the
 // desktop program saved them) overridden by the options, and the batch runs
 // through the converter component with the desktop program's log.
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -101,26 +99,20 @@ const char kConvertHelp[] =
     "  ondalo-cli convert --to ogg --same-folder --recursive ~/Music\n"
     "  ondalo-cli convert --to wav --exists rename=old_% --jobs 2 *.mp3\n";
 
-std::atomic<int> gInterrupts{0};
-
-extern "C" void OnInterrupt(int) {
-    if (gInterrupts.fetch_add(1) >= 2) {
-        // A third Ctrl-C: the user wants out now, whatever is left behind.
-        ::signal(SIGINT, SIG_DFL);
-        ::raise(SIGINT);
-    }
-}
-
 // Questions and messages of the folder search, on the terminal.
 class TerminalTaskHost : public app::TaskListHost {
 public:
+    explicit TerminalTaskHost(const InterruptCounter& interrupts) : interrupts_(interrupts) {}
     void Inform(const std::string& text, const std::string& caption) override {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     }
     bool Ask(const std::string& question, const std::string& caption) override {
         return MessageBox(nullptr, FromUtf8(question), FromUtf8(caption), MB_YESNO | MB_ICONQUESTION) == IDYES;
     }
-    bool SearchCancelled() override { return gInterrupts.load() > 0; }
+    bool SearchCancelled() override { return interrupts_.count() > 0; }
+
+private:
+    const InterruptCounter& interrupts_;
 };
 
 struct Input {
@@ -237,8 +229,10 @@ int RunConvert(const std::vector<std::string>& args) {
     }
 
     // The task list, in the order given.
-    ::signal(SIGINT, OnInterrupt);
-    TerminalTaskHost host;
+    // The first Ctrl-C stops (a search, or the batch after the files in
+    // work), the second cancels the files in work, the third ends at once.
+    InterruptCounter interrupts(3);
+    TerminalTaskHost host(interrupts);
     app::TaskList tasks;
     bool perFile = false;
     int missing = 0;  // named on the command line but not there: a failure too
@@ -263,7 +257,7 @@ int RunConvert(const std::vector<std::string>& args) {
             for (std::size_t i = before; i < tasks.size(); ++i) tasks.rows()[i].destinationFormat = input.format;
         }
     }
-    if (gInterrupts.load() > 0) {
+    if (interrupts.count() > 0) {
         std::fputs("ondalo-cli convert: cancelled\n", stderr);
         return 1;
     }
@@ -304,27 +298,17 @@ int RunConvert(const std::vector<std::string>& args) {
                   "Ondalo Version " + options.version);
     view.SetProgressText([&batch] { return ProgressLine(batch); });
     if (batch.Start(settings) != app::ConversionBatch::StartResult::Started) return 1;
-    // The first Ctrl-C stops after the files in work, the second cancels them.
-    int handledInterrupts = 0;
-    while (!batch.Finished()) {
-        const int interrupts = gInterrupts.load();
-        if (interrupts > handledInterrupts) {
-            handledInterrupts = interrupts;
-            if (interrupts == 1) {
+    const int handledInterrupts = RunUntilFinished(
+        view, interrupts, [&batch] { return batch.Finished(); },
+        [&batch](int n) {
+            if (n == 1) {
                 batch.Stop();
                 if (!batch.Finished())
                     std::fputs("ondalo-cli convert: finishing the files in work; Ctrl-C again cancels them\n", stderr);
             } else {
                 batch.Cancel();
             }
-            continue;
-        }
-        WaitMessage(200);
-        PumpPendingMessages();
-        view.Redraw(false);
-    }
-    view.ClearProgress();
-    ::signal(SIGINT, SIG_DFL);
+        });
     const app::BatchCounters& c = batch.core().counters();
     if (handledInterrupts > 0) return 130;
     return c.failed > 0 || missing > 0 ? 1 : 0;

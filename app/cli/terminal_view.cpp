@@ -1,11 +1,15 @@
 #include "app/cli/terminal_view.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/msg/message_queue.h"
 #include "platform/system/message_box.h"
 #include "platform/system/text.h"
 
@@ -37,6 +41,47 @@ const char* BasicColour(app::LogColour colour) {
 }
 
 }  // namespace
+
+namespace {
+
+std::atomic<int> gInterrupts{0};
+std::atomic<int> gInterruptLimit{1};
+
+extern "C" void OnInterrupt(int) {
+    if (gInterrupts.fetch_add(1) + 1 >= gInterruptLimit.load()) {
+        ::signal(SIGINT, SIG_DFL);
+        ::raise(SIGINT);
+    }
+}
+
+}  // namespace
+
+InterruptCounter::InterruptCounter(int limit) {
+    gInterrupts = 0;
+    gInterruptLimit = limit;
+    ::signal(SIGINT, OnInterrupt);
+}
+
+InterruptCounter::~InterruptCounter() { ::signal(SIGINT, SIG_DFL); }
+
+int InterruptCounter::count() const { return gInterrupts.load(); }
+
+int RunUntilFinished(TerminalBatchView& view, const InterruptCounter& interrupts,
+                     const std::function<bool()>& finished, const std::function<void(int)>& onInterrupt) {
+    int handled = 0;
+    while (!finished()) {
+        const int seen = interrupts.count();
+        if (seen > handled) {
+            while (handled < seen) onInterrupt(++handled);
+            continue;
+        }
+        WaitMessage(200);
+        PumpPendingMessages();
+        view.Redraw(false);
+    }
+    view.ClearProgress();
+    return handled;
+}
 
 std::string ProgressBar(int percent, int width) {
     if (percent < 0) percent = 0;

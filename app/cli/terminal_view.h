@@ -43,6 +43,24 @@ private:
     std::function<std::string()> progressText_;
 };
 
+// Counts Ctrl-C presses while it lives; the `limit`-th press ends the
+// program the default way (the user wants out, whatever is left behind).
+// One at a time.
+class InterruptCounter {
+public:
+    explicit InterruptCounter(int limit);
+    ~InterruptCounter();
+    InterruptCounter(const InterruptCounter&) = delete;
+    InterruptCounter& operator=(const InterruptCounter&) = delete;
+    int count() const;
+};
+
+// Pumps the thread's queue and redraws the progress line until `finished`
+// says so, calling `onInterrupt(n)` once for the n-th Ctrl-C. Returns the
+// number of Ctrl-C presses seen.
+int RunUntilFinished(TerminalBatchView& view, const InterruptCounter& interrupts,
+                     const std::function<bool()>& finished, const std::function<void(int)>& onInterrupt);
+
 // "[=========>          ]" for a percent, `width` characters inside.
 std::string ProgressBar(int percent, int width);
 
