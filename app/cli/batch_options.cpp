@@ -2,7 +2,8 @@
 
 namespace kiv {
 
-bool ReadBatchOption(ArgReader& r, BatchChoices& c) {
+bool ReadBatchOption(ArgReader& r, BatchChoices& choices) {
+    app::OutputChoices& c = choices.output;
     if (r.Is("--exists")) {
         auto value = r.Value();  // "--exists=rename=RULE" arrives as "rename=RULE"
         if (!value) return true;
@@ -25,14 +26,14 @@ bool ReadBatchOption(ArgReader& r, BatchChoices& c) {
         c.exists = app::ExistsPolicy::Overwrite;
     } else if (r.Is("--cbr")) {
         // MP3 goes down to 8 kbit/s (low rates), nothing goes above 320.
-        if (auto n = r.Number(8, 320)) c.quality = app::QualityMode::Cbr, c.cbrValue = int(*n), c.qualityGiven = true;
+        if (auto n = r.Number(8, 320)) c.quality = app::QualityMode::Cbr, c.cbrValue = int(*n), choices.qualityGiven = true;
     } else if (r.Is("--abr")) {
-        if (auto n = r.Number(8, 640)) c.quality = app::QualityMode::Abr, c.abrValue = int(*n), c.qualityGiven = true;
+        if (auto n = r.Number(8, 640)) c.quality = app::QualityMode::Abr, c.abrValue = int(*n), choices.qualityGiven = true;
     } else if (r.Is("--vbr")) {
-        if (auto n = r.Number(0, 100)) c.quality = app::QualityMode::Vbr, c.vbrValue = int(*n), c.qualityGiven = true;
+        if (auto n = r.Number(0, 100)) c.quality = app::QualityMode::Vbr, c.vbrValue = int(*n), choices.qualityGiven = true;
     } else if (r.Is("--default-quality")) {
         c.quality = app::QualityMode::None;
-        c.qualityGiven = false;
+        choices.qualityGiven = false;
     } else if (r.Is("--open-folder")) {
         c.after.openFolder = true;
     } else if (r.Is("--beep")) {
@@ -45,7 +46,7 @@ bool ReadBatchOption(ArgReader& r, BatchChoices& c) {
             c.after.customSound = *v;
         }
     } else if (r.Is("-q", "--quiet")) {
-        c.quiet = true;
+        choices.quiet = true;
     } else {
         return false;
     }

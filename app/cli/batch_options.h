@@ -6,45 +6,27 @@
 #include <string>
 
 #include "app/cli/arg_reader.h"
-#include "app/core/settings.h"
+#include "app/core/output_planning.h"
 
 namespace kiv {
 
+// The help of the quality options, a string literal to splice into a
+// command's help text.
+#define ONDALO_CLI_QUALITY_HELP \
+    "Quality (for the formats that offer the mode):\n" \
+    "  --cbr KBPS         constant bitrate, 8 to 320 kbit/s (MP3, WMA)\n" \
+    "  --abr KBPS         average bitrate in kbit/s (MP3, Ogg Vorbis)\n" \
+    "  --vbr PERCENT      variable bitrate at a quality from 0 to 100 (MP3, Ogg\n" \
+    "                     Vorbis, WMA)\n" \
+    "  --default-quality  each encoder's own default\n" \
+    "                     A value the encoder refuses is logged and the\n" \
+    "                     encoder's default is used.\n"
+
 struct BatchChoices {
-    app::ExistsPolicy exists = app::ExistsPolicy::Query;
-    std::string renameRule = "%_copy";
-    app::QualityMode quality = app::QualityMode::None;
-    int cbrValue = 320, abrValue = 320, vbrValue = 100;
+    app::OutputChoices output;
     bool qualityGiven = false;  // a quality option was on the command line
-    app::Options::PostActions after;
     bool quiet = false;
 };
-
-// The choices held by a batch's settings (ConversionSettings, RipSettings)
-// and back.
-template <class Settings>
-BatchChoices ChoicesOf(const Settings& s) {
-    BatchChoices c;
-    c.exists = s.exists;
-    c.renameRule = s.renameRule;
-    c.quality = s.quality;
-    c.cbrValue = s.cbrValue;
-    c.abrValue = s.abrValue;
-    c.vbrValue = s.vbrValue;
-    c.after = s.after;
-    return c;
-}
-
-template <class Settings>
-void ApplyChoices(const BatchChoices& c, Settings& s) {
-    s.exists = c.exists;
-    s.renameRule = c.renameRule;
-    s.quality = c.quality;
-    s.cbrValue = c.cbrValue;
-    s.abrValue = c.abrValue;
-    s.vbrValue = c.vbrValue;
-    s.after = c.after;
-}
 
 // Reads the reader's current option when it is one of --exists,
 // --overwrite, --cbr, --abr, --vbr, --default-quality, --open-folder,

@@ -272,14 +272,7 @@ const char kRipHelp[] =
     "                                  Intro.mp3 becomes Intro_copy.mp3)\n"
     "  --overwrite        the same as --exists overwrite\n"
     "\n"
-    "Quality (for the formats that offer the mode):\n"
-    "  --cbr KBPS         constant bitrate, 8 to 320 kbit/s (MP3, WMA)\n"
-    "  --abr KBPS         average bitrate in kbit/s (MP3, Ogg Vorbis)\n"
-    "  --vbr PERCENT      variable bitrate at a quality from 0 to 100 (MP3, Ogg\n"
-    "                     Vorbis, WMA)\n"
-    "  --default-quality  each encoder's own default\n"
-    "                     A value the encoder refuses is logged and the\n"
-    "                     encoder's default is used.\n"
+    ONDALO_CLI_QUALITY_HELP
     "\n"
     "At the end:\n"
     "  --eject            eject the disc\n"
@@ -350,7 +343,8 @@ int RunRip(const std::vector<std::string>& args) {
     std::string trackList, pattern = "%2";
     bool jitter = false, cddb = options.rip.autoLoadCDDB;
 
-    BatchChoices choices = ChoicesOf(settings);
+    BatchChoices choices;
+    choices.output = settings;
 
     ArgReader r("rip", args);
     while (r.ok() && r.Next()) {
@@ -388,7 +382,7 @@ int RunRip(const std::vector<std::string>& args) {
         }
     }
     if (!r.ok()) return 2;
-    ApplyChoices(choices, settings);
+    static_cast<app::OutputChoices&>(settings) = choices.output;
     std::error_code ec;
     if (!fs::is_directory(step2.customDir, ec)) {
         std::fprintf(stderr, "ondalo-cli rip: Path %s is not existent. Please check it out.\n",

@@ -51,14 +51,7 @@ const char kConvertHelp[] =
     "                                  song.mp3 becomes song_copy.mp3)\n"
     "  --overwrite        the same as --exists overwrite\n"
     "\n"
-    "Quality (for the formats that offer the mode):\n"
-    "  --cbr KBPS         constant bitrate, 8 to 320 kbit/s (MP3, WMA)\n"
-    "  --abr KBPS         average bitrate in kbit/s (MP3, Ogg Vorbis)\n"
-    "  --vbr PERCENT      variable bitrate at a quality from 0 to 100 (MP3, Ogg\n"
-    "                     Vorbis, WMA)\n"
-    "  --default-quality  each encoder's own default\n"
-    "                     A value the encoder refuses is logged and the\n"
-    "                     encoder's default is used.\n"
+    ONDALO_CLI_QUALITY_HELP
     "\n"
     "Files:\n"
     "  --recursive        search the sub-folders of each FOLDER too\n"
@@ -158,7 +151,8 @@ int RunConvert(const std::vector<std::string>& args) {
     std::string saveTask;
     app::TaskList::Recursion recursion = app::TaskList::Recursion::Ask;
 
-    BatchChoices choices = ChoicesOf(settings);
+    BatchChoices choices;
+    choices.output = settings;
 
     ArgReader r("convert", args);
     while (r.ok() && r.Next()) {
@@ -213,7 +207,7 @@ int RunConvert(const std::vector<std::string>& args) {
         }
     }
     if (!r.ok()) return 2;
-    ApplyChoices(choices, settings);
+    static_cast<app::OutputChoices&>(settings) = choices.output;
     if (inputs.empty() && taskFiles.empty()) {
         std::fputs("ondalo-cli convert: no files given\n\n", stderr);
         std::fputs(kConvertHelp, stderr);

@@ -29,12 +29,7 @@ ConversionSettings ConversionSettings::From(const Step2Settings& step2, const Op
     ConversionSettings s;
     s.keepTags = options.conversion.keepTag;
     s.deleteSource = options.conversion.deleteSourceFile;
-    s.exists = step2.exists;
-    s.renameRule = step2.renameRule;
-    s.quality = step2.quality;
-    s.cbrValue = step2.cbrValue;
-    s.abrValue = step2.abrValue;
-    s.vbrValue = step2.vbrValue;
+    s.TakeStep2(step2);
     s.after = options.conversion.after;
     return s;
 }
@@ -187,14 +182,6 @@ ConversionBatch::Job& ConversionBatch::NewJob() {
     return *jobs_.back();
 }
 
-int ConversionBatch::QualityValue() const {
-    switch (settings_.quality) {
-        case QualityMode::Cbr: return settings_.cbrValue;
-        case QualityMode::Abr: return settings_.abrValue;
-        default: return settings_.vbrValue;
-    }
-}
-
 void ConversionBatch::RequestContinue() {
     if (advancePosted_ || !window_) return;
     advancePosted_ = PostMessage(window_, kAdvanceMessage, 0, 0) != FALSE;
@@ -324,16 +311,10 @@ bool ConversionBatch::StartConversion(std::size_t index, const std::string& dest
         error = std::string(encoderClass.name) + ": " + ComponentErrorText(hr);
         return false;
     }
-    if (withQuality && FormatOffers(row.destinationFormat, settings_.quality)) {
-        const int value = QualityValue();
-        std::string refusal = ApplyOutputMode(encoder.get(), settings_.quality, value);
-        if (refusal.empty()) {
-            job.qualitySet = true;
-        } else {
-            core_.LogFor(index, LogColour::Orange,
-                         " The encoder refused " + DescribeOutputMode(settings_.quality, value) + " (" + refusal +
-                             "). Its default is used.");
-        }
+    if (withQuality) {
+        const QualityOutcome quality = ApplyQuality(encoder.get(), settings_, row.destinationFormat);
+        job.qualitySet = quality.taken;
+        if (!quality.refusal.empty()) core_.LogFor(index, LogColour::Orange, quality.refusal);
     }
     encoder->put_AddExtension(0);
     encoder->put_OverwritePrompt(0);
@@ -398,8 +379,7 @@ void ConversionBatch::OnError(Job& job, const std::string& message) {
     if (job.qualitySet && !job.retried && !job.progressed && !job.cancelled) {
         job.retryWanted = true;
         core_.LogFor(job.row, LogColour::Orange,
-                     " The encoder refused " + DescribeOutputMode(settings_.quality, QualityValue()) +
-                         " (" + message + "). Converting again with its default.");
+                     LateRefusalLine(settings_, message, "Converting again with its default."));
         return;
     }
     job.error = message.empty() ? "unknown error" : message;

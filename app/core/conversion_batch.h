@@ -21,16 +21,9 @@
 
 namespace kiv::app {
 
-struct ConversionSettings {
+struct ConversionSettings : OutputChoices {
     bool keepTags = true;
     bool deleteSource = false;
-    ExistsPolicy exists = ExistsPolicy::Query;
-    std::string renameRule = "%_copy";
-    // The quality of the step-2 page; passed to the encoders for the modes
-    // their format offers.
-    QualityMode quality = QualityMode::None;
-    int cbrValue = 320, abrValue = 320, vbrValue = 100;
-    Options::PostActions after;
     // Files converted at once; 1 is the classic one-after-another runner.
     int jobs = 1;
 
@@ -93,7 +86,6 @@ private:
     void Continue();
     void HandleRow(std::size_t index);
     void FinishFile(std::size_t index, Job& job);
-    int QualityValue() const;
     bool StartConversion(std::size_t index, const std::string& destination, bool replace, bool withQuality,
                          std::string& error);
     void OnProgress(Job& job, int percent);

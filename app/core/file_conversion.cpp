@@ -46,6 +46,24 @@ std::string ApplyOutputMode(IKivAudioEncoder* encoder, QualityMode mode, int val
     return ComponentErrorText(hr);
 }
 
+QualityOutcome ApplyQuality(IKivAudioEncoder* encoder, const OutputChoices& choices, const std::string& format) {
+    QualityOutcome outcome;
+    if (!FormatOffers(format, choices.quality)) return outcome;
+    const int value = choices.QualityValue();
+    const std::string refusal = ApplyOutputMode(encoder, choices.quality, value);
+    if (refusal.empty())
+        outcome.taken = true;
+    else
+        outcome.refusal =
+            " The encoder refused " + DescribeOutputMode(choices.quality, value) + " (" + refusal + "). Its default is used.";
+    return outcome;
+}
+
+std::string LateRefusalLine(const OutputChoices& choices, const std::string& reason, const char* again) {
+    return " The encoder refused " + DescribeOutputMode(choices.quality, choices.QualityValue()) + " (" + reason +
+           "). " + again;
+}
+
 std::string DescribeOutputMode(QualityMode mode, int value) {
     switch (mode) {
         case QualityMode::Cbr: return "CBR " + std::to_string(value) + " kbit/s";

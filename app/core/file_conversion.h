@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/core/output_planning.h"
 #include "app/core/settings.h"
 #include "components/common/interfaces.h"
 
@@ -20,6 +21,19 @@ std::string ComponentErrorText(HRESULT hr);
 // percent. An empty text when it took it, else the encoder's words for the
 // refusal (the encoder then keeps its default).
 std::string ApplyOutputMode(IKivAudioEncoder* encoder, QualityMode mode, int value);
+
+// The chosen quality asked of an encoder for a file of `format`, when the
+// format offers the mode. `taken`: the encoder accepted it; `refusal`: the
+// log line (" The encoder refused ... Its default is used.") when it did not.
+struct QualityOutcome {
+    bool taken = false;
+    std::string refusal;
+};
+QualityOutcome ApplyQuality(IKivAudioEncoder* encoder, const OutputChoices& choices, const std::string& format);
+
+// " The encoder refused MODE (REASON). Converting again with its default."
+// for a quality an encoder took but then could not set up.
+std::string LateRefusalLine(const OutputChoices& choices, const std::string& reason, const char* again);
 
 // "CBR 128 kbit/s", "VBR 60%".
 std::string DescribeOutputMode(QualityMode mode, int value);

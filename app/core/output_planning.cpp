@@ -100,6 +100,23 @@ std::vector<StatusRow> BuildStatusList(const std::vector<TaskRow>& tasks, const 
     return rows;
 }
 
+void OutputChoices::TakeStep2(const Step2Settings& step2) {
+    exists = step2.exists;
+    renameRule = step2.renameRule;
+    quality = step2.quality;
+    cbrValue = step2.cbrValue;
+    abrValue = step2.abrValue;
+    vbrValue = step2.vbrValue;
+}
+
+int OutputChoices::QualityValue() const {
+    switch (quality) {
+        case QualityMode::Cbr: return cbrValue;
+        case QualityMode::Abr: return abrValue;
+        default: return vbrValue;
+    }
+}
+
 bool FormatOffers(const std::string& format, QualityMode mode) {
     const std::string f = AsciiUpper(format);
     switch (mode) {

@@ -60,6 +60,23 @@ std::string DestinationFormat(const Step2Settings& step2, const TaskRow& task);
 std::vector<StatusRow> BuildStatusList(const std::vector<TaskRow>& tasks, const Step2Settings& step2,
                                        const std::string& applicationDirectory);
 
+// What a batch does with its outputs, the same for converting and ripping:
+// the existing-destination policy, the quality asked of the encoders, and
+// the post-actions.
+struct OutputChoices {
+    ExistsPolicy exists = ExistsPolicy::Query;
+    std::string renameRule = "%_copy";
+    // Passed to the encoders for the modes their format offers.
+    QualityMode quality = QualityMode::None;
+    int cbrValue = 320, abrValue = 320, vbrValue = 100;
+    Options::PostActions after;
+
+    // The policy and the quality of a step-2 page.
+    void TakeStep2(const Step2Settings& step2);
+    // The value of the chosen mode: kbit/s for CBR and ABR, percent for VBR.
+    int QualityValue() const;
+};
+
 // The output modes a format offers: WAV none; MP3 CBR, ABR, VBR; WMA CBR,
 // VBR; OGG ABR, VBR.
 bool FormatOffers(const std::string& format, QualityMode mode);

@@ -145,12 +145,7 @@ std::vector<RipStatusRow> BuildRipStatusList(const std::vector<TrackListRow>& tr
 RipSettings RipSettings::From(const Step2Settings& step2, const Options& options) {
     RipSettings s;
     s.writeTags = options.rip.writeInformation;
-    s.exists = step2.exists;
-    s.renameRule = step2.renameRule;
-    s.quality = step2.quality;
-    s.cbrValue = step2.cbrValue;
-    s.abrValue = step2.abrValue;
-    s.vbrValue = step2.vbrValue;
+    s.TakeStep2(step2);
     s.eject = options.rip.ejectDrive;
     s.after = options.rip.after;
     return s;
@@ -378,14 +373,6 @@ void RipBatch::HandleRow(std::size_t index) {
     StartExtraction(index, outcome.destination, outcome.replace);
 }
 
-int RipBatch::QualityValue() const {
-    switch (settings_.quality) {
-        case QualityMode::Cbr: return settings_.cbrValue;
-        case QualityMode::Abr: return settings_.abrValue;
-        default: return settings_.vbrValue;
-    }
-}
-
 void RipBatch::StartExtraction(std::size_t index, const std::string& destination, bool replace) {
     const bool retry = job_ && job_->retryWanted;
     job_ = std::make_unique<Job>();
@@ -409,15 +396,10 @@ void RipBatch::StartExtraction(std::size_t index, const std::string& destination
         CoCreateInstance(encoderClass.clsid, nullptr, CLSCTX_ALL, IID_IKivAudioEncoder, job.encoder.put_void());
     if (FAILED(hr)) return fail(std::string(encoderClass.name) + ": " + ComponentErrorText(hr));
     const std::string& format = rows_[index].destinationFormat;
-    if (!retry && FormatOffers(format, settings_.quality)) {
-        const int value = QualityValue();
-        const std::string refusal = ApplyOutputMode(job.encoder.get(), settings_.quality, value);
-        if (refusal.empty()) {
-            job.qualitySet = true;
-        } else {
-            core_.Log(LogColour::Orange, " The encoder refused " + DescribeOutputMode(settings_.quality, value) +
-                                             " (" + refusal + "). Its default is used.");
-        }
+    if (!retry) {
+        const QualityOutcome quality = ApplyQuality(job.encoder.get(), settings_, format);
+        job.qualitySet = quality.taken;
+        if (!quality.refusal.empty()) core_.Log(LogColour::Orange, quality.refusal);
     }
     job.encoder->put_AddExtension(0);
     job.encoder->put_OverwritePrompt(0);
@@ -468,8 +450,7 @@ void RipBatch::OnError(const std::string& message) {
         // fails the track before any sample: rip it again with its default.
         if (job.qualitySet && !job.retried && !job.started) {
             job.retryWanted = true;
-            core_.Log(LogColour::Orange, " The encoder refused " + DescribeOutputMode(settings_.quality, QualityValue()) +
-                                             " (" + message + "). Ripping again with its default.");
+            core_.Log(LogColour::Orange, LateRefusalLine(settings_, message, "Ripping again with its default."));
         } else {
             job.failed = true;
             MarkFailed(job.row, message.empty() ? "unknown error" : message);

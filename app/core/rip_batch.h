@@ -91,18 +91,11 @@ std::vector<RipStatusRow> BuildRipStatusList(const std::vector<TrackListRow>& tr
 
 // --- the batch
 
-struct RipSettings {
+struct RipSettings : OutputChoices {
     bool writeTags = true;
-    ExistsPolicy exists = ExistsPolicy::Query;
-    std::string renameRule = "%_copy";
-    // The step-2 quality; passed to the encoders for the modes their format
-    // offers.
-    QualityMode quality = QualityMode::None;
-    int cbrValue = 320, abrValue = 320, vbrValue = 100;
     bool eject = false;
     // The standard beep that ends every batch of the wizard.
     bool beepAtEnd = true;
-    Options::PostActions after;
 
     // The page's choices and the options dialog's, in one.
     static RipSettings From(const Step2Settings& step2, const Options& options);
@@ -168,7 +161,6 @@ private:
     void MarkFailed(std::size_t index, const std::string& message);
     void RowFinished();
     void EndBatch();
-    int QualityValue() const;
     bool ControlBusy() const;
 
     void OnProgress(int percent);
