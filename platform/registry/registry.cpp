@@ -138,21 +138,26 @@ bool Key::Remove(const std::string& path) {
     return k->subkeys.erase(last) > 0;
 }
 
-std::string FilePath() {
+std::string FilePathFor(const std::string& programFolder) {
     if (const char* env = std::getenv("KIV_REGISTRY"); env && *env) return env;
-    char exe[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        exe[n] = 0;
-        fs::path local = fs::path(exe).parent_path() / "kiv-registry.reg";
+    if (!programFolder.empty()) {
+        const fs::path folder(programFolder);
         std::error_code ec;
-        if (fs::exists(local, ec)) return local.string();
+        for (const fs::path& candidate : {folder / "kiv-registry.reg", folder / ".." / "lib" / "ondalo" / "kiv-registry.reg"})
+            if (fs::exists(candidate, ec)) return candidate.lexically_normal().string();
     }
     fs::path base;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) base = xdg;
     else if (const char* home = std::getenv("HOME"); home && *home) base = fs::path(home) / ".local" / "share";
     else base = "/tmp";
     return (base / "ondalo" / "registry.reg").string();
+}
+
+std::string FilePath() {
+    char exe[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    return FilePathFor(n > 0 ? fs::path(std::string(exe, static_cast<std::size_t>(n))).parent_path().string()
+                             : std::string());
 }
 
 std::string Serialize(const Key& root) {

@@ -3,8 +3,11 @@
 //
 // Which file: the environment variable KIV_REGISTRY when set; else
 // "kiv-registry.reg" beside the running program when it exists (a build
-// tree and an installation each carry their own, so neither sees the
-// other's modules); else $XDG_DATA_HOME/ondalo/registry.reg (by default
+// tree carries its own, so it never sees an installation's modules); else
+// "../lib/ondalo/kiv-registry.reg" from the program's folder when it exists
+// (written when the programs are installed, naming the installed modules,
+// so an installed program needs nothing in the user's home); else
+// $XDG_DATA_HOME/ondalo/registry.reg (by default
 // ~/.local/share/ondalo/registry.reg).
 //
 // The file is text in the familiar .reg shape:
@@ -46,6 +49,8 @@ struct Key {
 
 // The registry file in force for this process (see above).
 std::string FilePath();
+// The same for a program in `programFolder` (empty: none known).
+std::string FilePathFor(const std::string& programFolder);
 
 // Reads the tree; a missing file is an empty tree.
 bool Load(Key& root, const std::string& path = FilePath());

@@ -56,6 +56,45 @@ TEST(Registry, EditsFromManyThreadsAreAllKept) {
     ::unsetenv("KIV_REGISTRY");
 }
 
+// Which registry a program uses, by what exists around it: its own build's
+// beside it, an installation's under ../lib/ondalo, else the user's.
+TEST(Registry, ProgramFindsTheRegistryOfItsBuildOrInstallationBeforeTheUsers) {
+    test::TempDir dir;
+    const std::string saved = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::unsetenv("KIV_REGISTRY");
+    ::unsetenv("XDG_DATA_HOME");
+    ::setenv("HOME", (dir / "home").c_str(), 1);
+    const std::string user = dir / "home/.local/share/ondalo/registry.reg";
+    const std::string beside = dir / "bin/kiv-registry.reg";
+    const std::string installed = dir / "lib/ondalo/kiv-registry.reg";
+    test::fs::create_directories(dir.path() / "bin");
+    test::fs::create_directories(dir.path() / "lib/ondalo");
+    struct Case {
+        bool besideExists, installedExists;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {false, false, user},
+        {false, true, installed},
+        {true, true, beside},
+        {true, false, beside},
+    };
+    for (const Case& c : cases) {
+        test::fs::remove(beside);
+        test::fs::remove(installed);
+        if (c.besideExists) test::WriteFileBytes(beside, {});
+        if (c.installedExists) test::WriteFileBytes(installed, {});
+        EXPECT_EQ(registry::FilePathFor(dir / "bin"), c.expected) << c.besideExists << c.installedExists;
+    }
+    ::setenv("KIV_REGISTRY", (dir / "env.reg").c_str(), 1);
+    EXPECT_EQ(registry::FilePathFor(dir / "bin"), dir / "env.reg");
+    ::unsetenv("KIV_REGISTRY");
+    ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    EXPECT_EQ(registry::FilePathFor(""), dir / "data/ondalo/registry.reg");
+    ::unsetenv("XDG_DATA_HOME");
+    ::setenv("HOME", saved.c_str(), 1);
+}
+
 TEST(Registry, RemoveTakesTheWholeSubtreeAndNothingElse) {
     registry::Key root;
     root.Create("A\\B\\C").values[""] = "x";
