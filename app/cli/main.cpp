@@ -17,6 +17,7 @@ namespace {
 
 const char kMainHelp[] =
     "Usage: ondalo-cli COMMAND [OPTIONS] ...\n"
+    "  or:  ondalo-cli --help | --version\n"
     "\n"
     "Ondalo converts audio files between WAV, MP3, Ogg Vorbis and WMA.\n"
     "\n"
@@ -61,6 +62,10 @@ int main(int argc, char** argv) {
     if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
         PrintMainHelp(args.empty() ? stderr : stdout);
         return args.empty() ? 2 : 0;
+    }
+    if (args[0] == "--version") {
+        std::printf("ondalo-cli %s\n", ONDALO_VERSION);
+        return 0;
     }
     std::string command = args[0];
     args.erase(args.begin());
