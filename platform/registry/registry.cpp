@@ -81,16 +81,19 @@ struct LockedFd {
 };
 
 // The lock lives on a companion file so that the registry file itself can
-// be replaced by rename while the lock is held.
+// be replaced by rename while the lock is held. Because of that replacement
+// a reader always sees a whole file: it takes the lock when there is one,
+// but creates neither the lock nor a folder, so that looking a class up
+// leaves no trace (in an installation, or in a home that has no registry).
 bool Lock(const std::string& path, int how, LockedFd& lock) {
-    std::error_code ec;
-    fs::path parent = fs::path(path).parent_path();
-    if (!parent.empty()) fs::create_directories(parent, ec);
-    lock.fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock.fd < 0) {
-        // A read-only location can still be read without a lock.
-        return how == LOCK_SH;
+    const bool reading = how == LOCK_SH;
+    if (!reading) {
+        std::error_code ec;
+        fs::path parent = fs::path(path).parent_path();
+        if (!parent.empty()) fs::create_directories(parent, ec);
     }
+    lock.fd = ::open((path + ".lock").c_str(), (reading ? O_RDONLY : O_RDWR | O_CREAT) | O_CLOEXEC, 0644);
+    if (lock.fd < 0) return reading;
     while (::flock(lock.fd, how) != 0) {
         if (errno != EINTR) return false;
     }

@@ -95,6 +95,21 @@ TEST(Registry, ProgramFindsTheRegistryOfItsBuildOrInstallationBeforeTheUsers) {
     ::setenv("HOME", saved.c_str(), 1);
 }
 
+// Looking classes up must not leave files or folders behind: not in a
+// read-only installation, not in a user's home that has no registry.
+TEST(Registry, ReadingLeavesNoTrace) {
+    test::TempDir dir;
+    registry::Key root;
+    EXPECT_TRUE(registry::Load(root, dir / "missing/registry.reg"));
+    EXPECT_TRUE(root.subkeys.empty());
+    EXPECT_FALSE(test::fs::exists(dir.path() / "missing"));
+
+    test::WriteFileBytes(dir / "registry.reg", {'[', 'A', ']', '\n'});
+    EXPECT_TRUE(registry::Load(root, dir / "registry.reg"));
+    EXPECT_NE(root.Find("A"), nullptr);
+    EXPECT_FALSE(test::fs::exists(dir.path() / "registry.reg.lock"));
+}
+
 TEST(Registry, RemoveTakesTheWholeSubtreeAndNothingElse) {
     registry::Key root;
     root.Create("A\\B\\C").values[""] = "x";
