@@ -12,6 +12,8 @@ packages=(
   portaudio19-dev libasound2-dev
   # reference tools that the tests and benchmarks compare against
   lame mpg123 vorbis-tools ffmpeg sox
+  # manual pages, and the checks of the desktop files and the package
+  help2man groff-base desktop-file-utils appstream libxml2-utils dpkg-dev file
 )
 
 SUDO=""
