@@ -56,15 +56,15 @@ install(CODE "
 ")
 
 # Desktop integration.
-set(desktop ${PROJECT_SOURCE_DIR}/data/desktop)
+set(ondalo_desktop ${PROJECT_SOURCE_DIR}/data/desktop)
 if(TARGET ondalo)
-  install(FILES ${desktop}/org.ondalo.Ondalo.desktop ${desktop}/org.ondalo.Ondalo.Ripper.desktop
+  install(FILES ${ondalo_desktop}/org.ondalo.Ondalo.desktop ${ondalo_desktop}/org.ondalo.Ondalo.Ripper.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  install(FILES ${desktop}/org.ondalo.Ondalo.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-  install(FILES ${desktop}/org.ondalo.Ondalo.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-  install(FILES ${desktop}/ondalo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${ondalo_desktop}/org.ondalo.Ondalo.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  install(FILES ${ondalo_desktop}/org.ondalo.Ondalo.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  install(FILES ${ondalo_desktop}/ondalo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
-install(FILES ${desktop}/ondalo-cli.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+install(FILES ${ondalo_desktop}/ondalo-cli.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME ondalo-cli)
 
 # The manual page of ondalo-cli, written from its help texts.
@@ -77,9 +77,9 @@ add_custom_command(
   OUTPUT ${ondalo_cli_man}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/share/man/man1
   COMMAND ${CMAKE_COMMAND} -DCLI=$<TARGET_FILE:ondalo-cli> -DHELP2MAN=${ONDALO_HELP2MAN}
-          -DINCLUDE=${desktop}/ondalo-cli.h2m -DWORK=${PROJECT_BINARY_DIR}/ondalo-cli.h2m
+          -DINCLUDE=${ondalo_desktop}/ondalo-cli.h2m -DWORK=${PROJECT_BINARY_DIR}/ondalo-cli.h2m
           -DOUTPUT=${ondalo_cli_man} -P ${PROJECT_SOURCE_DIR}/cmake/ManPage.cmake
-  DEPENDS ondalo-cli ${desktop}/ondalo-cli.h2m ${PROJECT_SOURCE_DIR}/cmake/ManPage.cmake
+  DEPENDS ondalo-cli ${ondalo_desktop}/ondalo-cli.h2m ${PROJECT_SOURCE_DIR}/cmake/ManPage.cmake
   COMMENT "Writing the manual page of ondalo-cli"
   VERBATIM)
 add_custom_target(ondalo-cli-man ALL DEPENDS ${ondalo_cli_man})
