@@ -193,6 +193,17 @@ TEST_F(InstalledTest, VersionManualPageAndCompletionFollowTheProgram) {
     EXPECT_EQ(render.status, 0);
     EXPECT_EQ(render.output, "");
 
+    // With the desktop program come its desktop entries, metainfo, icon and
+    // manual page.
+    if (fs::exists(prefix() + "/bin/ondalo")) {
+        for (const char* file :
+             {"applications/org.ondalo.Ondalo.desktop", "applications/org.ondalo.Ondalo.Ripper.desktop",
+              "metainfo/org.ondalo.Ondalo.metainfo.xml", "icons/hicolor/scalable/apps/org.ondalo.Ondalo.svg",
+              "man/man1/ondalo.1"}) {
+            EXPECT_TRUE(fs::exists(prefix() + "/share/" + file)) << file;
+        }
+    }
+
     const std::string completion = prefix() + "/share/bash-completion/completions/ondalo-cli";
     ASSERT_TRUE(fs::exists(completion));
     const std::string script = dir_ / "complete.sh";
