@@ -13,6 +13,19 @@ struct DlCloser {
 };
 using DlHandle = std::unique_ptr<void, DlCloser>;
 
+// The folder of the module this code is linked into (the CD component). A
+// library named without a folder is also looked for there: an installation
+// keeps them side by side, and the usual search cannot be counted on to
+// start from the module (a sanitizer's dlopen interceptor hides the caller,
+// and with it the module's RUNPATH).
+std::string ThisModuleFolder() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&ThisModuleFolder), &info) == 0 || !info.dli_fname) return {};
+    const std::string path = info.dli_fname;
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 }  // namespace
 
 AspiLibrary::LoadResult AspiLibrary::Load(const std::string& name) {
@@ -21,7 +34,10 @@ AspiLibrary::LoadResult AspiLibrary::Load(const std::string& name) {
     if (!handle) {
         const char* why = ::dlerror();
         result.error = why ? why : "cannot load " + name;
-        return result;
+        const std::string folder = name.find('/') == std::string::npos ? ThisModuleFolder() : std::string();
+        if (!folder.empty()) handle.reset(::dlopen((folder + name).c_str(), RTLD_NOW | RTLD_LOCAL));
+        if (!handle) return result;
+        result.error.clear();
     }
     result.found = true;
     auto* info = reinterpret_cast<GetASPI32SupportInfoFn>(::dlsym(handle.get(), kGetSupportInfoName));

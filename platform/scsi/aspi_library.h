@@ -20,7 +20,8 @@ public:
         std::string error;
     };
     // `name` goes to dlopen as given: a plain name is searched the usual
-    // way, a path is taken as it stands.
+    // way, then in the folder of the module that carries this code; a path
+    // is taken as it stands.
     static LoadResult Load(const std::string& name);
 
     ~AspiLibrary() override;
