@@ -65,7 +65,7 @@ const char16_t* ChannelsText(WORD channels, std::u16string& buffer) {
     if (channels == 2) return u"stereo";
     buffer.clear();
     for (char c : std::to_string(channels)) buffer += char16_t(c);
-    buffer += u" channels";
+    buffer += u"-channel";
     return buffer.c_str();
 }
 

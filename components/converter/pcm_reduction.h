@@ -34,8 +34,9 @@ public:
 
     // A reduction is in force: blocks must go through Convert.
     bool active() const { return active_; }
-    // What was reduced, for the log: "24-bit, 6 channels reduced to 16-bit
-    // stereo (dithered) for this format."
+    // What was reduced, for the log: "The source's 24-bit 6-channel audio is
+    // converted as 16-bit stereo (dithered), as the destination format cannot
+    // hold it."
     std::u16string Describe() const;
 
     // Converts the whole frames of `data`; the bytes of an incomplete frame

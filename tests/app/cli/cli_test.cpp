@@ -97,7 +97,7 @@ TEST_F(CliTest, ReducesWhatTheDestinationFormatCannotHoldAndSaysSoOnce) {
     ASSERT_EQ(RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i 'sine=d=1.5' -ac 6 -c:a pcm_s24le -f wav - > '" +
                          (dir_ / "surround.wav") + "'").status, 0);
     WriteFileBytes(dir_ / "stereo.wav", MakeWav(PatternBytes(17640)));
-    const std::string notice = "The source's 24-bit 6 channels audio is converted as 16-bit stereo (dithered)";
+    const std::string notice = "The source's 24-bit 6-channel audio is converted as 16-bit stereo (dithered)";
     struct Case {
         const char* format;
         int notices;
