@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "app/core/file_conversion.h"
 #include "components/common/interfaces.h"
@@ -202,7 +203,7 @@ void ConversionBatch::Continue() {
             const std::string destination = job.destination;
             const bool replace = job.replace;
             std::string error;  // `job` is reused from here on
-            if (!StartConversion(index, destination, replace, false, error)) {
+            if (!TryStartConversion(index, destination, replace, false, error)) {
                 MarkFailed(index, error);
                 RowFinished(index);
             }
@@ -288,9 +289,27 @@ void ConversionBatch::HandleRow(std::size_t index) {
         core_.view().RowChanged(index);
     }
     std::string error;
-    if (!StartConversion(index, outcome.destination, outcome.replace, true, error)) {
+    if (!TryStartConversion(index, outcome.destination, outcome.replace, true, error)) {
         MarkFailed(index, error);
         RowFinished(index);
+    }
+}
+
+bool ConversionBatch::TryStartConversion(std::size_t index, const std::string& destination, bool replace,
+                                         bool withQuality, std::string& error) {
+    // The last line of defence: a file that asks for more memory than there
+    // is fails alone, and the batch goes on with the next.
+    try {
+        return StartConversion(index, destination, replace, withQuality, error);
+    } catch (const std::bad_alloc&) {
+        for (auto& job : jobs_) {
+            if (job->row != index || job->temporary.empty()) continue;
+            job->Release();
+            job->active = false;
+            ::unlink(job->temporary.c_str());
+        }
+        error = "Out of memory.";
+        return false;
     }
 }
 
@@ -336,11 +355,16 @@ bool ConversionBatch::StartConversion(std::size_t index, const std::string& dest
                           job.converter.put_void());
     if (FAILED(hr)) return fail(hr);
     Job* self = &job;
-    job.sink = DispatchSink::Create(DIID_IKivAudioConverterEvents, [this, self](DISPID id, DISPPARAMS& p) {
+    job.sink = DispatchSink::Create(DIID_IKivAudioConverterEvents, [this, self, withQuality](DISPID id, DISPPARAMS& p) {
         switch (id) {
             case DISPID_OnConvProgress: OnProgress(*self, EventArgLong(p, 0)); break;
             case DISPID_OnError: OnError(*self, ToUtf8(EventArgText(p, 0))); break;
             case DISPID_OnConvFinish: OnFinish(*self); break;
+            case DISPID_OnConvNotice:
+                // Once per file: a second run of the file (with the encoder's
+                // default) would only say it again.
+                if (withQuality && self->active) core_.LogFor(self->row, LogColour::Orange, " " + ToUtf8(EventArgText(p, 0)));
+                break;
             default: break;
         }
     });

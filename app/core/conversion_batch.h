@@ -86,6 +86,8 @@ private:
     void Continue();
     void HandleRow(std::size_t index);
     void FinishFile(std::size_t index, Job& job);
+    bool TryStartConversion(std::size_t index, const std::string& destination, bool replace, bool withQuality,
+                            std::string& error);
     bool StartConversion(std::size_t index, const std::string& destination, bool replace, bool withQuality,
                          std::string& error);
     void OnProgress(Job& job, int percent);

@@ -31,7 +31,9 @@ bool SelectDecoderClass(std::u16string_view name, CLSID& clsid) {
     if (!EqualsNoCase(ext, u".wav") && !wave) return false;
     WORD tag = 0;
     if (!ReadWaveFormatTag(ToUtf8(name), tag)) return false;
-    if (tag == WAVE_FORMAT_PCM) clsid = kClassWaveDecoder.clsid;
+    // Float samples are PCM for every purpose here: the WAV decoder delivers
+    // them as they are and the converter reduces them where needed.
+    if (tag == WAVE_FORMAT_PCM || tag == WAVE_FORMAT_IEEE_FLOAT) clsid = kClassWaveDecoder.clsid;
     else if (tag == WAVE_FORMAT_MPEGLAYER3) clsid = kClassMp3Decoder.clsid;
     else return false;
     return true;

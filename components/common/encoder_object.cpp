@@ -81,7 +81,8 @@ HRESULT EncoderObject::SetInputFormat(LONG nChannels, LONG nSamplesPerSec, LONG 
     f.nBlockAlign = static_cast<WORD>(nChannels * (nBitsPerSample / 8));
     f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
     f.cbSize = 0;
-    inputFormat_ = f;
+    input_ = WAVEFORMATEXTENSIBLE{};
+    input_.Format = f;
     return S_OK;
 }
 
@@ -93,7 +94,12 @@ HRESULT EncoderObject::SetInputFormatWFX(WAVEFORMATEX* pWfx) {
         if (f.wFormatTag != WAVE_FORMAT_PCM) return ReportError(texts::kOnlyPcm);
         if (HRESULT hr = CheckFormat(f.nChannels, LONG(f.nSamplesPerSec), f.wBitsPerSample); FAILED(hr)) return hr;
     }
-    inputFormat_ = f;
+    input_ = WAVEFORMATEXTENSIBLE{};
+    input_.Format = f;
+    // The extension travels with the record when the record announces it
+    // (whoever hands over such a record keeps its cbSize bytes behind it).
+    if (f.wFormatTag == WAVE_FORMAT_EXTENSIBLE && f.cbSize >= sizeof input_ - sizeof f)
+        std::memcpy(&input_, pWfx, sizeof input_);
     return S_OK;
 }
 

@@ -36,7 +36,10 @@ public:
     HRESULT EncodeFromWave(BSTR waveFile) override;
     HRESULT EncodeFromWaveSync(BSTR waveFile) override;
 
-    const WAVEFORMATEX& inputFormat() const { return inputFormat_; }
+    const WAVEFORMATEX& inputFormat() const { return input_.Format; }
+    // The input format with its WAVE_FORMAT_EXTENSIBLE part when it was given
+    // one (sub-format and channel mask); that part is zero otherwise.
+    const WAVEFORMATEXTENSIBLE& inputRecord() const { return input_; }
 
 protected:
     ~EncoderObject() override = default;
@@ -70,7 +73,7 @@ private:
     void EncodeWorker(std::string path);
 
     const EncoderTraits& traits_;
-    WAVEFORMATEX inputFormat_{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    WAVEFORMATEXTENSIBLE input_{{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0}, {0}, 0, {}};
     std::atomic<bool> addExtension_{true};
     std::atomic<bool> overwritePrompt_{true};
     std::u16string fileName_;

@@ -79,6 +79,11 @@ enum : DISPID {
     DISPID_OnConvStart = 2,
     DISPID_OnConvProgress = 3,
     DISPID_OnConvFinish = 4,
+    // OnNotice(Message): something the client should log about this
+    // conversion that is not an error (the samples were reduced to what the
+    // destination format holds). Fired at most once per conversion, before
+    // the first OnProgress.
+    DISPID_OnConvNotice = 5,
 };
 
 // Helper-window messages of the codecs and the converter.
@@ -91,6 +96,7 @@ enum : UINT {
     WMH_CONV_START = WM_USER + 91,
     WMH_CONV_PROGRESS = WM_USER + 92,
     WMH_CONV_FINISH = WM_USER + 93,
+    WMH_CONV_NOTICE = WM_USER + 94,
 };
 
 }  // namespace kiv

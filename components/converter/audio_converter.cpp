@@ -1,10 +1,12 @@
 #include "components/converter/audio_converter.h"
 
 #include <chrono>
+#include <new>
 #include <thread>
 #include <vector>
 
 #include "components/common/decoder_selection.h"
+#include "components/converter/pcm_reduction.h"
 #include "platform/system/system_error.h"
 
 namespace kiv {
@@ -17,6 +19,8 @@ constexpr char16_t kNoEncoder[] = u"Cannot run conversion: no encoder connected.
 constexpr char16_t kNothingToCancel[] = u"Cannot cancel conversion because there's no conversion process running...";
 constexpr char16_t kWriteFailed[] = u"Cannot write samples, encoder failed.";
 constexpr char16_t kReadFailed[] = u"Cannot read samples, decoder failed.";
+
+constexpr char16_t kOutOfMemory[] = u"Cannot proceed: out of memory.";
 
 constexpr LONG kBufferSize = 65536;
 
@@ -39,6 +43,15 @@ void CopyTags(IKivAudioDecoder* source, IKivAudioEncoder* destination) {
         (from.get()->*get)(value.put());
         (to.get()->*put)(value.get());
     }
+}
+
+// A block for the encoder, reduced when the encoder needs it so. A block
+// that leaves only part of a frame has nothing to write yet.
+HRESULT WriteBlock(IKivAudioEncoder* destination, PcmReduction& reduction, BYTE* data, LONG n) {
+    if (!reduction.active()) return destination->Write(data, n);
+    std::span<const BYTE> out = reduction.Convert(data, std::size_t(n));
+    if (out.empty()) return S_OK;
+    return destination->Write(const_cast<BYTE*>(out.data()), LONG(out.size()));
 }
 
 }  // namespace
@@ -183,9 +196,11 @@ bool AudioConverter::WaitForText(bool encoder) {
     return !(encoder ? EncoderError() : DecoderError()).empty();
 }
 
-void AudioConverter::Report(std::u16string_view text) {
+void AudioConverter::Report(std::u16string_view text) { PostText(WMH_CONV_ERROR, text); }
+
+void AudioConverter::PostText(UINT msg, std::u16string_view text) {
     BSTR copy = SysAllocString(text);
-    if (!PostMessage(helper(), WMH_CONV_ERROR, reinterpret_cast<WPARAM>(copy), 0)) SysFreeString(copy);
+    if (!PostMessage(helper(), msg, reinterpret_cast<WPARAM>(copy), 0)) SysFreeString(copy);
 }
 
 void AudioConverter::ReportWithInfo(std::u16string_view withInfo, std::u16string_view without) {
@@ -207,16 +222,18 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
     decoderEvents.Connect(source.get(), DIID_IKivAudioDecoderEvents, decoderSink_.get());
     encoderEvents.Connect(destination.get(), DIID_IKivAudioEncoderEvents, encoderSink_.get());
 
-    [&] {
+    auto convert = [&] {
         WAVEFORMATEX* format = nullptr;
         if (FAILED(source->get_Format(&format)) || !format) {
             ReportWithInfo(u"Cannot proceed: decoder failed: ", u"Cannot proceed: decoder failed.");
             return;
         }
-        if (FAILED(destination->SetInputFormatWFX(format))) {
+        PcmReduction reduction;
+        if (FAILED(reduction.Negotiate(destination.get(), format))) {
             ReportWithInfo(u"Cannot proceed: encoder failed: ", u"Cannot proceed: encoder failed.");
             return;
         }
+        if (reduction.active()) PostText(WMH_CONV_NOTICE, reduction.Describe());
         if (keepTags_ != 0) CopyTags(source.get(), destination.get());
 
         std::vector<BYTE> buffer(kBufferSize);
@@ -225,7 +242,7 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
         LONG lastPercent = -1;
         while (SUCCEEDED(readHr) && n > 0 && EncoderError().empty()) {
             if (!DecoderError().empty() || cancel_) break;
-            HRESULT writeHr = destination->Write(buffer.data(), n);
+            HRESULT writeHr = WriteBlock(destination.get(), reduction, buffer.data(), n);
             if (FAILED(writeHr)) WaitForText(true);
             if (!EncoderError().empty()) break;
             if (FAILED(writeHr)) {
@@ -262,7 +279,14 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
         } else if (FAILED(destination->Close())) {
             ReportWithInfo(u"Encoder error: ", u"Encoder error.");
         }
-    }();
+    };
+    // An exception must not leave this thread: it would end the process and
+    // every other file of the client's batch with it.
+    try {
+        convert();
+    } catch (const std::bad_alloc&) {
+        Report(kOutOfMemory);
+    }
 
     SetErrorInfo(0, nullptr);
     decoderEvents.Disconnect();
@@ -284,14 +308,15 @@ HRESULT AudioConverter::GoSync() {
     if (HRESULT hr = Guards(); FAILED(hr)) return hr;
     WAVEFORMATEX* format = nullptr;
     if (HRESULT hr = source_->get_Format(&format); FAILED(hr)) return hr;
-    if (HRESULT hr = destination_->SetInputFormatWFX(format); FAILED(hr)) return hr;
+    PcmReduction reduction;
+    if (HRESULT hr = reduction.Negotiate(destination_.get(), format); FAILED(hr)) return hr;
     if (keepTags_ != 0) CopyTags(source_.get(), destination_.get());
     std::vector<BYTE> buffer(kBufferSize);
     for (;;) {
         LONG n = 0;
         if (FAILED(source_->Read(buffer.data(), kBufferSize, &n))) return ReportError(kReadFailed);
         if (n <= 0) break;
-        if (FAILED(destination_->Write(buffer.data(), n))) return ReportError(kWriteFailed);
+        if (FAILED(WriteBlock(destination_.get(), reduction, buffer.data(), n))) return ReportError(kWriteFailed);
     }
     if (HRESULT hr = source_->Close(); FAILED(hr)) return hr;
     return destination_->Close();
@@ -304,6 +329,11 @@ LRESULT AudioConverter::OnHelperMessage(UINT msg, WPARAM wp, LPARAM) {
             FireText(DISPID_OnError, text.view());
             return 0;
         }
+        case WMH_CONV_NOTICE: {
+            Bstr text = Bstr::adopt(reinterpret_cast<BSTR>(wp));
+            FireText(DISPID_OnConvNotice, text.view());
+            return 0;
+        }
         case WMH_CONV_START: Fire(DISPID_OnConvStart); return 0;
         case WMH_CONV_PROGRESS: FireLong(DISPID_OnConvProgress, static_cast<LONG>(wp)); return 0;
         case WMH_CONV_FINISH: Fire(DISPID_OnConvFinish); return 0;
@@ -312,7 +342,7 @@ LRESULT AudioConverter::OnHelperMessage(UINT msg, WPARAM wp, LPARAM) {
 }
 
 void AudioConverter::OnDroppedMessage(UINT msg, WPARAM wp, LPARAM) {
-    if (msg == WMH_CONV_ERROR) SysFreeString(reinterpret_cast<BSTR>(wp));
+    if (msg == WMH_CONV_ERROR || msg == WMH_CONV_NOTICE) SysFreeString(reinterpret_cast<BSTR>(wp));
 }
 
 }  // namespace kiv

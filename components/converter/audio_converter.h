@@ -37,6 +37,7 @@ private:
     HRESULT Guards();
     void Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEncoder> destination);
     void Report(std::u16string_view text);
+    void PostText(UINT msg, std::u16string_view text);
     void ReportWithInfo(std::u16string_view withInfo, std::u16string_view without);
     std::u16string EncoderError();
     std::u16string DecoderError();

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "components/common/decoder_selection.h"
+#include "platform/riff/pcm_layout.h"
+#include "platform/sound/sound_types.h"
 #include "platform/com/error_info.h"
 
 namespace kiv {
@@ -22,6 +24,9 @@ constexpr char16_t kSeekWhenStopped[] = u"Cannot seek: only when playing or paus
 constexpr char16_t kNoDecoderStop[] = u"Cannot stop: no decoder attached.";
 constexpr char16_t kNullDecoder[] = u"Cannot attach decoder: no decoder given.";
 constexpr char16_t kNoFormat[] = u"Cannot attach decoder: its format is not available.";
+constexpr char16_t kUnplayable[] = u"Cannot attach decoder: its sample format cannot be played.";
+// The channel counts the sound output takes (7.1 at most).
+constexpr WORD kMaxPlayableChannels = 8;
 constexpr char16_t kReadFailed[] = u"Cannot read samples decoder failed";
 constexpr char16_t kOutputFailed[] = u"Cannot play: the sound output could not be opened.";
 
@@ -111,9 +116,24 @@ HRESULT AudioPlayer::Stop() {
 HRESULT AudioPlayer::Attach(ComPtr<IKivAudioDecoder> decoder) {
     if (!decoder.get()) return ReportError(kNullDecoder);
     WAVEFORMATEX* format = nullptr;
-    if (FAILED(decoder->get_Format(&format)) || !format) return ReportError(kNoFormat);
+    // The refused decoder goes before the reason is set: its release must
+    // not take the reason with it.
+    if (FAILED(decoder->get_Format(&format)) || !format) {
+        decoder.reset();
+        return ReportError(kNoFormat);
+    }
+    // Every buffer of the sound output is sized from the rate and frame
+    // size: samples it cannot take, or more of them a second than it can
+    // play, are refused here rather than sized for (a damaged header can
+    // claim any rate). A rate too low for the output costs nothing to try;
+    // the output reports it when playback starts.
+    const std::optional<PcmLayout> layout = ReadPcmLayout(*format);
+    if (!layout || layout->rate > sound::DSBFREQUENCY_MAX || layout->channels > kMaxPlayableChannels) {
+        decoder.reset();
+        return ReportError(kUnplayable);
+    }
     std::lock_guard lock(playerLock_);
-    format_ = *format;
+    layout_ = *layout;
     decoder_ = std::move(decoder);
     return S_OK;
 }
@@ -219,7 +239,7 @@ void AudioPlayer::PlayingTurn() {
         LONG n = 0;
         HRESULT hr;
         LONG position = 0, duration = 0;
-        WAVEFORMATEX format;
+        PcmLayout format;
         {
             std::lock_guard lock(playerLock_);
             if (!decoder_.get()) {
@@ -227,7 +247,7 @@ void AudioPlayer::PlayingTurn() {
                 return;
             }
             hr = decoder_->Read(block.data(), kBlockBytes, &n);
-            format = format_;
+            format = layout_;
         }
         if (FAILED(hr)) {
             std::u16string text = kReadFailed;
@@ -240,8 +260,7 @@ void AudioPlayer::PlayingTurn() {
             draining_ = true;
             channel_->PlayNow();
         } else {
-            channel_->Load(block.data(), std::size_t(n), format.nSamplesPerSec, format.nChannels,
-                           format.wBitsPerSample, format.wFormatTag == 3);
+            channel_->Load(block.data(), std::size_t(n), format.rate, format.channels, format.bits, format.isFloat);
             {
                 std::lock_guard lock(playerLock_);
                 decoder_->get_Duration(&duration);

@@ -10,8 +10,11 @@
 //   it, playback stops (decoder at second 0) and OnFinish follows, instead
 //   of the player waiting for room that never comes.
 // - A source with a Duration of 0 reports progress 0.
-// - Decoder (put) refuses a null decoder and one whose Format fails; the
-//   attached decoder stays.
+// - Decoder (put) refuses a null decoder, one whose Format fails, and one
+//   whose samples the sound output cannot play (not PCM or float, or a
+//   rate or channel count beyond it); the attached decoder stays.
+// - A source that ends in part of a sample frame plays to its last whole
+//   frame and finishes.
 // - Releasing a player stops only its own stream; the sound device closes
 //   with the last channel and opens again for the next one.
 #pragma once
@@ -22,6 +25,7 @@
 #include <thread>
 
 #include "components/common/component.h"
+#include "platform/riff/pcm_layout.h"
 #include "components/player/player_interface.h"
 #include "components/player/sound_channel.h"
 #include "platform/sound/speaker_mixer.h"
@@ -66,7 +70,7 @@ private:
 
     std::recursive_mutex playerLock_;
     ComPtr<IKivAudioDecoder> decoder_;
-    WAVEFORMATEX format_{};
+    PcmLayout layout_;
 
     std::atomic<int> state_{kStopped};
     std::atomic<bool> pauseRequest_{false};

@@ -40,7 +40,12 @@ bool SoundStream::IsActive() const {
     return QueuedBytes() > 0;
 }
 
-std::size_t SoundStream::QueuedBytes() const { return fifoCount_ + std::size_t(std::max(bytesAhead_, 0L)); }
+std::size_t SoundStream::QueuedBytes() const {
+    // Bytes short of a whole frame never play (only whole frames leave the
+    // FIFO): counted, they would keep a finished source waiting for ever.
+    const std::size_t frame = std::max<std::size_t>(format_.FrameBytes(), 1);
+    return fifoCount_ - fifoCount_ % frame + std::size_t(std::max(bytesAhead_, 0L));
+}
 
 double SoundStream::QueuedSeconds() const {
     return format_.BytesPerSecond() ? double(QueuedBytes()) / format_.BytesPerSecond() : 0.0;
@@ -230,10 +235,17 @@ bool SoundStream::ServiceTurn(IDirectSound& sound) {
         if (!prebuffering_ && fading_ && fadeToStop_) return finished_ = true, false;
         return true;
     }
-    if (fifoCount_ == 0) {
+    // Only whole frames leave the FIFO: a part of a frame is nothing to play
+    // yet (and at the end of a source that ends in one, never).
+    const std::size_t frame = format_.FrameBytes();
+    if (fifoCount_ < frame) {
         if (!prebuffering_ && bytesAhead_ <= 0) {
             if (fading_ && fadeToStop_) return finished_ = true, false;
+            // The part of a frame stays: the rest of it may still come.
+            std::vector<BYTE> part(fifoCount_);
+            for (std::size_t i = 0; i < part.size(); ++i) part[i] = fifo_[(fifoRead_ + i) % fifo_.size()];
             Reset();
+            Write(part.data(), part.size());
             return true;
         }
     }
@@ -241,7 +253,7 @@ bool SoundStream::ServiceTurn(IDirectSound& sound) {
     long skipped = 0;
     // The lead is restored only for new data: skipping ahead with nothing to
     // write would keep the stream from ever running dry.
-    if (!prebuffering_ && bytesAhead_ < M_ && fifoCount_ > 0) {
+    if (!prebuffering_ && bytesAhead_ < M_ && fifoCount_ >= frame) {
         skipped = M_ - bytesAhead_;
         writePos_ = (writePos_ + skipped) % B_;
         bytesAhead_ = M_;

@@ -41,7 +41,7 @@ public:
     void StopNow() { stop_ = true; }
     // Not finished, not failed, and with audio still to play.
     bool IsActive() const;
-    // FIFO bytes plus the bytes ahead of the play cursor.
+    // Whole frames in the FIFO plus the bytes ahead of the play cursor.
     std::size_t QueuedBytes() const;
     double QueuedSeconds() const;
     bool failed() const { return failed_; }

@@ -1,12 +1,19 @@
 #include "components/wave/wave_decoder.h"
 
+#include <new>
+
 namespace kiv {
 
 HRESULT WaveDecoder::Open(BSTR szFilename) {
     if (HRESULT hr = Close(); FAILED(hr)) return hr;
     std::string path;
     if (HRESULT hr = FileNameToPath(identity().clsid, szFilename, path); FAILED(hr)) return hr;
-    if (FAILED(reader_.Open(path))) return E_FAIL;
+    try {
+        if (FAILED(reader_.Open(path))) return E_FAIL;
+    } catch (const std::bad_alloc&) {
+        reader_.Close();
+        return E_OUTOFMEMORY;
+    }
     fileName_ = std::u16string(BstrView(szFilename));
     return S_OK;
 }
@@ -14,7 +21,7 @@ HRESULT WaveDecoder::Open(BSTR szFilename) {
 HRESULT WaveDecoder::get_Position(LONG* value) {
     if (HRESULT hr = CheckGet(value, reader_.IsOpen()); FAILED(hr)) return hr;
     std::int64_t pos = reader_.Position();
-    *value = static_cast<LONG>(static_cast<DWORD>(pos < 0 ? 0 : pos) / reader_.format().nAvgBytesPerSec);
+    *value = static_cast<LONG>((pos < 0 ? 0 : pos) / reader_.format().nAvgBytesPerSec);
     return S_OK;
 }
 

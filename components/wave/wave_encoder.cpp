@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "platform/riff/pcm_layout.h"
 #include "platform/system/system_error.h"
 
 namespace kiv {
@@ -40,8 +41,21 @@ HRESULT WaveEncoder::WriteHeader() {
     fmt.ckid = kFourCC_fmt;
     data_ = ChunkInfo{};
     data_.ckid = kFourCC_data;
-    const WAVEFORMATEX format = inputFormat();  // the record in force at the first Write
-    bool ok = file_.CreateChunk(riff_, true) && file_.CreateChunk(fmt) && file_.Write(&format, sizeof format) &&
+    // The record in force at the first Write, as given, in the plain 18
+    // bytes; only what the plain record cannot say (more than two channels,
+    // more than 16 bits, a sub-format) goes into the extensible record, with
+    // the speaker layout that readers need to place the channels.
+    PcmFormatRecord format;
+    format.record.Format = inputFormat();
+    const WAVEFORMATEXTENSIBLE& input = inputRecord();
+    if (auto layout = ReadPcmLayout(input.Format);
+        layout && (layout->NeedsExtensible() || input.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE)) {
+        format = MakePcmFormatRecord(*layout);
+    } else if (input.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && input.Format.cbSize >= 22) {
+        format.record = input;
+        format.size = sizeof input;
+    }
+    bool ok = file_.CreateChunk(riff_, true) && file_.CreateChunk(fmt) && file_.Write(format.get(), format.size) &&
               file_.Ascend(fmt) && file_.CreateChunk(data_);
     if (!ok) return ReportError(FormatMessageText(kHeaderFailed, SystemErrorText(errno)));
     headerWritten_ = true;

@@ -147,6 +147,27 @@ static_assert(sizeof(WAVEFORMATEX) == 18);
 
 constexpr WORD WAVE_FORMAT_PCM = 1;
 constexpr WORD WAVE_FORMAT_MPEGLAYER3 = 85;
+constexpr WORD WAVE_FORMAT_IEEE_FLOAT = 3;
+constexpr WORD WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
+
+constexpr GUID KSDATAFORMAT_SUBTYPE_PCM = MakeGuid("{00000001-0000-0010-8000-00AA00389B71}");
+constexpr GUID KSDATAFORMAT_SUBTYPE_IEEE_FLOAT = MakeGuid("{00000003-0000-0010-8000-00AA00389B71}");
+
+#pragma pack(push, 1)
+// The format record with the extension that names a sub-format and the
+// speaker layout; cbSize is 22 for it.
+struct WAVEFORMATEXTENSIBLE {
+    WAVEFORMATEX Format;
+    union {
+        WORD wValidBitsPerSample;
+        WORD wSamplesPerBlock;
+        WORD wReserved;
+    } Samples;
+    DWORD dwChannelMask;
+    GUID SubFormat;
+};
+#pragma pack(pop)
+static_assert(sizeof(WAVEFORMATEXTENSIBLE) == 40);
 
 }  // namespace kiv
 

@@ -1,5 +1,7 @@
 #include "platform/sound/pcm_format.h"
 
+#include "platform/riff/pcm_layout.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -19,38 +21,12 @@ WAVEFORMATEX PcmFormat::ToWaveFormat() const {
 }
 
 std::optional<PcmFormat> ParsePcmFormat(const WAVEFORMATEX& format) {
-    PcmFormat out;
-    out.rate = format.nSamplesPerSec;
-    out.channels = format.nChannels;
-    out.bits = format.wBitsPerSample;
-    switch (format.wFormatTag) {
-    case WAVE_FORMAT_PCM:
-        break;
-    case WAVE_FORMAT_IEEE_FLOAT:
-        out.isFloat = true;
-        break;
-    case WAVE_FORMAT_EXTENSIBLE: {
-        if (format.cbSize < sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX)) return std::nullopt;
-        WAVEFORMATEXTENSIBLE ext;
-        std::memcpy(&ext, &format, sizeof ext);
-        if (ext.SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT)
-            out.isFloat = true;
-        else if (!(ext.SubFormat == KSDATAFORMAT_SUBTYPE_PCM))
-            return std::nullopt;
-        // Fewer valid bits than the container only means the low bits are
-        // zero; the data plays the same.
-        if (ext.Samples.wValidBitsPerSample > out.bits) return std::nullopt;
-        break;
-    }
-    default:
-        return std::nullopt;
-    }
-    const bool bitsOk = out.isFloat ? out.bits == 32
-                                    : (out.bits == 8 || out.bits == 16 || out.bits == 24 || out.bits == 32);
-    if (!bitsOk) return std::nullopt;
-    if (out.channels < 1 || out.channels > 8) return std::nullopt;
-    if (out.rate < DSBFREQUENCY_MIN || out.rate > DSBFREQUENCY_MAX) return std::nullopt;
-    if (format.nBlockAlign != out.BlockAlign() || format.nAvgBytesPerSec != out.ByteRate()) return std::nullopt;
+    const std::optional<PcmLayout> layout = ReadPcmLayout(format);
+    if (!layout) return std::nullopt;
+    if (layout->channels > 8) return std::nullopt;
+    if (layout->rate < DSBFREQUENCY_MIN || layout->rate > DSBFREQUENCY_MAX) return std::nullopt;
+    PcmFormat out{layout->rate, layout->channels, layout->bits, layout->isFloat};
+    if (format.nAvgBytesPerSec != out.ByteRate()) return std::nullopt;
     return out;
 }
 

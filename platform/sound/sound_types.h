@@ -73,30 +73,11 @@ constexpr DWORD DSBSIZE_MAX = 0x0FFFFFFF;
 constexpr DWORD DSBFREQUENCY_MIN = 100;
 constexpr DWORD DSBFREQUENCY_MAX = 200000;
 
-constexpr WORD WAVE_FORMAT_IEEE_FLOAT = 3;
-constexpr WORD WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
-
 // The default output device, for callers that name it rather than pass null.
 constexpr GUID DSDEVID_DefaultPlayback = MakeGuid("{DEF00000-9C6D-47ED-AAF1-4DDA8F2B5C03}");
 
-constexpr GUID KSDATAFORMAT_SUBTYPE_PCM = MakeGuid("{00000001-0000-0010-8000-00AA00389B71}");
-constexpr GUID KSDATAFORMAT_SUBTYPE_IEEE_FLOAT = MakeGuid("{00000003-0000-0010-8000-00AA00389B71}");
-
-#pragma pack(push, 1)
-// The format record with the extension that names a sub-format and the
-// speaker layout; cbSize is 22 for it.
-struct WAVEFORMATEXTENSIBLE {
-    WAVEFORMATEX Format;
-    union {
-        WORD wValidBitsPerSample;
-        WORD wSamplesPerBlock;
-        WORD wReserved;
-    } Samples;
-    DWORD dwChannelMask;
-    GUID SubFormat;
-};
-#pragma pack(pop)
-static_assert(sizeof(WAVEFORMATEXTENSIBLE) == 40);
+// WAVE_FORMAT_IEEE_FLOAT, WAVE_FORMAT_EXTENSIBLE, WAVEFORMATEXTENSIBLE and its
+// sub-format ids live beside WAVEFORMATEX in platform/com/types.h.
 
 // The short form of the buffer description ends after lpwfxFormat; the long
 // form adds the 3-D algorithm. dwSize says which one the caller filled in.

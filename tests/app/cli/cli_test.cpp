@@ -2,6 +2,9 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "tests/support/test_env.h"
 
 namespace kiv::test {
@@ -15,7 +18,7 @@ CommandRun Cli(const TempDir& dir, const std::string& args, const std::string& c
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivmp3"});
+        UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivmp3", "kivvorbis"});
         ::unsetenv("KIV_REGISTRY");  // only the child uses it
         fs::create_directories(dir_.path() / "out");
     }
@@ -86,6 +89,57 @@ TEST_F(CliTest, FailuresAreReportedAndLeaveNothingBehind) {
     EXPECT_EQ(left, std::vector<std::string>{"good.wav"});
     EXPECT_FALSE(fs::exists(dir_.path() / "good.wave")) << "converted: its source is deleted";
     EXPECT_TRUE(fs::exists(dir_.path() / "bad.wave")) << "failed: its source is kept";
+}
+
+// A format that cannot hold the source's channels or depth gets them
+// reduced, with one line in the log for that file and none for the others.
+TEST_F(CliTest, ReducesWhatTheDestinationFormatCannotHoldAndSaysSoOnce) {
+    ASSERT_EQ(RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i 'sine=d=1.5' -ac 6 -c:a pcm_s24le -f wav - > '" +
+                         (dir_ / "surround.wav") + "'").status, 0);
+    WriteFileBytes(dir_ / "stereo.wav", MakeWav(PatternBytes(17640)));
+    const std::string notice = "The source's 24-bit 6-channel audio is converted as 16-bit stereo (dithered)";
+    struct Case {
+        const char* format;
+        int notices;
+        const char* surroundStream;  // ffprobe: sample format and channels of out/surround.*
+    } cases[] = {{"mp3", 1, "fltp,2"}, {"ogg", 1, "fltp,2"}};
+    for (const Case& c : cases) {
+        CommandRun r = Cli(dir_, std::string("convert --to ") + c.format + " --dest out surround.wav stereo.wav",
+                           dir_.path());
+        ASSERT_EQ(r.status, 0) << r.output;
+        std::size_t seen = 0;
+        for (std::size_t at = r.output.find(notice); at != std::string::npos; at = r.output.find(notice, at + 1)) ++seen;
+        EXPECT_EQ(int(seen), c.notices) << c.format << "\n" << r.output;
+        CommandRun probe = RunCommand("ffprobe -v error -show_entries stream=channels,sample_fmt -of csv=p=0 '" +
+                                      (dir_ / "out/surround.") + c.format + "'");
+        EXPECT_EQ(probe.output, std::string(c.surroundStream) + "\n") << c.format;
+    }
+}
+
+// A header that claims more than memory holds fails its own file only:
+// under a memory limit the batch still converts the others and ends with
+// the right summary, and leaves no temporary file.
+TEST_F(CliTest, AHostileHeaderUnderAMemoryLimitFailsAlone) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit a memory limit";
+#endif
+    auto good = MakeWav(PatternBytes(4000));
+    auto hostile = good;
+    const std::uint32_t riffSize = 0xFFFFFFFFu, formatSize = 0x80000000u;  // 2 GB of format
+    std::memcpy(hostile.data() + 4, &riffSize, 4);
+    std::memcpy(hostile.data() + 16, &formatSize, 4);
+    WriteFileBytes(dir_ / "a.wave", good);
+    WriteFileBytes(dir_ / "hostile.wave", hostile);
+    WriteFileBytes(dir_ / "z.wave", good);
+    CommandRun r = RunOndaloCli(dir_, "convert --to wav --dest out a.wave hostile.wave z.wave", dir_.path(),
+                                "ulimit -v 1500000 && ");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("Total Files: 3   Done: 2   Remaining: 0   Skip: 0   Failed: 1"), std::string::npos)
+        << r.output;
+    std::vector<std::string> left;
+    for (auto& e : fs::directory_iterator(dir_.path() / "out")) left.push_back(e.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"a.wav", "z.wav"}));
 }
 
 TEST_F(CliTest, TheSourceIsNeverItsOwnDestination) {

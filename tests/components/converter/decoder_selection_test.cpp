@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "platform/system/text.h"
 #include "tests/support/test_env.h"
 
@@ -28,10 +30,35 @@ std::vector<unsigned char> WavWithTag(WORD tag) {
     return v;
 }
 
+// A 40-byte extensible format chunk whose sub-format is the plain tag `sub`.
+std::vector<unsigned char> Extensible(WORD sub) {
+    WAVEFORMATEXTENSIBLE ext{};
+    ext.Format = {0xFFFE, 2, 44100, 176400, 4, 16, 22};
+    ext.Samples.wValidBitsPerSample = 16;
+    ext.dwChannelMask = 3;
+    ext.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    ext.SubFormat.Data1 = sub;
+    auto v = MakeWav(PatternBytes(100));
+    v[16] = 40;
+    v.insert(v.begin() + 36, reinterpret_cast<unsigned char*>(&ext) + 16, reinterpret_cast<unsigned char*>(&ext) + 40);
+    std::memcpy(v.data() + 20, &ext, 16);
+    std::uint32_t riff = std::uint32_t(v.size() - 8);
+    std::memcpy(v.data() + 4, &riff, 4);
+    return v;
+}
+
 TEST_F(DecoderSelectionTest, ByExtensionAndForWavByFormatTag) {
     WriteFileBytes(dir_ / "pcm.WAV", WavWithTag(1));
     ASSERT_EQ(Select(dir_ / "pcm.WAV"), S_OK) << "extensions compare without case";
     EXPECT_TRUE(HasSource());
+    // Float and extensible files hold samples the WAV decoder delivers.
+    const std::pair<const char*, std::vector<unsigned char>> wavDecoder[] = {
+        {"float.wav", WavWithTag(3)}, {"ext-pcm.wav", Extensible(1)}, {"ext-float.wave", Extensible(3)}};
+    for (const auto& [name, bytes] : wavDecoder) {
+        WriteFileBytes(dir_ / name, bytes);
+        ASSERT_EQ(Select(dir_ / name), S_OK) << name;
+        EXPECT_TRUE(HasSource()) << name;
+    }
     // A ".wave" file is a WAV file the task list accepts: it must open too.
     WriteFileBytes(dir_ / "pcm.Wave", WavWithTag(1));
     ASSERT_EQ(Select(dir_ / "pcm.Wave"), S_OK);
@@ -43,7 +70,8 @@ TEST_F(DecoderSelectionTest, ByExtensionAndForWavByFormatTag) {
         HRESULT hr;
         const char* text;  // when the converter reports its own text
     } cases[] = {
-        {"float.wav", WavWithTag(3), DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
+        {"adpcm.wav", WavWithTag(2), DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
+        {"extensible-unknown.wav", Extensible(2), DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
         {"song.flac", {1, 2, 3}, DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
         {"broken.wav", {'R', 'I', 'F', 'F'}, DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
         // Selected by name; their modules are not registered here.
@@ -51,7 +79,7 @@ TEST_F(DecoderSelectionTest, ByExtensionAndForWavByFormatTag) {
         {"SONG.MP3", {1}, REGDB_E_CLASSNOTREG, nullptr},
         {"mpeg.wav", WavWithTag(85), REGDB_E_CLASSNOTREG, nullptr},
         {"mpeg.wave", WavWithTag(85), REGDB_E_CLASSNOTREG, nullptr},
-        {"float.wave", WavWithTag(3), DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
+        {"adpcm.wave", WavWithTag(2), DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
         {"a.ogg", {1}, REGDB_E_CLASSNOTREG, nullptr},
         {"a.wma", {1}, REGDB_E_CLASSNOTREG, nullptr},
     };

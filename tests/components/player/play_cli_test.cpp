@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <cstring>
+
 #include "tests/support/test_env.h"
 
 namespace kiv::test {
@@ -49,6 +51,52 @@ TEST_F(PlayCliTest, ReportsWhatCannotBePlayed) {
         CommandRun r = Play(dir_, c.args);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
         EXPECT_NE(r.output.find(c.text), std::string::npos) << c.args << "\n" << r.output;
+    }
+}
+
+// Files the player used to hang on or size its buffers from: each ends, and
+// what cannot be played is refused before anything is sized from it. A
+// memory limit keeps a regression from taking the machine's memory, a time
+// limit from hanging the run.
+TEST_F(PlayCliTest, EndsOnEveryKindOfWavAndRefusesAbsurdFormats) {
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit;
+#else
+    const std::string limit = "ulimit -v 1500000 && ";
+#endif
+    auto cut = MakeWav(PatternBytes(17640));
+    cut.pop_back();  // the last sample frame is incomplete
+    WriteFileBytes(dir_ / "cut.wav", cut);
+    auto absurd = MakeWav(PatternBytes(17640));
+    const std::uint32_t rate = 4000000000u, byteRate = 16000000u;
+    std::memcpy(absurd.data() + 24, &rate, 4);
+    std::memcpy(absurd.data() + 28, &byteRate, 4);
+    WriteFileBytes(dir_ / "absurd.wav", absurd);
+    ASSERT_EQ(RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i 'sine=d=0.3' -ac 6 -c:a pcm_s24le -f wav - > '" +
+                         (dir_ / "surround.wav") + "'").status, 0);
+    const struct {
+        const char* file;
+        int status;
+        const char* text;
+    } cases[] = {
+        {"cut.wav", 0, nullptr},
+        {"surround.wav", 0, nullptr},
+        {"absurd.wav", 1, "Cannot attach decoder: its sample format cannot be played."},
+    };
+    for (const auto& c : cases) {
+        CommandRun r = RunOndaloCli(dir_, std::string("play -q ") + c.file, dir_.path().string(),
+                                    limit + "KIV_SOUND=null KIV_SOUND_CAPTURE='" + (dir_ / "capture.wav") +
+                                        "' timeout 60 env ");
+        EXPECT_EQ(r.status, c.status) << c.file << "\n" << r.output;
+        if (c.text) {
+            EXPECT_NE(r.output.find(c.text), std::string::npos) << c.file << "\n" << r.output;
+        }
+        if (c.file == std::string("cut.wav")) {
+            auto captured = ReadFileBytes(dir_ / "capture.wav");
+            ASSERT_GE(captured.size(), 44u + 17636);
+            EXPECT_TRUE(std::equal(cut.begin() + 44, cut.end() - 3, captured.begin() + 44))
+                << "every whole frame is heard";
+        }
     }
 }
 

@@ -145,6 +145,97 @@ TEST_F(WaveDecoderTest, FormatIsTheDecodersOwnCopyWithCbSizeZeroForPcm) {
     EXPECT_EQ(f->cbSize, 12);
 }
 
+// Files of every common kind as sox and ffmpeg write them, to a file and to
+// a pipe (where they cannot go back to fill in the sizes): the samples read
+// are exactly what the same tool writes as raw data.
+TEST_F(WaveDecoderTest, TakesTheCommonKindsAsSoxAndFfmpegWriteThem) {
+    const std::string sox = "sox -D -n ", ff = "ffmpeg -v error -nostdin -y -f lavfi -i ";
+    struct Case {
+        const char* what;
+        std::string wav;  // a command writing the file to stdout
+        std::string raw;  // the same samples, headerless, to stdout
+        WORD channels, bits;
+        bool isFloat;
+    } cases[] = {
+        {"sox 24-bit stereo, piped", sox + "-b 24 -c 2 -r 44100 -t wav - synth 0.3 sine 440",
+         sox + "-b 24 -c 2 -r 44100 -t raw - synth 0.3 sine 440", 2, 24, false},
+        {"sox 32-bit integer mono, piped", sox + "-b 32 -e signed -c 1 -r 48000 -t wav - synth 0.3 sine 440",
+         sox + "-b 32 -e signed -c 1 -r 48000 -t raw - synth 0.3 sine 440", 1, 32, false},
+        {"sox 32-bit float stereo, piped", sox + "-b 32 -e floating-point -c 2 -r 44100 -t wav - synth 0.3 sine 440",
+         sox + "-b 32 -e floating-point -c 2 -r 44100 -t raw - synth 0.3 sine 440", 2, 32, true},
+        {"sox 16-bit 4 channels, piped", sox + "-b 16 -c 4 -r 22050 -t wav - synth 0.3 sine 440",
+         sox + "-b 16 -c 4 -r 22050 -t raw - synth 0.3 sine 440", 4, 16, false},
+        {"ffmpeg 5.1 16-bit, piped", ff + "sine=d=0.3 -ac 6 -f wav -", ff + "sine=d=0.3 -ac 6 -f s16le -", 6, 16, false},
+        {"ffmpeg 24-bit stereo, piped", ff + "sine=d=0.3 -ac 2 -c:a pcm_s24le -f wav -",
+         ff + "sine=d=0.3 -ac 2 -f s24le -", 2, 24, false},
+        {"ffmpeg float 7.1, piped", ff + "sine=d=0.3 -ac 8 -c:a pcm_f32le -f wav -",
+         ff + "sine=d=0.3 -ac 8 -f f32le -", 8, 32, true},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(RunCommand(c.wav + " > '" + (dir_ / "in.wav") + "' 2>/dev/null").status, 0) << c.what;
+        ASSERT_EQ(RunCommand(c.raw + " > '" + (dir_ / "in.raw") + "' 2>/dev/null").status, 0) << c.what;
+        const auto raw = ReadFileBytes(dir_ / "in.raw");
+        ASSERT_FALSE(raw.empty()) << c.what;
+        Bstr name(FromUtf8(dir_ / "in.wav"));
+        ASSERT_EQ(dec_->Open(name.get()), S_OK) << c.what;
+        WAVEFORMATEX* f = nullptr;
+        ASSERT_EQ(dec_->get_Format(&f), S_OK);
+        EXPECT_EQ(f->nChannels, c.channels) << c.what;
+        EXPECT_EQ(f->wBitsPerSample, c.bits) << c.what;
+        if (f->wFormatTag == 0xFFFE) {
+            ASSERT_GE(f->cbSize, 22) << c.what;
+            WAVEFORMATEXTENSIBLE ext;
+            std::memcpy(&ext, f, sizeof ext);
+            EXPECT_EQ(ext.SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, c.isFloat) << c.what;
+        } else {
+            EXPECT_EQ(f->wFormatTag, c.isFloat ? 3 : 1) << c.what;
+        }
+        EXPECT_EQ(ReadAll(65536), raw) << c.what << ": the data runs to the end of the file";
+        LONG d = -1;
+        ASSERT_EQ(dec_->get_Duration(&d), S_OK);
+        EXPECT_EQ(d, 0) << c.what << ": the duration comes from the samples present, not the size promised";
+    }
+}
+
+// Sizes are checked against what the file holds before anything is sized
+// from them; the samples of a file cut short are those it still has.
+TEST_F(WaveDecoderTest, SizesPromisingMoreThanTheFileHolds) {
+    auto data = PatternBytes(4000);
+    auto streamed = [&](std::uint32_t riffSize, std::uint32_t dataSize) {
+        auto v = MakeWav(data);
+        std::memcpy(v.data() + 4, &riffSize, 4);
+        std::memcpy(v.data() + 40, &dataSize, 4);
+        return v;
+    };
+    auto hugeFormat = Riff({{"fmt ", kCd}, {"data", data}});
+    const std::uint32_t twoGb = 0x80000000u, all = 0xFFFFFFFFu;
+    std::memcpy(hugeFormat.data() + 4, &all, 4);
+    std::memcpy(hugeFormat.data() + 16, &twoGb, 4);
+    struct Case {
+        const char* what;
+        std::vector<unsigned char> bytes;
+        HRESULT hr;
+        std::size_t samples;  // bytes read back, from the start of `data`
+    } cases[] = {
+        {"RIFF and data sizes 0xFFFFFFFF", streamed(all, all), S_OK, data.size()},
+        {"sizes a little beyond the file", streamed(0x7FFFF044, 0x7FFFEFFC), S_OK, data.size()},
+        {"RIFF size 0xFFFFFFFF, true data size", streamed(all, 4000), S_OK, data.size()},
+        {"cut off inside the last frame", [&] {
+             auto v = MakeWav(data);
+             v.pop_back();
+             return v;
+         }(), S_OK, data.size() - 1},
+        {"a format chunk claiming 2 GB", hugeFormat, E_FAIL, 0},
+        {"a format chunk larger than any format record",
+         Riff({{"fmt ", FormatChunk(1, 2, 44100, 176400, 4, 16, 0, 70000)}, {"data", data}}), E_FAIL, 0},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(OpenBytes(c.bytes), c.hr) << c.what;
+        if (FAILED(c.hr)) continue;
+        EXPECT_EQ(ReadAll(1000), std::vector<unsigned char>(data.begin(), data.begin() + long(c.samples))) << c.what;
+    }
+}
+
 TEST_F(WaveDecoderTest, RefusalsWhenNothingIsOpen) {
     LONG v;
     WAVEFORMATEX* f;

@@ -330,3 +330,90 @@ TEST_F(WaveEncoderTest, EncodeFromWaveSyncCopiesTheSamples) {
 
 }  // namespace
 }  // namespace kiv::test
+
+namespace kiv::test {
+namespace {
+
+// More than two channels or more than 16 bits are written as the extensible
+// record with a speaker layout (the one given, else the usual one for the
+// channel count); what the plain record says in full stays plain.
+TEST_F(WaveEncoderTest, WideFormatsGetTheExtensibleRecordWithASpeakerLayout) {
+    auto extensible = [](WORD channels, WORD bits, DWORD mask, const GUID& sub) {
+        WAVEFORMATEXTENSIBLE e{};
+        const WORD align = WORD(channels * bits / 8);
+        e.Format = {0xFFFE, channels, 48000, 48000u * align, align, bits, 22};
+        e.Samples.wValidBitsPerSample = bits;
+        e.dwChannelMask = mask;
+        e.SubFormat = sub;
+        return e;
+    };
+    auto plain = [&](WORD tag, WORD channels, WORD bits) {
+        WAVEFORMATEXTENSIBLE e = extensible(channels, bits, 0, KSDATAFORMAT_SUBTYPE_PCM);
+        e.Format.wFormatTag = tag;
+        e.Format.cbSize = 0;
+        return e;
+    };
+    struct Case {
+        const char* what;
+        WAVEFORMATEXTENSIBLE in;
+        std::uint32_t fmtSize;
+        WORD tag;
+        DWORD mask;
+        bool isFloat;
+    } cases[] = {
+        {"6 channels", plain(1, 6, 16), 40, 0xFFFE, 0x3F, false},
+        {"24-bit stereo", plain(1, 2, 24), 40, 0xFFFE, 0x3, false},
+        {"float stereo", plain(3, 2, 32), 40, 0xFFFE, 0x3, true},
+        {"5.1 with side channels", extensible(6, 16, 0x60F, KSDATAFORMAT_SUBTYPE_PCM), 40, 0xFFFE, 0x60F, false},
+        {"extensible 16-bit stereo", extensible(2, 16, 3, KSDATAFORMAT_SUBTYPE_PCM), 18, 1, 0, false},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir_ / (std::string(c.what) + ".wav");
+        ASSERT_EQ(Open(path), S_OK);
+        WAVEFORMATEXTENSIBLE in = c.in;
+        ASSERT_EQ(enc_->SetInputFormatWFX(&in.Format), S_OK) << c.what;
+        auto data = PatternBytes(in.Format.nBlockAlign * 10u);
+        ASSERT_EQ(enc_->Write(data.data(), LONG(data.size())), S_OK);
+        ASSERT_EQ(enc_->Close(), S_OK);
+        auto f = ReadFileBytes(path);
+        ASSERT_EQ(Le32(f, 16), c.fmtSize) << c.what;
+        WAVEFORMATEXTENSIBLE out{};
+        std::memcpy(&out, f.data() + 20, c.fmtSize);
+        EXPECT_EQ(out.Format.wFormatTag, c.tag) << c.what;
+        EXPECT_EQ(out.Format.nChannels, in.Format.nChannels) << c.what;
+        EXPECT_EQ(out.Format.nBlockAlign, in.Format.nBlockAlign) << c.what;
+        EXPECT_EQ(out.Format.nAvgBytesPerSec, in.Format.nAvgBytesPerSec) << c.what;
+        if (c.tag == 0xFFFE) {
+            EXPECT_EQ(out.Format.cbSize, 22) << c.what;
+            EXPECT_EQ(out.Samples.wValidBitsPerSample, in.Format.wBitsPerSample) << c.what;
+            EXPECT_EQ(out.dwChannelMask, c.mask) << c.what;
+            EXPECT_EQ(out.SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, c.isFloat) << c.what;
+        }
+        const std::size_t at = 20 + c.fmtSize + 8;
+        ASSERT_EQ(f.size(), at + data.size()) << c.what;
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), f.begin() + long(at))) << c.what;
+    }
+}
+
+// A 5.1 file from ffmpeg copied through the WAV codec reads back in ffmpeg
+// with the same layout and the same samples in the same channels.
+TEST_F(WaveEncoderTest, AnFfmpegSurroundFileKeepsItsLayoutAndChannelOrder) {
+    const std::string in = dir_ / "in.wav", out = dir_ / "out.wav";
+    ASSERT_EQ(RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i "
+                         "'aevalsrc=0.1|0.2|0.3|0.4|0.5|0.6:c=5.1:d=0.2' -c:a pcm_s24le '" + in + "'").status, 0);
+    ASSERT_EQ(Open(out), S_OK);
+    Bstr name(FromUtf8(in));
+    ASSERT_EQ(enc_->EncodeFromWaveSync(name.get()), S_OK);
+    ASSERT_EQ(enc_->Close(), S_OK);
+    CommandRun layout = RunCommand("ffprobe -v error -show_entries stream=channel_layout,channels -of csv=p=0 '" + out + "'");
+    EXPECT_EQ(layout.output, "6,5.1\n");
+    auto decode = [&](const std::string& file) {
+        return RunCommand("ffmpeg -v error -nostdin -i '" + file + "' -f s32le - | od -An -tx4 | head -c 2000").output;
+    };
+    const std::string original = decode(in);
+    ASSERT_FALSE(original.empty());
+    EXPECT_EQ(decode(out), original);
+}
+
+}  // namespace
+}  // namespace kiv::test
