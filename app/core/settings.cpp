@@ -93,8 +93,13 @@ std::string ApplicationDirectory() {
     std::string configured = EnvOrEmpty("ONDALO_CONFIG_DIR");
     if (!configured.empty()) return WithTrailingSlash(configured);
 
-    std::string program = ProgramDirectory();
-    if (::access(program.c_str(), W_OK) == 0) return program;
+    return ApplicationDirectoryFor(ProgramDirectory());
+}
+
+std::string ApplicationDirectoryFor(const std::string& programDir) {
+    std::error_code ec;
+    const bool installed = fs::exists(programDir + "../lib/ondalo/kiv-registry.reg", ec);
+    if (!installed && ::access(programDir.c_str(), W_OK) == 0) return programDir;
     return UserConfigDirectory();
 }
 

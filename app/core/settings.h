@@ -13,10 +13,17 @@ std::string ProgramDirectory();
 
 // Where "Option.ini" and the application's other files live: the folder
 // named by ONDALO_CONFIG_DIR when set (tests always set it); else the
-// program's folder when it can be written; else the per-user folder
-// $XDG_CONFIG_HOME/ondalo/ (~/.config/ondalo/), created on demand. Always
-// ends in '/'.
+// program's folder when it can be written and is not an installation's
+// bin folder; else the per-user folder $XDG_CONFIG_HOME/ondalo/
+// (~/.config/ondalo/), created on demand. Always ends in '/'.
 std::string ApplicationDirectory();
+
+// The same choice for a program in PROGRAM_DIR (ending in '/'), the
+// environment variable left aside. An installed program (one with
+// "../lib/ondalo/kiv-registry.reg" beside its folder) always keeps its
+// settings per user: its folder may be writable for root, but /usr/bin is
+// no place for a settings file.
+std::string ApplicationDirectoryFor(const std::string& programDir);
 
 // The per-user folder of the fallback above: $XDG_CONFIG_HOME/ondalo/, or
 // ~/.config/ondalo/ when that is unset or relative; created with its parents.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 
@@ -331,6 +332,20 @@ TEST(SettingsPaths, ConfigDirectoryOverridesTheProgramFolder) {
     EXPECT_EQ(program.front(), '/');
     EXPECT_EQ(program.back(), '/');
     EXPECT_TRUE(test::fs::exists(program + "core_store_tests")) << program;
+}
+
+TEST(SettingsPaths, InstalledProgramKeepsSettingsPerUser) {
+    TempDir dir;
+    ScopedEnv xdg("XDG_CONFIG_HOME", dir / "config");
+    const std::string build = dir / "build/bin/";
+    const std::string installed = dir / "prefix/bin/";
+    test::fs::create_directories(build);
+    test::fs::create_directories(installed);
+    test::fs::create_directories(dir / "prefix/lib/ondalo");
+    std::ofstream(dir / "prefix/lib/ondalo/kiv-registry.reg") << "";
+
+    EXPECT_EQ(ApplicationDirectoryFor(build), build);
+    EXPECT_EQ(ApplicationDirectoryFor(installed), dir / "config/ondalo/");
 }
 
 TEST(SettingsPaths, UserFolderFollowsXdgAndIsCreated) {
