@@ -69,10 +69,11 @@ HRESULT CompressedEncoder::Write(BYTE* data, LONG count) {
     }
     if (HRESULT hr = BeforePipeWrite(); FAILED(hr)) return hr;
     if (count > 0 && !WriteAll(pipe_.write.get(), data, static_cast<std::size_t>(count))) {
-        // The thread has ended; its own reason, when it left one, says more
-        // than the broken pipe does.
+        // The thread has ended. A reason it kept to itself (it told nobody
+        // through OnError) says more than the broken pipe does.
         const int err = errno;
-        if (std::u16string reason = StreamFailure(); !reason.empty()) return ReportError(reason);
+        if (std::u16string reason = StreamFailure(); !reason.empty() && !streamFailureTold_)
+            return ReportError(reason);
         return ReportError(FormatMessageText(kPipeBroken, SystemErrorText(err)));
     }
     return S_OK;
@@ -118,6 +119,7 @@ std::u16string CompressedEncoder::StreamFailure() {
 
 void CompressedEncoder::PostStreamError(std::u16string text) {
     PostError(text);
+    streamFailureTold_ = true;
     FailStream(std::move(text));
 }
 
@@ -144,6 +146,7 @@ void CompressedEncoder::ResetPipeline() {
     started_ = false;
     pipeSize_ = 0;
     streamFailed_ = false;
+    streamFailureTold_ = false;
     std::lock_guard lock(failureLock_);
     streamFailure_.clear();
 }

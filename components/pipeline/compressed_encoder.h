@@ -86,6 +86,7 @@ private:
     // Set by the encoding thread before it ends; read by Write (after the
     // pipe broke) and by Close (after waiting for the thread).
     std::atomic<bool> streamFailed_{false};
+    std::atomic<bool> streamFailureTold_{false};  // through OnError already
     std::mutex failureLock_;
     std::u16string streamFailure_;
     LONG pipeSize_ = 0;

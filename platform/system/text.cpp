@@ -86,6 +86,13 @@ std::u16string FromUtf8(std::string_view s) {
     return out;
 }
 
+std::u16string FromUtf8Text(std::string_view s) {
+    std::u16string out = FromUtf8(s);
+    for (char16_t& c : out)
+        if (c >= kEscapeFirst && c <= kEscapeLast) c = u'\uFFFD';
+    return out;
+}
+
 std::string EscapeInvalidUtf8(std::string_view s) {
     std::string out;
     out.reserve(s.size());

@@ -13,6 +13,10 @@ namespace kiv {
 std::string ToUtf8(std::u16string_view s);
 std::u16string FromUtf8(std::string_view s);
 
+// For texts read from files and services (tags, records), which must stay
+// valid text: each byte that is not valid UTF-8 becomes U+FFFD.
+std::u16string FromUtf8Text(std::string_view s);
+
 // For showing: every byte that is not valid UTF-8 as "\xNN".
 std::string EscapeInvalidUtf8(std::string_view s);
 

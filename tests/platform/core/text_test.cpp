@@ -33,6 +33,7 @@ TEST(Text, BytesThatAreNotUtf8CrossUtf16AndComeBackUnchanged) {
         EXPECT_EQ(EscapeInvalidUtf8(c.in), c.shown);
     }
     EXPECT_EQ(EscapeInvalidUtf8("Caf\xC3\xA9 \xF0\x9F\x8E\xB5"), "Caf\xC3\xA9 \xF0\x9F\x8E\xB5") << "valid text stays";
+    EXPECT_EQ(FromUtf8Text("a\xFF" "b\xC3\xA9"), u"a\uFFFDb\u00E9") << "texts from files stay valid text";
     EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD") << "a lone high surrogate";
     EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xDC41))), "\xEF\xBF\xBD") << "a low one that stands for no byte";
 }
