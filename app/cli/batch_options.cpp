@@ -1,5 +1,9 @@
 #include "app/cli/batch_options.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
+
 namespace kiv {
 
 bool ReadBatchOption(ArgReader& r, BatchChoices& choices) {
@@ -61,6 +65,20 @@ const char* QualityModeName(app::QualityMode mode) {
         case app::QualityMode::None: break;
     }
     return "default";
+}
+
+bool CheckDestinationFolder(const char* command, const std::string& folder) {
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0) {
+        std::fprintf(stderr, "ondalo-cli %s: Path %s is not existent. Please check it out.\n", command, folder.c_str());
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "ondalo-cli %s: %s is not a folder: --dest names the folder the new files go into.\n",
+                     command, folder.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace kiv

@@ -33,6 +33,10 @@ struct BatchChoices {
 // --beep, --sound and -q/--quiet; false for any other option.
 bool ReadBatchOption(ArgReader& reader, BatchChoices& choices);
 
+// The destination folder of `command` ("convert", "rip") is there and is a
+// folder; else false, after saying which of the two it is not.
+bool CheckDestinationFolder(const char* command, const std::string& folder);
+
 // "CBR", "ABR", "VBR".
 const char* QualityModeName(app::QualityMode mode);
 

@@ -383,12 +383,7 @@ int RunRip(const std::vector<std::string>& args) {
     }
     if (!r.ok()) return 2;
     static_cast<app::OutputChoices&>(settings) = choices.output;
-    std::error_code ec;
-    if (!fs::is_directory(step2.customDir, ec)) {
-        std::fprintf(stderr, "ondalo-cli rip: Path %s is not existent. Please check it out.\n",
-                     step2.customDir.c_str());
-        return 2;
-    }
+    if (!CheckDestinationFolder("rip", step2.customDir)) return 2;
 
     ComPtr<IKivCDRipper> ripper = OpenRipper("rip");
     if (!ripper) return 1;

@@ -85,7 +85,8 @@ const char kConvertHelp[] =
     "Ctrl-C stops after the files in work, a second one cancels them.\n"
     "\n"
     "Exit status: 0 when no file failed (skipped files are not failures), 1\n"
-    "when any file failed or nothing was found to convert, 2 for a usage error.\n"
+    "when any file failed or nothing was found to convert, 2 for a usage error,\n"
+    "130 after Ctrl-C (or SIGTERM, SIGHUP).\n"
     "\n"
     "Examples:\n"
     "  ondalo-cli convert --to mp3 --vbr 60 --dest out/ song.wav live.wma\n"
@@ -213,14 +214,7 @@ int RunConvert(const std::vector<std::string>& args) {
         std::fputs(kConvertHelp, stderr);
         return 2;
     }
-    if (step2.folder == app::OutputFolder::Custom) {
-        std::error_code ec;
-        if (!fs::is_directory(step2.customDir, ec)) {
-            std::fprintf(stderr, "ondalo-cli convert: Path %s is not existent. Please check it out.\n",
-                         step2.customDir.c_str());
-            return 2;
-        }
-    }
+    if (step2.folder == app::OutputFolder::Custom && !CheckDestinationFolder("convert", step2.customDir)) return 2;
 
     // The task list, in the order given.
     // The first Ctrl-C stops (a search, or the batch after the files in

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/cli/commands.h"
+#include "app/core/file_conversion.h"
 #include "components/player/player_interface.h"
 #include "components/player/player_keys.h"
 #include "platform/com/class_registry.h"
@@ -47,6 +48,8 @@ const char kPlayHelp[] =
     "\n"
     "With KIV_SOUND=null nothing is played aloud; KIV_SOUND_CAPTURE=FILE.wav\n"
     "then records what would have been heard.\n"
+    "\n"
+    "A file with no audio that can be decoded counts as failed.\n"
     "\n"
     "Exit status: 0 when every file played to its end or was stopped by a key,\n"
     "1 when any failed, 2 for a usage error.\n";
@@ -128,13 +131,7 @@ std::string Clock(LONG seconds) {
     return text;
 }
 
-std::string Reason(HRESULT hr) {
-    std::u16string description = TakeErrorDescription();
-    if (!description.empty()) return ToUtf8(description);
-    char code[32];
-    std::snprintf(code, sizeof code, "error 0x%08X", unsigned(hr));
-    return code;
-}
+std::string Reason(HRESULT hr) { return app::ComponentErrorText(hr); }
 
 enum class PlayEnd { Finished, Next, Quit };
 
@@ -165,6 +162,8 @@ public:
             switch (id) {
                 case DISPID_OnPlayError: error_ = ToUtf8(EventArgText(p, 0)); break;
                 case DISPID_OnPlayPosition:
+                    // Told once per block of sound handed to the output.
+                    heardAudio_ = true;
                     position_ = EventArgLong(p, 0);
                     ShowProgress();
                     break;
@@ -174,6 +173,13 @@ public:
         });
         EventConnection events;
         events.Connect(player.get(), DIID_IKivAudioPlayerEvents, sink.get());
+        // The decoder tells of a damaged or unreadable stream in its own words.
+        auto decoderSink = DispatchSink::Create(DIID_IKivAudioDecoderEvents, [this](DISPID id, DISPPARAMS& p) {
+            if (id == DISPID_OnError && decoderError_.empty()) decoderError_ = ToUtf8(EventArgText(p, 0));
+        });
+        EventConnection decoderEvents;
+        if (ComPtr<IKivAudioDecoder> decoder; SUCCEEDED(player->get_Decoder(decoder.put())) && decoder)
+            decoderEvents.Connect(decoder.get(), DIID_IKivAudioDecoderEvents, decoderSink.get());
         hr = player->Start();
         if (FAILED(hr)) return {"cannot play: " + Reason(hr)};
         if (keys_) {
@@ -191,8 +197,15 @@ public:
             }
         }
         if (showPosition_) std::fputs("\r\033[K", stderr);
+        // The decoder's words are posted before its stream ends, so they
+        // are in by the time the player has finished.
+        PumpPendingMessages();
         events.Disconnect();
-        outcome.error = error_;
+        decoderEvents.Disconnect();
+        outcome.error = error_.empty() ? decoderError_ : error_;
+        // A file that ends before its first sample is not a file that played.
+        if (outcome.error.empty() && end_ == PlayEnd::Finished && !heardAudio_)
+            outcome.error = "the file holds no audio that could be decoded";
         outcome.end = end_;
         return outcome;
     }
@@ -265,7 +278,8 @@ private:
     IKivAudioPlayer* player_ = nullptr;  // held by Run for the whole playback
     bool finished_ = false, paused_ = false;
     LONG position_ = 0, duration_ = 0;
-    std::string error_, shown_;
+    bool heardAudio_ = false;
+    std::string error_, decoderError_, shown_;
     PlayEnd end_ = PlayEnd::Finished;
 };
 

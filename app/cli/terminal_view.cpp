@@ -47,6 +47,8 @@ namespace {
 std::atomic<int> gInterrupts{0};
 std::atomic<int> gInterruptLimit{1};
 
+std::atomic<bool> gTerminateSeen{false};
+
 extern "C" void OnInterrupt(int) {
     if (gInterrupts.fetch_add(1) + 1 >= gInterruptLimit.load()) {
         ::signal(SIGINT, SIG_DFL);
@@ -54,15 +56,37 @@ extern "C" void OnInterrupt(int) {
     }
 }
 
+// SIGTERM and SIGHUP (a shutdown, a closed terminal) ask for the same as
+// the last Ctrl-C before the one that ends at once: cancel the work in hand
+// and clean up. A second such signal ends the program the default way.
+extern "C" void OnTerminate(int sig) {
+    if (gTerminateSeen.exchange(true)) {
+        ::signal(sig, SIG_DFL);
+        ::raise(sig);
+        return;
+    }
+    const int wanted = gInterruptLimit.load() - 1;
+    int seen = gInterrupts.load();
+    while (seen < wanted && !gInterrupts.compare_exchange_weak(seen, wanted)) {
+    }
+}
+
+constexpr int kTerminateSignals[] = {SIGTERM, SIGHUP};
+
 }  // namespace
 
 InterruptCounter::InterruptCounter(int limit) {
     gInterrupts = 0;
     gInterruptLimit = limit;
+    gTerminateSeen = false;
     ::signal(SIGINT, OnInterrupt);
+    for (int sig : kTerminateSignals) ::signal(sig, OnTerminate);
 }
 
-InterruptCounter::~InterruptCounter() { ::signal(SIGINT, SIG_DFL); }
+InterruptCounter::~InterruptCounter() {
+    ::signal(SIGINT, SIG_DFL);
+    for (int sig : kTerminateSignals) ::signal(sig, SIG_DFL);
+}
 
 int InterruptCounter::count() const { return gInterrupts.load(); }
 

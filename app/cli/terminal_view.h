@@ -44,8 +44,10 @@ private:
 };
 
 // Counts Ctrl-C presses while it lives; the `limit`-th press ends the
-// program the default way (the user wants out, whatever is left behind).
-// One at a time.
+// program the default way (the user wants out; what is left behind is
+// removed by the next batch writing to that folder). SIGTERM and SIGHUP
+// count as the presses up to the one before the last: the work in hand is
+// cancelled and cleaned up. One at a time.
 class InterruptCounter {
 public:
     explicit InterruptCounter(int limit);

@@ -109,7 +109,9 @@ BatchCore::~BatchCore() {
 }
 
 LogLine BatchCore::Make(LogColour colour, const std::string& text, bool timed) const {
-    return {colour, timed ? ">>> " + clock_() + text : text};
+    // File names are bytes; those that are not UTF-8 are shown escaped.
+    const std::string shown = EscapeInvalidUtf8(text);
+    return {colour, timed ? ">>> " + clock_() + shown : shown};
 }
 
 void BatchCore::Emit(const LogLine& line) { view_.AppendLog(line); }

@@ -47,7 +47,7 @@ struct ConversionBatch::Job {
     bool replace = false;     // the destination may be replaced when moving into place
     bool qualitySet = false;  // a user's output mode was accepted at first
     bool retried = false;     // already converting again with the encoder's default
-    bool progressed = false;  // samples were converted before an error
+    bool samples = false;     // the converter passed samples on (it tells progress after each block)
     bool retryWanted = false;
     bool cancelled = false;
     int percent = 0;
@@ -102,6 +102,7 @@ ConversionBatch::StartResult ConversionBatch::Start(const ConversionSettings& se
     core_.SetGrouping(settings_.jobs > 1);
     next_ = 0;
     lastHandled_ = 0;
+    swept_.clear();
     core_.Begin(static_cast<int>(rows_.size()), [this] { Tick(); });
     Advance();
     return StartResult::Started;
@@ -221,6 +222,12 @@ void ConversionBatch::Continue() {
         } else if (!job.error.empty()) {
             ::unlink(job.temporary.c_str());
             MarkFailed(index, job.error);
+        } else if (!job.samples) {
+            // A source that ends before its first sample (not audio at all,
+            // or cut before its audio) would leave an empty file looking
+            // like a converted one.
+            ::unlink(job.temporary.c_str());
+            MarkFailed(index, kNoAudioMessage);
         } else {
             FinishFile(index, job);
         }
@@ -322,6 +329,9 @@ bool ConversionBatch::StartConversion(std::size_t index, const std::string& dest
     job.replace = replace;
     job.retried = !withQuality;
     job.temporary = TemporaryPathFor(destination);
+    if (const std::string folder = DirectoryOf(destination); swept_.insert(folder).second) {
+        if (const std::string line = SweepStaleTemporaries(folder); !line.empty()) core_.LogFor(index, LogColour::Orange, line);
+    }
 
     const ClassIdentity& encoderClass = EncoderForPath(destination);
     ComPtr<IKivAudioEncoder> encoder;
@@ -385,7 +395,7 @@ bool ConversionBatch::StartConversion(std::size_t index, const std::string& dest
 void ConversionBatch::OnProgress(Job& job, int percent) {
     if (!job.active) return;
     job.percent = percent;
-    if (percent > 0) job.progressed = true;
+    job.samples = true;
     core_.SetPanel(1, std::to_string(percent) + "%");
     // The current bar follows the earliest file in work.
     for (const auto& other : jobs_) {
@@ -398,9 +408,10 @@ void ConversionBatch::OnProgress(Job& job, int percent) {
 void ConversionBatch::OnError(Job& job, const std::string& message) {
     if (!job.active) return;
     // An output mode the encoder took at first but could not set up (a
-    // rate its format lacks for this input, say) fails before any sample:
-    // that file is converted again with the encoder's default.
-    if (job.qualitySet && !job.retried && !job.progressed && !job.cancelled) {
+    // rate its format lacks for this input, say) fails at the first block:
+    // that file is converted again with the encoder's default. Any other
+    // failure (a full disk, a folder that cannot be written) is the file's.
+    if (job.qualitySet && !job.retried && !job.cancelled && IsOutputModeRefusal(message)) {
         job.retryWanted = true;
         core_.LogFor(job.row, LogColour::Orange,
                      LateRefusalLine(settings_, message, "Converting again with its default."));

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,8 @@ private:
     std::size_t next_ = 0;
     std::size_t lastHandled_ = 0;
     bool advancing_ = false;
+    // Folders already rid of the leftovers of killed runs in this batch.
+    std::set<std::string> swept_;
 };
 
 }  // namespace kiv::app

@@ -4,10 +4,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/com/error_info.h"
+#include "platform/system/system_error.h"
 #include "platform/system/text.h"
 
 namespace kiv::app {
@@ -24,8 +28,17 @@ std::string DescribeResult(HRESULT hr) {
         case E_FAIL: what = "the file could not be opened or is not in a supported format"; break;
         case E_OUTOFMEMORY: what = "out of memory"; break;
         case E_NOTIMPL: what = "not supported"; break;
+        // The media runtime's codes, which its codecs return without a text.
+        case MakeHResult(0xC00D002F): what = "the file is damaged or is not a Windows Media file"; break;
+        case MakeHResult(0xC00D002B): what = "the media runtime refused the request for this file"; break;
+        case MakeHResult(0xC00D0BB8): what = "the media runtime does not take this input format"; break;
+        case MakeHResult(0xC00D0BBB): what = "the media runtime has no such output format"; break;
+        case MakeHResult(0xC00D0BC2): what = "no format of the codec fits"; break;
         default: break;
     }
+    // A system error passed through as an HRESULT: the system's words.
+    if (!what && (static_cast<unsigned>(hr) & 0xFFFF0000u) == 0x80070000u && (hr & 0xFFFF) != 0)
+        return ToUtf8(SystemErrorText(hr & 0xFFFF)) + " (" + code + ")";
     return what ? std::string(what) + " (" + code + ")" : std::string("error ") + code;
 }
 
@@ -64,6 +77,22 @@ std::string LateRefusalLine(const OutputChoices& choices, const std::string& rea
            "). " + again;
 }
 
+bool IsOutputModeRefusal(const std::string& message) {
+    // The encoders' own words when the stream cannot be set up with the
+    // chosen mode for this input; every other failure keeps its own words.
+    static constexpr const char* kRefusals[] = {
+        "Internal Vorbis logic fault",                        // Ogg Vorbis
+        "beInitStream failed.",                               // MP3 (#5, #6)
+        "VBR preset could not be selected.",                  // MP3
+        "Wrong bitrate specified for this input format.",     // MP3
+        "Bitrate must be between 80000 and 320000 in ABR mode.",  // MP3
+        "Internal error #78. The codec has no format for",    // WMA
+    };
+    for (const char* refusal : kRefusals)
+        if (message.find(refusal) != std::string::npos) return true;
+    return false;
+}
+
 std::string DescribeOutputMode(QualityMode mode, int value) {
     switch (mode) {
         case QualityMode::Cbr: return "CBR " + std::to_string(value) + " kbit/s";
@@ -74,12 +103,93 @@ std::string DescribeOutputMode(QualityMode mode, int value) {
     return "the default output mode";
 }
 
+namespace {
+
+constexpr char kPartialMark[] = ".partial-";
+
+// The start time of process `pid` in clock ticks after boot (field 22 of
+// /proc/PID/stat), or 0 when there is no such process.
+unsigned long long ProcessStartTime(pid_t pid) {
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    if (!f) return 0;
+    char buffer[1024];
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+    std::fclose(f);
+    buffer[n] = '\0';
+    // The command name (field 2) may hold spaces and parentheses; the fields
+    // after it start behind its last ')'.
+    const char* p = std::strrchr(buffer, ')');
+    if (!p) return 0;
+    // Field 3 (state) is the first after ')'; the start time is field 22.
+    for (int field = 3; *p && field <= 22; ++field) {
+        while (*p == ' ' || *p == ')') ++p;
+        if (field == 22) return std::strtoull(p, nullptr, 10);
+        while (*p && *p != ' ') ++p;
+    }
+    return 0;
+}
+
+unsigned long long OwnStartTime() {
+    static const unsigned long long start = ProcessStartTime(::getpid());
+    return start;
+}
+
+// Reads "PID-START-N" right after the mark; false unless the name is one of ours.
+bool ParseTemporaryName(const std::string& name, pid_t& pid, unsigned long long& start) {
+    if (name.size() < 2 || name[0] != '.') return false;
+    const std::size_t mark = name.rfind(kPartialMark);
+    if (mark == std::string::npos || mark == 0) return false;
+    const char* p = name.c_str() + mark + sizeof kPartialMark - 1;
+    unsigned long long numbers[3];
+    for (int i = 0; i < 3; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+        char* end = nullptr;
+        numbers[i] = std::strtoull(p, &end, 10);
+        p = end;
+        if (i < 2 && *p++ != '-') return false;
+    }
+    // Nothing but the destination's extension may follow.
+    if (*p && (*p != '.' || std::strchr(p + 1, '.') || std::strchr(p, '/'))) return false;
+    if (numbers[0] == 0 || numbers[0] > 0x7FFFFFFF) return false;
+    pid = static_cast<pid_t>(numbers[0]);
+    start = numbers[1];
+    return true;
+}
+
+}  // namespace
+
 std::string TemporaryPathFor(const std::string& destination) {
     static std::atomic<unsigned> counter{0};
     fs::path p(destination);
-    std::string name = "." + p.stem().string() + ".partial-" + std::to_string(::getpid()) + "-" +
-                       std::to_string(counter++) + p.extension().string();
+    std::string name = "." + p.stem().string() + kPartialMark + std::to_string(::getpid()) + "-" +
+                       std::to_string(OwnStartTime()) + "-" + std::to_string(counter++) + p.extension().string();
     return (p.parent_path() / name).string();
+}
+
+std::string SweepStaleTemporaries(const std::string& folder) {
+    const int removed = RemoveStaleTemporaries(folder);
+    if (removed == 0) return {};
+    return " Removed " + std::to_string(removed) + (removed == 1 ? " unfinished file" : " unfinished files") +
+           " of an interrupted run from " + (folder.empty() ? std::string(".") : folder) + ".";
+}
+
+std::string DirectoryOf(const std::string& path) { return fs::path(path).parent_path().string(); }
+
+int RemoveStaleTemporaries(const std::string& folder) {
+    int removed = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        pid_t pid = 0;
+        unsigned long long start = 0;
+        if (!ParseTemporaryName(name, pid, start)) continue;
+        struct stat st;
+        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+        // Still somebody's work in hand: the same process, started then.
+        if (ProcessStartTime(pid) == start) continue;
+        if (::unlink(it->path().c_str()) == 0) ++removed;
+    }
+    return removed;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

@@ -35,12 +35,34 @@ QualityOutcome ApplyQuality(IKivAudioEncoder* encoder, const OutputChoices& choi
 // for a quality an encoder took but then could not set up.
 std::string LateRefusalLine(const OutputChoices& choices, const std::string& reason, const char* again);
 
+// The failure is an encoder's refusal of the output mode it was asked for
+// (told only when it first sees the input), not a failure of the file.
+bool IsOutputModeRefusal(const std::string& message);
+
+// A source that gave no sample at all.
+inline constexpr const char* kNoAudioMessage = "The source file holds no audio that could be decoded.";
+
 // "CBR 128 kbit/s", "VBR 60%".
 std::string DescribeOutputMode(QualityMode mode, int value);
 
 // A hidden name beside the destination, unique to this process, keeping the
-// destination's extension so the encoder adds none.
+// destination's extension so the encoder adds none. The name carries the
+// process id and the process's start time, so a later run can tell the
+// leftovers of a process that was killed from those of one still at work.
 std::string TemporaryPathFor(const std::string& destination);
+
+// Removes from `folder` the temporaries of our processes that no longer run
+// (ended by SIGKILL, say): only names TemporaryPathFor makes, only files of
+// this user, only when their process is gone or is another one by now.
+// Returns how many were removed.
+int RemoveStaleTemporaries(const std::string& folder);
+
+// RemoveStaleTemporaries with its log line (" Removed 2 unfinished files
+// ..."), empty when there was nothing to remove.
+std::string SweepStaleTemporaries(const std::string& folder);
+
+// The folder part of a path ("" for a bare name).
+std::string DirectoryOf(const std::string& path);
 
 // Both paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);

@@ -267,6 +267,7 @@ RipBatch::StartResult RipBatch::Start(const RipSettings& settings) {
     settings_ = settings;
     next_ = 0;
     lastHandled_ = 0;
+    swept_.clear();
     core_.Begin(static_cast<int>(rows_.size()), [this] { Tick(); });
     Advance();
     return StartResult::Started;
@@ -382,6 +383,9 @@ void RipBatch::StartExtraction(std::size_t index, const std::string& destination
     job.replace = replace;
     job.retried = retry;
     job.temporary = TemporaryPathFor(destination);
+    if (const std::string folder = DirectoryOf(destination); swept_.insert(folder).second) {
+        if (const std::string line = SweepStaleTemporaries(folder); !line.empty()) core_.Log(LogColour::Orange, line);
+    }
     job.firstTry = std::chrono::steady_clock::now();
 
     auto fail = [&](const std::string& message) {
@@ -448,12 +452,16 @@ void RipBatch::OnError(const std::string& message) {
     if (!job.failed && !job.retryWanted) {
         // An output mode the encoder took at first but could not set up
         // fails the track before any sample: rip it again with its default.
-        if (job.qualitySet && !job.retried && !job.started) {
+        // Any other failure is the track's own.
+        if (job.qualitySet && !job.retried && !job.started && IsOutputModeRefusal(message)) {
             job.retryWanted = true;
             core_.Log(LogColour::Orange, LateRefusalLine(settings_, message, "Ripping again with its default."));
         } else {
             job.failed = true;
-            MarkFailed(job.row, message.empty() ? "unknown error" : message);
+            // Whatever the component says it wrote, a failed track keeps no file.
+            std::string text = message.empty() ? std::string("unknown error") : message;
+            if (job.started) text += " The track's file was not kept.";
+            MarkFailed(job.row, text);
         }
     }
     // A track that fails to start gets no end event; watch for the run's end.

@@ -322,8 +322,10 @@ void CdRipper::RunJobs(std::vector<ExtractionJob> jobs) {
         hooks.sink = [&](const BYTE* data, std::size_t size) {
             if (out.wav) return out.wav->Write(data, size, sinkError);
             if (SUCCEEDED(out.encoder->Write(const_cast<BYTE*>(data), static_cast<LONG>(size)))) return true;
+            // The encoder's own words: its Write's error info, or its OnError.
+            std::u16string own = ErrorInfoOr(kEncoderWrite);
             std::lock_guard lock(lock_);
-            sinkError = advised && !encoderError_.empty() ? encoderError_ : std::u16string(kEncoderWrite);
+            sinkError = advised && !encoderError_.empty() ? encoderError_ : own;
             return false;
         };
         hooks.jitterCorrection = [this] { return jitterCorrection_ != 0; };

@@ -3,6 +3,7 @@
 #include "components/common/component.h"
 #include "components/common/wav_source_reader.h"
 #include "platform/com/class_registry.h"
+#include "platform/com/error_info.h"
 #include "platform/system/text.h"
 
 namespace kiv {
@@ -47,7 +48,16 @@ HRESULT CreateDecoderFor(const CLSID& owner, BSTR fileName, ComPtr<IKivAudioDeco
     HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IKivAudioDecoder, created.put_void());
     if (FAILED(hr)) return hr;
     hr = created->Open(fileName);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        // Letting the decoder go runs its own clean-up, which may leave error
+        // info of its own or clear the thread's; the caller is owed the text
+        // of the failed Open.
+        ComPtr<IErrorInfo> info;
+        GetErrorInfo(0, info.put());
+        created.reset();
+        SetErrorInfo(0, info.get());
+        return hr;
+    }
     decoder = std::move(created);
     return S_OK;
 }

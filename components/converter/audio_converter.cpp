@@ -1,6 +1,7 @@
 #include "components/converter/audio_converter.h"
 
 #include <chrono>
+#include <memory>
 #include <new>
 #include <thread>
 #include <vector>
@@ -196,7 +197,10 @@ bool AudioConverter::WaitForText(bool encoder) {
     return !(encoder ? EncoderError() : DecoderError()).empty();
 }
 
-void AudioConverter::Report(std::u16string_view text) { PostText(WMH_CONV_ERROR, text); }
+void AudioConverter::Report(std::u16string_view text) {
+    reported_ = true;
+    PostText(WMH_CONV_ERROR, text);
+}
 
 void AudioConverter::PostText(UINT msg, std::u16string_view text) {
     BSTR copy = SysAllocString(text);
@@ -218,9 +222,10 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
         encoderError_.clear();
         decoderError_.clear();
     }
-    EventConnection decoderEvents, encoderEvents;
-    decoderEvents.Connect(source.get(), DIID_IKivAudioDecoderEvents, decoderSink_.get());
-    encoderEvents.Connect(destination.get(), DIID_IKivAudioEncoderEvents, encoderSink_.get());
+    reported_ = false;
+    auto ending = std::make_unique<Ending>();
+    ending->decoderEvents.Connect(source.get(), DIID_IKivAudioDecoderEvents, decoderSink_.get());
+    ending->encoderEvents.Connect(destination.get(), DIID_IKivAudioEncoderEvents, encoderSink_.get());
 
     auto convert = [&] {
         WAVEFORMATEX* format = nullptr;
@@ -289,8 +294,11 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
     }
 
     SetErrorInfo(0, nullptr);
-    decoderEvents.Disconnect();
-    encoderEvents.Disconnect();
+    // A codec's OnError posted before its last call returned is still queued
+    // on the client's thread, ahead of OnFinish. The sinks stay connected
+    // until the client's thread handles OnFinish, so such a text is seen
+    // there whatever the threads' timing (see OnHelperMessage).
+    ending->reported = reported_;
     source.reset();
     destination.reset();
     // The flag is lowered before OnFinish is posted, so a client that starts
@@ -300,7 +308,7 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
     // once the window is gone.
     HWND window = helper();
     inProgress_ = false;
-    PostMessage(window, WMH_CONV_FINISH, 0, 0);
+    if (PostMessage(window, WMH_CONV_FINISH, reinterpret_cast<WPARAM>(ending.get()), 0)) ending.release();
     module_state::Lock(false);
 }
 
@@ -336,13 +344,27 @@ LRESULT AudioConverter::OnHelperMessage(UINT msg, WPARAM wp, LPARAM) {
         }
         case WMH_CONV_START: Fire(DISPID_OnConvStart); return 0;
         case WMH_CONV_PROGRESS: FireLong(DISPID_OnConvProgress, static_cast<LONG>(wp)); return 0;
-        case WMH_CONV_FINISH: Fire(DISPID_OnConvFinish); return 0;
+        case WMH_CONV_FINISH: {
+            std::unique_ptr<Ending> ending(reinterpret_cast<Ending*>(wp));
+            if (ending && !ending->reported) {
+                // The worker ended cleanly, but a codec's failure arrived
+                // after its last look: the file is not what it seems.
+                if (std::u16string e = EncoderError(); !e.empty())
+                    FireText(DISPID_OnError, FormatMessageText(u"Error: encoder failed: %s", e));
+                else if (std::u16string d = DecoderError(); !d.empty())
+                    FireText(DISPID_OnError, FormatMessageText(u"Error: decoder failed: %s", d));
+            }
+            ending.reset();
+            Fire(DISPID_OnConvFinish);
+            return 0;
+        }
         default: return 0;
     }
 }
 
 void AudioConverter::OnDroppedMessage(UINT msg, WPARAM wp, LPARAM) {
     if (msg == WMH_CONV_ERROR || msg == WMH_CONV_NOTICE) SysFreeString(reinterpret_cast<BSTR>(wp));
+    if (msg == WMH_CONV_FINISH) delete reinterpret_cast<Ending*>(wp);
 }
 
 }  // namespace kiv

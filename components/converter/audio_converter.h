@@ -45,11 +45,19 @@ private:
     // the client pumps).
     bool WaitForText(bool encoder);
 
+    // Handed from the worker to the client's thread with OnFinish: the
+    // codecs' event connections, and whether the worker reported an error.
+    struct Ending {
+        EventConnection decoderEvents, encoderEvents;
+        bool reported = false;
+    };
+
     ComPtr<IKivAudioDecoder> source_;
     ComPtr<IKivAudioEncoder> destination_;
     std::atomic<VARIANT_BOOL> keepTags_{1};
     std::atomic<bool> inProgress_{false};
     std::atomic<bool> cancel_{false};
+    bool reported_ = false;  // the worker's own
 
     std::mutex textLock_;
     std::u16string encoderError_;

@@ -114,12 +114,12 @@ bool Mp3Encoder::EncodeSamples(const std::int16_t* samples, DWORD count, const c
     if (lame_->encodeChunk(stream_, count, samples, outputBuffer_.data(), &produced) != lame_enc::BE_ERR_SUCCESSFUL) {
         lame_->closeStream(stream_);
         streamOpen_ = false;
-        PostError(encodeFailed);
+        PostStreamError(encodeFailed);
         return false;
     }
     if (produced > outputBuffer_.size()) produced = DWORD(outputBuffer_.size());
     if (produced > 0 && !WriteAll(outputFd(), outputBuffer_.data(), produced)) {
-        PostError(FormatMessageText(writeFailed, SystemErrorText(errno)));
+        PostStreamError(FormatMessageText(writeFailed, SystemErrorText(errno)));
         return false;
     }
     return true;
@@ -179,12 +179,19 @@ HRESULT Mp3Encoder::FinishFile() {
     }
     const TagRecord tags = Tags();
     const bool tagged = AnyTag(tags);
+    bool written = true;
     if (tagged) {
         const mp3::Id3v1Block v1 = mp3::buildId3v1(tags);
-        if (::lseek(outputFd(), 0, SEEK_END) >= 0) WriteAll(outputFd(), v1.data(), v1.size());
+        written = ::lseek(outputFd(), 0, SEEK_END) >= 0 && WriteAll(outputFd(), v1.data(), v1.size());
     }
+    int error = errno;
     const std::string path = outputPath();
-    ReleaseOutput();
+    if (!ReleaseOutput() && written) {
+        written = false;
+        error = errno;
+    }
+    // A file that lost its end is no finished file, whatever follows.
+    if (!written) return ReportError(FormatMessageText(mp3::texts::kFlushWriteFailed, SystemErrorText(error)));
     lame_->writeVbrHeader(path.c_str());
     if (!tagged) return S_OK;
     const std::vector<std::uint8_t> v2 = mp3::buildId3v2(tags);

@@ -16,6 +16,7 @@ constexpr char16_t kCannotCreatePipe[] = u"Internal error #7. Cannot create pipe
 constexpr char16_t kCannotCreateThread[] =
     u"Internal error #8. Cannot create encoding thread. System error message: %s.";
 constexpr char16_t kPipeBroken[] = u"Internal error #9. Pipe broken. System error message: %s.";
+constexpr char16_t kStreamIncomplete[] = u"Error: encoding stopped early; the file is incomplete.";
 
 }  // namespace
 
@@ -67,8 +68,14 @@ HRESULT CompressedEncoder::Write(BYTE* data, LONG count) {
         started_ = true;
     }
     if (HRESULT hr = BeforePipeWrite(); FAILED(hr)) return hr;
-    if (count > 0 && !WriteAll(pipe_.write.get(), data, static_cast<std::size_t>(count)))
-        return ReportError(FormatMessageText(kPipeBroken, SystemErrorText(errno)));
+    if (count > 0 && !WriteAll(pipe_.write.get(), data, static_cast<std::size_t>(count))) {
+        // The thread has ended. A reason it kept to itself (it told nobody
+        // through OnError) says more than the broken pipe does.
+        const int err = errno;
+        if (std::u16string reason = StreamFailure(); !reason.empty() && !streamFailureTold_)
+            return ReportError(reason);
+        return ReportError(FormatMessageText(kPipeBroken, SystemErrorText(err)));
+    }
     return S_OK;
 }
 
@@ -86,7 +93,10 @@ void CompressedEncoder::EncodingThread() {
         if (n <= 0) break;
         std::size_t have = carried + static_cast<std::size_t>(n);
         std::size_t whole = have - have % frame;
-        if (whole > 0 && !EncodeBlock(buffer.data(), whole)) break;
+        if (whole > 0 && !EncodeBlock(buffer.data(), whole)) {
+            streamFailed_ = true;
+            break;
+        }
         carried = have - whole;
         if (carried) std::copy(buffer.begin() + long(whole), buffer.begin() + long(have), buffer.begin());
     }
@@ -94,6 +104,23 @@ void CompressedEncoder::EncodingThread() {
     pipe_.read.reset();
     EndOfStream();
     finished_.Set();
+}
+
+void CompressedEncoder::FailStream(std::u16string text) {
+    streamFailed_ = true;
+    std::lock_guard lock(failureLock_);
+    if (streamFailure_.empty()) streamFailure_ = std::move(text);
+}
+
+std::u16string CompressedEncoder::StreamFailure() {
+    std::lock_guard lock(failureLock_);
+    return streamFailure_;
+}
+
+void CompressedEncoder::PostStreamError(std::u16string text) {
+    PostError(text);
+    streamFailureTold_ = true;
+    FailStream(std::move(text));
 }
 
 HRESULT CompressedEncoder::Close() {
@@ -104,6 +131,11 @@ HRESULT CompressedEncoder::Close() {
         finished_.Wait();
     }
     HRESULT hr = FinishStream(streamStarted);
+    // A stream whose thread gave up holds only part of what was written.
+    if (streamFailed_ && SUCCEEDED(hr)) {
+        const std::u16string reason = StreamFailure();
+        hr = ReportError(reason.empty() ? kStreamIncomplete : reason);
+    }
     ResetPipeline();
     return hr;
 }
@@ -113,6 +145,10 @@ void CompressedEncoder::ResetPipeline() {
     pipe_.read.reset();
     started_ = false;
     pipeSize_ = 0;
+    streamFailed_ = false;
+    streamFailureTold_ = false;
+    std::lock_guard lock(failureLock_);
+    streamFailure_.clear();
 }
 
 }  // namespace kiv

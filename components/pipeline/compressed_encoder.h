@@ -11,6 +11,8 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "components/common/encoder_object.h"
@@ -63,6 +65,13 @@ protected:
 
     void SetPipeSize(LONG size) override { pipeSize_ = size; }
 
+    // Encoding thread: the stream cannot be completed (a failed write, a
+    // failed block). Close then fails with `text`, so a caller that wrote
+    // every byte into the pipe still learns the file is incomplete.
+    void FailStream(std::u16string text);
+    // The same, also told through OnError at once.
+    void PostStreamError(std::u16string text);
+
 private:
     void EncodingThread();
     void ResetPipeline();
@@ -72,6 +81,14 @@ private:
     Pipe pipe_;
     std::atomic<bool> started_{false};
     Event finished_{false, false};
+    std::u16string StreamFailure();
+
+    // Set by the encoding thread before it ends; read by Write (after the
+    // pipe broke) and by Close (after waiting for the thread).
+    std::atomic<bool> streamFailed_{false};
+    std::atomic<bool> streamFailureTold_{false};  // through OnError already
+    std::mutex failureLock_;
+    std::u16string streamFailure_;
     LONG pipeSize_ = 0;
 };
 

@@ -20,7 +20,7 @@ namespace {
 // Field names are ASCII by the format's rules; anything else in a key is
 // kept as decoded and only ASCII letters change case.
 std::u16string UpperKey(std::string_view key) {
-    std::u16string k = FromUtf8(key);
+    std::u16string k = FromUtf8Text(key);
     for (char16_t& c : k)
         if (c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
     return k;
@@ -39,11 +39,11 @@ void Add(CommentTable& table, std::u16string key, std::u16string value) {
 CommentTable BuildCommentTable(const char* vendor, const std::vector<std::string_view>& comments) {
     CommentTable table;
     if (!vendor) return table;
-    Add(table, u"VENDOR", FromUtf8(vendor));
+    Add(table, u"VENDOR", FromUtf8Text(vendor));
     for (std::string_view c : comments) {
         const std::size_t eq = c.find('=');
-        if (eq == std::string_view::npos) Add(table, u"COMMENT", FromUtf8(c));
-        else Add(table, UpperKey(c.substr(0, eq)), FromUtf8(c.substr(eq + 1)));
+        if (eq == std::string_view::npos) Add(table, u"COMMENT", FromUtf8Text(c));
+        else Add(table, UpperKey(c.substr(0, eq)), FromUtf8Text(c.substr(eq + 1)));
     }
     return table;
 }

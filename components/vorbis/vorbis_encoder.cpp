@@ -3,11 +3,13 @@
 #include <vorbis/vorbisenc.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <random>
 
 #include "components/vorbis/vorbis_comments.h"
+#include "platform/system/system_error.h"
 
 namespace kiv {
 namespace {
@@ -25,6 +27,7 @@ constexpr char16_t kLogicFault[] = u"Internal Vorbis logic fault";
 constexpr char16_t kHeaderFailed[] = u"Failed to write header.";
 constexpr char16_t kNoCbr[] = u"OggVorbis doesn't support constant bitrate encoding.";
 constexpr char16_t kBadQuality[] = u"fQuality must be between 0 and 1.";
+constexpr char16_t kWriteFailed[] = u"Write error. System error message: %s.";
 
 // Frames the analysis takes per call.
 constexpr int kAnalysisFrames = 4096;
@@ -183,9 +186,10 @@ bool VorbisEncoder::Drain() {
             ogg_page page;
             while (ogg_stream_pageout(&st.stream, &page) != 0) {
                 // A failed write ends the thread; the caller learns of it
-                // from the broken pipe at its next Write.
+                // from the broken pipe at its next Write, or from Close.
                 if (!WritePage(outputFd(), page)) {
                     pageWriteFailed_ = true;
+                    FailStream(FormatMessageText(kWriteFailed, SystemErrorText(errno)));
                     return false;
                 }
             }
@@ -206,8 +210,10 @@ HRESULT VorbisEncoder::FinishStream(bool) {
     // The thread has flushed everything; what is left is the set-up of a
     // stream whose thread never ran.
     state_.reset();
-    ReleaseOutput();
+    const bool closed = ReleaseOutput();
+    const int error = errno;
     serial_ = 0;
+    if (!closed) return ReportError(FormatMessageText(kWriteFailed, SystemErrorText(error)));
     return S_OK;
 }
 

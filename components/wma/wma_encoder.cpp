@@ -9,6 +9,7 @@
 #include "components/wma/tag_attributes.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/error_info.h"
+#include "platform/system/system_error.h"
 #include "platform/system/text.h"
 
 namespace kiv {
@@ -26,12 +27,28 @@ constexpr char16_t kNoAverageBitrate[] = u"WMA does not support Average Bitrate 
 constexpr char16_t kWriterError[] = u"Internal error #75. Writer error.";
 constexpr char16_t kCannotAllocate[] = u"Internal error #76. Cannot allocate memory.";
 constexpr char16_t kCannotWriteSample[] = u"Internal error #77. Cannot write sample.";
+constexpr char16_t kNoFittingFormat[] =
+    u"Internal error #78. The codec has no format for this bitrate or quality at this sample rate and channel count.";
+constexpr char16_t kCannotWriteFile[] = u"Internal error #79. Cannot write file. System error message: %s.";
+
 
 }  // namespace
 
 WmaEncoder::WmaEncoder() : CompressedEncoder(kClassWmaEncoder, kWmaTraits) {}
 
 HRESULT WmaEncoder::OpenHandle(void*) { return ReportError(kOpenHandleRefused); }
+
+HRESULT WmaEncoder::WithText(HRESULT hr) const {
+    // The runtime's bare failure codes get a text the user can act on; the
+    // code itself stays the result, so callers that test it see it as is.
+    if (SUCCEEDED(hr) || hr == DISP_E_EXCEPTION) return hr;
+    const auto code = static_cast<std::uint32_t>(hr);
+    if (hr == wma::kNoMatchingFormat) ReportError(kNoFittingFormat);
+    else if ((code & 0xFFFF0000u) == 0x80070000u)
+        ReportError(FormatMessageText(kCannotWriteFile, SystemErrorText(int(code & 0xFFFFu))));
+    else ReportError(kWriterError);
+    return hr;
+}
 
 HRESULT WmaEncoder::SetOutputFormatVBR(float fQuality) {
     // Written so that a NaN fails too.
@@ -76,7 +93,8 @@ HRESULT WmaEncoder::PrepareStream() {
     // whichever thread writes first; from that thread this is a plain call.
     HRESULT result = E_UNEXPECTED;
     SendMessage(helper(), kPrepareWriter, reinterpret_cast<WPARAM>(&result), 0);
-    return result;
+    // The text is set on this thread, the caller's, not the helper's.
+    return WithText(result);
 }
 
 HRESULT WmaEncoder::PrepareWriter() {
@@ -127,22 +145,22 @@ void WmaEncoder::OnWriterStatus(Status status, HRESULT hr) {
     writerFailed_ = true;
 }
 
-HRESULT WmaEncoder::BeforePipeWrite() { return writerFailed_ ? writerFailure_.load() : S_OK; }
+HRESULT WmaEncoder::BeforePipeWrite() { return writerFailed_ ? WithText(writerFailure_.load()) : S_OK; }
 
 bool WmaEncoder::EncodeBlock(const BYTE* data, std::size_t size) {
     if (writerFailed_) {
-        PostError(kWriterError);
+        PostStreamError(kWriterError);
         return false;
     }
     std::unique_ptr<SampleBuffer> sample;
     if (FAILED(writer_->AllocateSample(static_cast<DWORD>(size), sample)) || !sample) {
-        PostError(kCannotAllocate);
+        PostStreamError(kCannotAllocate);
         return false;
     }
     std::memcpy(sample->GetBuffer(), data, size);
     sample->SetLength(static_cast<DWORD>(size));
     if (FAILED(writer_->WriteSample(0, sampleClockMs_ * 10000, 0, *sample))) {
-        PostError(kCannotWriteSample);
+        PostStreamError(kCannotWriteSample);
         return false;
     }
     // Each block's duration is rounded by itself. A record that claims no
@@ -156,7 +174,7 @@ HRESULT WmaEncoder::FinishStream(bool) {
     if (writingBegun_) {
         // A file that could not be completed is not a success: the caller
         // would otherwise keep a broken file as a finished one.
-        result = writer_->EndWriting();
+        result = WithText(writer_->EndWriting());
         if (callbackRegistered_) writer_->Unadvise(callbackCookie_);
         callbackRegistered_ = false;
     }

@@ -48,6 +48,8 @@ private:
     enum class Mode { ConstantBitrate = 0, Quality = 2 };
 
     HRESULT PrepareWriter();
+    // `hr` as it is, with error info telling what it means.
+    HRESULT WithText(HRESULT hr) const;
     void OnWriterStatus(media::Status status, HRESULT hr);
 
     // Output mode and its parameter, read by the preparation.

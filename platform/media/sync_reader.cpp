@@ -248,13 +248,13 @@ HRESULT SyncReader::OpenLocked(std::unique_ptr<State> st, const char* url) {
         std::u16string name;
         for (const auto& t : kTagNames)
             if (av_strcasecmp(tag->key, t.ffmpeg) == 0) name = t.header;
-        if (name.empty()) name = kiv::FromUtf8(tag->key);
+        if (name.empty()) name = kiv::FromUtf8Text(tag->key);
         WORD stream = 0;
         AttrType type;
         WORD length = 0;
         // The first of two spellings wins ("Author" over "author").
         if (st->attributes.GetAttributeByName(&stream, name, &type, nullptr, &length) == S_OK) continue;
-        st->attributes.SetString(name, kiv::FromUtf8(tag->value));
+        st->attributes.SetString(name, kiv::FromUtf8Text(tag->value));
     }
 
     st->packet.reset(av_packet_alloc());

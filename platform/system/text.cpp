@@ -2,6 +2,20 @@
 
 namespace kiv {
 
+namespace {
+
+// A byte that is not part of valid UTF-8 (a Linux file name is any bytes)
+// travels as a lone low surrogate U+DC80..U+DCFF, which no valid text
+// holds, and turns back into that byte: names survive the trip through
+// UTF-16 intact.
+constexpr char32_t kEscapeBase = 0xDC00;
+constexpr char32_t kEscapeFirst = 0xDC80;
+constexpr char32_t kEscapeLast = 0xDCFF;
+
+char16_t Escaped(unsigned char b) { return static_cast<char16_t>(kEscapeBase + b); }
+
+}  // namespace
+
 std::string ToUtf8(std::u16string_view s) {
     std::string out;
     out.reserve(s.size());
@@ -10,6 +24,9 @@ std::string ToUtf8(std::u16string_view s) {
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
+        } else if (c >= kEscapeFirst && c <= kEscapeLast) {
+            out += static_cast<char>(c - kEscapeBase);  // a byte FromUtf8 could not read, as it was
+            continue;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;  // a lone surrogate
         }
@@ -45,7 +62,7 @@ std::u16string FromUtf8(std::string_view s) {
         else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; len = 2; }
         else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; len = 3; }
         else if ((b & 0xF8) == 0xF0) { c = b & 0x07; len = 4; }
-        else { out += u'\uFFFD'; ++i; continue; }
+        else { out += Escaped(b); ++i; continue; }
         bool ok = true;
         for (std::size_t k = 1; k < len; ++k) {
             if (!cont(i + k)) { ok = false; break; }
@@ -53,7 +70,7 @@ std::u16string FromUtf8(std::string_view s) {
         }
         static constexpr char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
         if (!ok || c < minimum[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += u'\uFFFD';
+            out += Escaped(b);
             ++i;
             continue;
         }
@@ -65,6 +82,35 @@ std::u16string FromUtf8(std::string_view s) {
             out += static_cast<char16_t>(c);
         }
         i += len;
+    }
+    return out;
+}
+
+std::u16string FromUtf8Text(std::string_view s) {
+    std::u16string out = FromUtf8(s);
+    for (char16_t& c : out)
+        if (c >= kEscapeFirst && c <= kEscapeLast) c = u'\uFFFD';
+    return out;
+}
+
+std::string EscapeInvalidUtf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    const std::u16string wide = FromUtf8(s);
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const char16_t c = wide[i];
+        if (c >= kEscapeFirst && c <= kEscapeLast) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            const unsigned b = c - kEscapeBase;
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        } else {
+            std::size_t n = 1;
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) n = 2;
+            out += ToUtf8(std::u16string_view(wide).substr(i, n));
+            i += n - 1;
+        }
     }
     return out;
 }

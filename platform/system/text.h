@@ -6,9 +6,19 @@
 
 namespace kiv {
 
-// Invalid sequences become U+FFFD; nothing is read past the input.
+// Lossless for any bytes: a byte that is not valid UTF-8 becomes the lone
+// surrogate U+DC80..U+DCFF and ToUtf8 turns that back into the byte, so
+// file names that are not UTF-8 cross the UTF-16 interfaces unchanged.
+// Other lone surrogates become U+FFFD. Nothing is read past the input.
 std::string ToUtf8(std::u16string_view s);
 std::u16string FromUtf8(std::string_view s);
+
+// For texts read from files and services (tags, records), which must stay
+// valid text: each byte that is not valid UTF-8 becomes U+FFFD.
+std::u16string FromUtf8Text(std::string_view s);
+
+// For showing: every byte that is not valid UTF-8 as "\xNN".
+std::string EscapeInvalidUtf8(std::string_view s);
 
 // ISO-8859-1, for file formats that define a Latin code page. Characters
 // outside it become '?'.

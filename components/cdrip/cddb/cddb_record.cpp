@@ -134,11 +134,11 @@ Record ParseRecord(std::string_view raw, std::string_view category) {
 
 kiv::TagRecord TrackTags(const Record& record, int trackIndex) {
     kiv::TagRecord tags;
-    tags.title = FromUtf8(record.Track(trackIndex).title);
-    tags.artist = FromUtf8(record.artist);
-    tags.album = FromUtf8(record.album);
-    tags.year = FromUtf8(record.year);
-    tags.genre = FromUtf8(record.genre);
+    tags.title = FromUtf8Text(record.Track(trackIndex).title);
+    tags.artist = FromUtf8Text(record.artist);
+    tags.album = FromUtf8Text(record.album);
+    tags.year = FromUtf8Text(record.year);
+    tags.genre = FromUtf8Text(record.genre);
     const std::string number = std::to_string(trackIndex + 1);
     tags.trackNo.assign(number.begin(), number.end());
     return tags;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/core/file_conversion.h"
 #include "tests/support/test_env.h"
 
 namespace kiv::test {
@@ -208,6 +209,131 @@ TEST_F(CliTest, FoldersAndTaskFiles) {
     EXPECT_NE(r.output.find("Total Files: 2   Done: 2"), std::string::npos) << r.output;
 }
 
+std::string ReadTextFile(const std::string& path) {
+    auto bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Everything in `folder`, hidden files included.
+std::vector<std::string> Entries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The destination folder made full or read-only for the program alone (a
+// preloaded library of the tests), whatever the test's own privileges.
+std::string FaultyFolder(const fs::path& folder, const std::string& mode) {
+    return "LD_PRELOAD='" + std::string(ONDALO_BUILD_DIR) + "/lib/fault_shim.so' ONDALO_FAULT_DIR='" +
+           folder.string() + "' ONDALO_FAULT_MODE=" + mode + " ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\" ";
+}
+
+class CliFaultTest : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivmp3", "kivvorbis", "kivwma9"});
+        ::unsetenv("KIV_REGISTRY");
+    }
+};
+
+TEST_F(CliFaultTest, AFullOrReadOnlyDestinationFailsTheFileWithItsRealReasonAndLeavesNothing) {
+    WriteFileBytes(dir_ / "song.wave", MakeWav(PatternBytes(176400 * 3)));
+    struct Case {
+        const char* options;
+        const char* fault;
+        const char* reason;
+    } cases[] = {
+        {"--to wav", "full:8000", "No space left on device"},
+        {"--to mp3 --cbr 320", "full:8000", "No space left on device"},
+        {"--to ogg --vbr 60", "full:8000", "No space left on device"},
+        {"--to wma --cbr 128", "full:8000", "No space left on device"},
+        {"--to wav", "readonly", "Read-only file system"},
+        {"--to mp3 --cbr 320", "readonly", "Read-only file system"},
+        {"--to ogg --abr 128", "readonly", "Read-only file system"},
+        {"--to wma --cbr 320", "readonly", "Read-only file system"},
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.options) + " on " + c.fault;
+        fs::remove_all(dir_.path() / "out");
+        fs::create_directories(dir_.path() / "out");
+        CommandRun r = RunOndaloCli(dir_, std::string("convert --delete-source --dest out ") + c.options + " song.wave",
+                                    dir_.path(), FaultyFolder(dir_.path() / "out", c.fault));
+        EXPECT_EQ(r.status, 1) << what << "\n" << r.output;
+        EXPECT_NE(r.output.find(" Converting Failed. An error occurs - "), std::string::npos) << what << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.reason), std::string::npos) << what << ": the real reason\n" << r.output;
+        EXPECT_EQ(r.output.find("refused"), std::string::npos) << what << ": not the quality's fault\n" << r.output;
+        EXPECT_NE(r.output.find("Total Files: 1   Done: 0   Remaining: 0   Skip: 0   Failed: 1"), std::string::npos)
+            << what << "\n" << r.output;
+        EXPECT_EQ(Entries(dir_.path() / "out"), std::vector<std::string>{}) << what << ": no file, no temporary";
+        EXPECT_TRUE(fs::exists(dir_.path() / "song.wave")) << what << ": the source stays";
+    }
+}
+
+TEST_F(CliTest, InterruptedRunsLeaveNoTemporaries) {
+    // A minute of audio each: the conversion is still at work when the signal comes.
+    for (const char* name : {"a.wave", "b.wave"}) WriteFileBytes(dir_ / name, MakeWav(PatternBytes(176400 * 60)));
+    WriteFileBytes(dir_ / "c.wave", MakeWav(PatternBytes(4000)));
+    const std::string cli = "ONDALO_CONFIG_DIR='" + dir_.path().string() + "' KIV_REGISTRY='" + (dir_ / "registry.reg") +
+                            "' '" + ONDALO_BUILD_DIR + "/bin/ondalo-cli' ";
+    // Starts a conversion, waits until its temporary file is there, sends
+    // the signal and tells the exit status.
+    auto interrupt = [&](const std::string& signal) {
+        return RunCommand("cd '" + dir_.path().string() + "' && { " + cli +
+                          "convert --jobs 1 --to mp3 --dest out a.wave b.wave >log.txt 2>&1 </dev/null & pid=$!; "
+                          "i=0; while [ -z \"$(ls -A out)\" ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done; "
+                          "kill -" + signal + " $pid; wait $pid; echo \"status=$?\"; }");
+    };
+    struct Case {
+        const char* signal;
+        const char* status;
+    } cases[] = {{"TERM", "status=130"}, {"HUP", "status=130"}};
+    for (const Case& c : cases) {
+        fs::remove_all(dir_.path() / "out");
+        fs::create_directories(dir_.path() / "out");
+        CommandRun r = interrupt(c.signal);
+        const std::string log = ReadTextFile(dir_ / "log.txt");
+        EXPECT_NE(r.output.find(c.status), std::string::npos) << c.signal << "\n" << r.output << log;
+        EXPECT_NE(log.find("Total Files: 2   Done: 0   Remaining: 2"), std::string::npos) << c.signal << "\n" << log;
+        EXPECT_EQ(Entries(dir_.path() / "out"), std::vector<std::string>{}) << c.signal << "\n" << log;
+        EXPECT_TRUE(fs::exists(dir_.path() / "a.wave"));
+    }
+
+    // SIGKILL leaves the temporary behind; the next run into that folder
+    // removes it, and only what belongs to processes of ours that are gone.
+    fs::remove_all(dir_.path() / "out");
+    fs::create_directories(dir_.path() / "out");
+    CommandRun killed = interrupt("KILL");
+    EXPECT_NE(killed.output.find("status=137"), std::string::npos) << killed.output;
+    const std::vector<std::string> left = Entries(dir_.path() / "out");
+    ASSERT_EQ(left.size(), 1u) << "the killed run's temporary";
+    EXPECT_EQ(left[0].rfind(".a.partial-", 0), 0u) << left[0];
+    const std::string alive = fs::path(app::TemporaryPathFor((dir_.path() / "out/z.mp3").string())).filename();
+    WriteFileBytes(dir_ / ("out/" + alive), {'x'});  // this test process's: still at work
+    WriteFileBytes(dir_ / "out/.notes.partial-1-2.mp3", {'x'});  // not a name of ours
+    CommandRun next = Cli(dir_, "convert --to mp3 --dest out c.wave", dir_.path());
+    EXPECT_EQ(next.status, 0) << next.output;
+    EXPECT_NE(next.output.find(" Removed 1 unfinished file of an interrupted run from out."), std::string::npos)
+        << next.output;
+    EXPECT_EQ(Entries(dir_.path() / "out"), (std::vector<std::string>{".notes.partial-1-2.mp3", alive, "c.mp3"}));
+}
+
+TEST_F(CliTest, FileNamesThatAreNotUtf8AreKeptByteForByte) {
+    const std::string latin1 = "caf\xE9";  // "café" in ISO-8859-1
+    auto data = PatternBytes(20000);
+    WriteFileBytes(dir_ / (latin1 + ".wave"), MakeWav(data));
+    CommandRun r = Cli(dir_, "convert --to mp3 --dest out '" + latin1 + ".wave'", dir_.path());
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("caf\\xE9.wave -> out/caf\\xE9.mp3"), std::string::npos) << "shown escaped\n" << r.output;
+    EXPECT_EQ(r.output.find("\xEF\xBF\xBD"), std::string::npos) << "no replacement characters";
+    EXPECT_EQ(Entries(dir_.path() / "out"), std::vector<std::string>{latin1 + ".mp3"});
+    // And back again, from the name as the folder holds it.
+    r = Cli(dir_, "convert --to wav --dest out 'out/" + latin1 + ".mp3'", dir_.path());
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(Entries(dir_.path() / "out"), (std::vector<std::string>{latin1 + ".mp3", latin1 + ".wav"}));
+}
+
 TEST_F(CliTest, UsageErrorsAndHelp) {
     struct Case {
         std::string args;
@@ -220,6 +346,9 @@ TEST_F(CliTest, UsageErrorsAndHelp) {
         {"convert", 2, "no files given"},
         {"convert --to flac a.wav", 2, "unknown format 'flac'"},
         {"convert --dest nowhere a.wav", 2, "Path nowhere is not existent. Please check it out."},
+        {"convert --dest a.wav a.wav", 2, "a.wav is not a folder"},
+        {"rip --dest a.wav", 2, "a.wav is not a folder"},
+        {"convert --help", 0, "130 after Ctrl-C"},
         {"convert --exists sometimes a.wav", 2, "--exists takes skip, overwrite, ask or rename[=RULE]"},
         {"convert --cbr 500 a.wav", 2, "--cbr needs a whole number from 8 to 320"},
         {"convert --jobs 0 a.wav", 2, "--jobs needs a whole number from 1 to 256"},
@@ -228,6 +357,7 @@ TEST_F(CliTest, UsageErrorsAndHelp) {
         {"convert --frobnicate a.wav", 2, "unknown option"},
         {"transmogrify", 2, "unknown command"},
     };
+    WriteFileBytes(dir_ / "a.wav", MakeWav(PatternBytes(100)));
     for (const Case& c : cases) {
         CommandRun r = Cli(dir_, c.args, dir_.path());
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "app/core/conversion_batch.h"
+#include "app/core/file_conversion.h"
 #include "platform/com/class_registry.h"
 #include "tests/support/test_env.h"
 
@@ -203,6 +204,27 @@ TEST_F(ConversionBatchTest, AFailingFileIsCountedOnceAndKeepsItsSourceWhileOther
     EXPECT_FALSE(fs::exists(In("c.wave")));
     EXPECT_TRUE(view_.Has(">>> " + kTime + " Source file deleted.", LogColour::Green));
     EXPECT_EQ(OutFiles(), (std::vector<std::string>{"a.wav", "c.wav"})) << "no partial file of the failed one";
+}
+
+TEST_F(ConversionBatchTest, ASourceThatGivesNoSampleFailsAndIsKept) {
+    // A header that promises 4000 bytes of audio in a file that ends right
+    // after it: the decoder opens it and then has nothing to give.
+    auto header = MakeWav(PatternBytes(4000));
+    header.resize(44);
+    WriteFileBytes(In("cut.wave"), header);
+    Source("good.wave", 20000, 3);
+    app::ConversionBatch batch(view_, actions_, [] { return kTime; });
+    batch.Prepare(Plan({"cut.wave", "good.wave"}), "T");
+    settings_.deleteSource = true;
+    Run(batch, settings_);
+    EXPECT_EQ(batch.rows()[0].icon, RowIcon::Failed);
+    EXPECT_TRUE(view_.Has(">>> " + kTime + " Converting Failed. An error occurs - " + app::kNoAudioMessage,
+                          LogColour::Red))
+        << ::testing::PrintToString(view_.Texts());
+    EXPECT_TRUE(fs::exists(In("cut.wave"))) << "a source is deleted only after its audio is safe";
+    EXPECT_FALSE(fs::exists(In("good.wave")));
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"good.wav"}) << "no empty file left for the failed one";
+    EXPECT_EQ(view_.Texts().back(), "Total Files: 2   Done: 1   Remaining: 0   Skip: 0   Failed: 1");
 }
 
 TEST_F(ConversionBatchTest, TheExistingDestinationPolicies) {
@@ -424,6 +446,27 @@ TEST_F(ConversionBatchTest, AValueRefusedOnlyWhenTheEncoderSeesTheInputIsRetried
     EXPECT_TRUE(logged) << ::testing::PrintToString(view_.Texts());
     EXPECT_EQ(OutFiles(), std::vector<std::string>{"a.wma"});
     EXPECT_GT(fs::file_size(Out("a.wma")), 10000u);
+}
+
+TEST(OutputModeRefusal, OnlyTheEncodersRefusalsOfTheModeAreRetried) {
+    struct Case {
+        const char* message;
+        bool refusal;
+    } cases[] = {
+        {"Cannot write samples, encoder failed: Internal Vorbis logic fault", true},
+        {"Cannot write samples, encoder failed: Internal error #5. beInitStream failed.", true},
+        {"Cannot write samples, encoder failed: Internal error #78. The codec has no format for this bitrate or "
+         "quality at this sample rate and channel count.",
+         true},
+        {"Cannot write samples, encoder failed: Internal error #79. Cannot write file. System error message: "
+         "Read-only file system.",
+         false},
+        {"Error: encoder failed: Internal error #20. Cannot write. System error message: No space left on device",
+         false},
+        {"Cannot write samples, encoder failed.", false},
+        {"Internal error #3. Cannot create file. System error message: Permission denied.", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(app::IsOutputModeRefusal(c.message), c.refusal) << c.message;
 }
 
 TEST_F(ConversionBatchTest, TwoJobsGiveTheSameFilesAndSummaryWithEachFilesLinesTogether) {

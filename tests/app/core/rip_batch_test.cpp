@@ -388,6 +388,9 @@ TEST_F(RipBatchTest, ATrackWithAnErrorAndAnEndIsCountedOnceAsFailed) {
     ASSERT_GE(lines.size(), 6u);
     EXPECT_EQ(lines[3].rfind(Timed(" Rip Failed. An error occurs - Unreadable frames in track 2"), 0), 0u)
         << lines[3];
+    // What the control wrote in their place is not kept: the line says so.
+    EXPECT_NE(lines[3].find("Silence was written in their place. The track's file was not kept."), std::string::npos)
+        << lines[3];
     EXPECT_EQ(view_.log[3 + 3].colour, LogColour::Red);
     EXPECT_EQ(lines[4], Timed(" Start ripping Track 03 -> " + Out("Track 03.wav")));
     EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()), SummaryLines(3, 2, 0, 0, 1));

@@ -25,10 +25,20 @@ public:
     int failAtRead = -1;  // 0-based Read call that fails
     bool closed = false;
 
+    // Posted to the creating thread's queue just before the Read that
+    // reports the end, as a decoding thread tells of a failure and then
+    // ends its stream.
+    std::u16string errorAtEnd;
+
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IKivAudioDecoder) {
             *ppv = static_cast<IKivAudioDecoder*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (riid == IID_IConnectionPointContainer) {
+            *ppv = static_cast<IConnectionPointContainer*>(&events_);
             AddRef();
             return S_OK;
         }
@@ -52,6 +62,10 @@ public:
         gate.Wait();
         if (reads_++ == failAtRead) return E_FAIL;
         std::size_t n = std::min<std::size_t>(std::size_t(count), data_.size() - pos_);
+        if (n == 0 && !errorAtEnd.empty()) {
+            PostMessage(window_, WM_USER, 0, 0);
+            errorAtEnd.clear();
+        }
         std::copy_n(data_.begin() + long(pos_), n, data);
         pos_ += n;
         *read = LONG(n);
@@ -60,8 +74,36 @@ public:
     HRESULT Close() override { closed = true; return S_OK; }
 
 private:
+    // The decoder's OnError, fired on the creating thread like a real one's.
+    struct Events final : IConnectionPointContainer {
+        explicit Events(FakeDecoder* owner) : owner(owner), point(owner, DIID_IKivAudioDecoderEvents) {}
+        HRESULT QueryInterface(REFIID riid, void** ppv) override { return owner->QueryInterface(riid, ppv); }
+        ULONG AddRef() override { return owner->AddRef(); }
+        ULONG Release() override { return owner->Release(); }
+        HRESULT EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+        HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** cp) override {
+            if (riid != DIID_IKivAudioDecoderEvents) return CONNECT_E_NOCONNECTION;
+            *cp = &point;
+            point.AddRef();
+            return S_OK;
+        }
+        FakeDecoder* owner;
+        ConnectionPoint point;
+    };
+
+    FakeDecoder()
+        : window_(CreateHelperWindow(u"FakeDecoderHelper", [this](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
+              if (msg == WM_USER) {
+                  Variant text(u"MP3 stream is damaged.");
+                  events_.point.Fire(DISPID_OnError, std::span<VARIANT>(static_cast<VARIANT*>(&text), 1));
+              }
+              return 0;
+          })) {}
+
     friend struct ::kiv::RefCount;
-    ~FakeDecoder() = default;
+    ~FakeDecoder() { DestroyWindow(window_); }
+    Events events_{this};
+    HWND window_;
     RefCount refs_;
     WAVEFORMATEX format_{1, 2, 44100, 176400, 4, 16, 0};
     std::vector<unsigned char> data_;
@@ -156,6 +198,31 @@ TEST_F(ConverterTest, DecoderFailureEndsWithOneErrorThenFinish) {
     EXPECT_EQ(events_[1], std::make_pair(DISPID(DISPID_OnError),
                                          std::string("Cannot proceed: decoder failed: Error accessing property: file is not open.")));
     EXPECT_EQ(events_[2].first, DISPID_OnConvFinish);
+}
+
+TEST_F(ConverterTest, ADecoderErrorToldAsItsStreamEndsFailsTheConversionWhateverTheTiming) {
+    // The decoder's text reaches the converter only through the client's
+    // queue, after the worker may have seen the end and closed everything.
+    for (int round = 0; round < 3; ++round) {
+        events_.clear();
+        auto fake = FakeDecoder::Make(176400 + 1000);
+        fake->errorAtEnd = u"set";
+        auto enc = Create<IKivAudioEncoder>(kClassWaveEncoder.clsid, IID_IKivAudioEncoder);
+        Bstr out(FromUtf8(dir_ / "out.wav"));
+        enc->put_OverwritePrompt(0);
+        ASSERT_EQ(enc->Open(out.get()), S_OK);
+        ASSERT_EQ(conv_->put_Source(fake.get()), S_OK);
+        ASSERT_EQ(conv_->put_Destination(enc.get()), S_OK);
+        ASSERT_EQ(conv_->Go(), S_OK);
+        ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+        EXPECT_EQ(Ids(), (std::vector<DISPID>{DISPID_OnConvStart, DISPID_OnConvProgress, DISPID_OnError,
+                                              DISPID_OnConvFinish}))
+            << "round " << round;
+        for (const auto& e : events_)
+            if (e.first == DISPID_OnError) {
+                EXPECT_EQ(e.second, "Error: decoder failed: MP3 stream is damaged.");
+            }
+    }
 }
 
 TEST_F(ConverterTest, WriteFailureWaitsForTheEncoderThenReportsItsText) {

@@ -99,6 +99,12 @@ TEST_F(DecoderSelectionTest, TheDecodersOwnOpenFailureIsReturned) {
     WriteFileBytes(dir_ / "empty.wav", MakeWav({}));
     EXPECT_EQ(Select(dir_ / "empty.wav"), E_FAIL);
     EXPECT_FALSE(HasSource());
+    // Its text too: letting the failed decoder go must not take it away.
+    UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivvorbis"});
+    WriteFileBytes(dir_ / "noise.ogg", PatternBytes(3000));
+    EXPECT_EQ(Select(dir_ / "noise.ogg"), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError().second, "Cannot open: not an OggVorbis file.");
+    EXPECT_FALSE(HasSource());
 }
 
 }  // namespace

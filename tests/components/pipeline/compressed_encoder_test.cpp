@@ -119,9 +119,36 @@ TEST_F(PipelineTest, AFailureInTheThreadBreaksThePipeWithoutKillingTheProcess) {
     for (int i = 0; i < 1000 && SUCCEEDED(hr); ++i) hr = enc->Write(data.data(), LONG(data.size()));
     ASSERT_EQ(hr, DISP_E_EXCEPTION);
     EXPECT_EQ(TakeError().second, "Internal error #9. Pipe broken. System error message: Broken pipe.");
-    EXPECT_EQ(enc->Close(), S_OK) << "Close joins a thread that has already ended";
+    // Close joins a thread that has already ended, and says the file is not whole.
+    EXPECT_EQ(enc->Close(), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError().second, "Error: encoding stopped early; the file is incomplete.");
     ASSERT_TRUE(PumpUntil([&] { return !errors.empty(); }));
     EXPECT_EQ(errors, std::vector<std::u16string>{u"copy failed"});
+}
+
+TEST_F(PipelineTest, CloseFailsWhenTheThreadGaveUpAfterEveryWriteWasTaken) {
+    // The pipe takes the caller's bytes at once; a failure after that (the
+    // disk filled up at the last block) is only learnt at Close.
+    struct Case {
+        int failAtBlock;
+        const char* text;
+    } cases[] = {{0, "Error: encoding stopped early; the file is incomplete."}, {2, nullptr}};
+    for (const Case& c : cases) {
+        auto enc = CopyEncoder::Make();
+        enc->failAtBlock = c.failAtBlock;
+        enc->put_OverwritePrompt(0);
+        ASSERT_EQ(Open(enc.get(), "d.cpy"), S_OK);
+        auto data = PatternBytes(4096 * 2);
+        ASSERT_EQ(enc->Write(data.data(), LONG(data.size())), S_OK);
+        if (c.text) {
+            EXPECT_EQ(enc->Close(), DISP_E_EXCEPTION) << c.failAtBlock;
+            EXPECT_EQ(TakeError().second, c.text);
+        } else {
+            EXPECT_EQ(enc->Close(), S_OK) << "no block failed";
+            EXPECT_EQ(fs::file_size(dir_ / "d.cpy"), data.size());
+        }
+        PumpPendingMessages();
+    }
 }
 
 TEST_F(PipelineTest, EachStreamGetsAFreshPipeAndThread) {

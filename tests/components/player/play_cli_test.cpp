@@ -37,6 +37,10 @@ TEST_F(PlayCliTest, PlaysAFileToItsEnd) {
 
 TEST_F(PlayCliTest, ReportsWhatCannotBePlayed) {
     WriteFileBytes(dir_ / "notes.txt", {'h', 'i'});
+    // A header that promises audio, and nothing after it.
+    auto cut = MakeWav(PatternBytes(4000));
+    cut.resize(44);
+    WriteFileBytes(dir_ / "cut.wav", cut);
     const struct {
         const char* args;
         int status;
@@ -44,6 +48,7 @@ TEST_F(PlayCliTest, ReportsWhatCannotBePlayed) {
     } cases[] = {
         {"notes.txt", 1, "Cannot find appropriate decoder."},
         {"missing.wav", 1, "missing.wav: failed"},
+        {"-q cut.wav", 1, "cut.wav: failed: the file holds no audio that could be decoded"},
         {"", 2, "no files given"},
         {"--loud x.wav", 2, "unknown option"},
     };

@@ -12,19 +12,30 @@ TEST(Text, Utf8RoundTripKeepsCharactersOutsideTheBasicPlane) {
     EXPECT_EQ(FromUtf8(ToUtf8(s)), s);
 }
 
-TEST(Text, MalformedInputBecomesReplacementCharacters) {
+TEST(Text, BytesThatAreNotUtf8CrossUtf16AndComeBackUnchanged) {
+    // File names on Linux are bytes; each byte that is not valid UTF-8 is
+    // carried as a lone surrogate U+DC80..U+DCFF and restored.
     struct Case {
         std::string in;
         std::u16string out;
+        std::string shown;
     } cases[] = {
-        {"\xC3", u"\uFFFD"},                     // cut short at the end
-        {"\xE6\x97", u"\uFFFD\uFFFD"},           // cut short, two bytes
-        {"\xC0\xAF", u"\uFFFD\uFFFD"},           // overlong
-        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate
-        {"a\xFF" "b", u"a\uFFFDb"},
+        {"\xC3", u"\xDCC3", "\\xC3"},                              // cut short at the end
+        {"\xE6\x97", u"\xDCE6\xDC97", "\\xE6\\x97"},               // cut short, two bytes
+        {"\xC0\xAF", u"\xDCC0\xDCAF", "\\xC0\\xAF"},               // overlong
+        {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80", "\\xED\\xA0\\x80"},  // an encoded surrogate
+        {"a\xFF" "b", u"a\xDCFF" "b", "a\\xFF" "b"},
+        {"caf\xE9 \xC3\xA9.wav", u"caf\xDCE9 \u00E9.wav", "caf\\xE9 \xC3\xA9.wav"},  // Latin-1 beside UTF-8
     };
-    for (const auto& c : cases) EXPECT_EQ(FromUtf8(c.in), c.out) << c.in;
-    EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD") << "a lone surrogate";
+    for (const auto& c : cases) {
+        EXPECT_EQ(FromUtf8(c.in), c.out) << c.in;
+        EXPECT_EQ(ToUtf8(FromUtf8(c.in)), c.in) << "the same bytes come back";
+        EXPECT_EQ(EscapeInvalidUtf8(c.in), c.shown);
+    }
+    EXPECT_EQ(EscapeInvalidUtf8("Caf\xC3\xA9 \xF0\x9F\x8E\xB5"), "Caf\xC3\xA9 \xF0\x9F\x8E\xB5") << "valid text stays";
+    EXPECT_EQ(FromUtf8Text("a\xFF" "b\xC3\xA9"), u"a\uFFFDb\u00E9") << "texts from files stay valid text";
+    EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD") << "a lone high surrogate";
+    EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xDC41))), "\xEF\xBF\xBD") << "a low one that stands for no byte";
 }
 
 TEST(Text, BstrKeepsLengthAndEmbeddedZeros) {
