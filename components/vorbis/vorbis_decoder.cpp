@@ -102,6 +102,8 @@ HRESULT VorbisDecoder::OpenHandle(void* hSource) {
 }
 
 HRESULT VorbisDecoder::OpenStream() {
+    ForgetDamage();
+    afterHole_ = holeNoted_ = false;
     auto vf = std::make_unique<OggVorbis_File>();
     if (fd_ < 0 || ov_open_callbacks(reinterpret_cast<void*>(std::intptr_t(fd_)), vf.get(), nullptr, 0, kCallbacks) < 0) {
         // The library has cleared its record itself. A caller's descriptor
@@ -188,6 +190,7 @@ HRESULT VorbisDecoder::Seek(LONG position) {
     // What was decoded before the seek belongs to the old position; handing
     // it out now would put stale audio in front of the new position's.
     if (pcm_) pcm_->Clear();
+    afterHole_ = false;  // the jump in position is the seek's, not damage
     return S_OK;
 }
 
@@ -204,12 +207,38 @@ HRESULT VorbisDecoder::Read(BYTE* data, LONG count, LONG* read) {
     bool ended = false;
     while (pcm_->size() < want) {
         int section = 0;
+        const ogg_int64_t before = ov_pcm_tell(vf_.get());
         const long n = ov_read(vf_.get(), step.data(), kDecodeStep, 0, 2, 1, &section);
         if (n == 0) {
             ended = true;
             break;
         }
+        if (n == OV_HOLE) {
+            // Pages lost to damage (a bad checksum, a cut): the library goes
+            // on at the next good page, as a player would.
+            afterHole_ = true;
+            if (!holeNoted_) NoteDamage(0);
+            holeNoted_ = true;
+            continue;
+        }
         if (n < 0) return ReportError(n == OV_EBADLINK ? kBadSection : kReadFailed);
+        if (const vorbis_info* vi = ov_info(vf_.get(), -1);
+            vi && (vi->channels != format_.nChannels || DWORD(vi->rate) != format_.nSamplesPerSec)) {
+            const ogg_int64_t at = before < 0 ? 0 : before;
+            return ReportError(FormatChangeText(int(format_.nSamplesPerSec), format_.nChannels, int(vi->rate),
+                                                vi->channels, long(at / std::max<DWORD>(format_.nSamplesPerSec, 1))));
+        }
+        if (afterHole_ && format_.nBlockAlign) {
+            // The position follows the granule positions of the pages, so
+            // after a hole it jumps ahead of the samples handed out by what
+            // the lost pages held.
+            const ogg_int64_t expected = before + n / format_.nBlockAlign;
+            const ogg_int64_t now = ov_pcm_tell(vf_.get());
+            if (before >= 0 && now > expected) {
+                NoteDamage(double(now - expected) / format_.nSamplesPerSec);
+                afterHole_ = false;
+            }
+        }
         pcm_->Push(step.data(), std::size_t(n));
     }
     *read = LONG(pcm_->Pop(data, want));

@@ -49,7 +49,11 @@ private:
     WAVEFORMATEX format_{};
     LONG bitrate_ = 0;
     double duration_ = 0;
-    std::optional<vorbis::PcmFifo> pcm_;  // from the first Read until the end is handed out
+    std::optional<vorbis::PcmFifo> pcm_;
+    // Damage read over: a hole was met and the time it cost is not yet
+    // counted; the first hole has been noted.
+    bool afterHole_ = false;
+    bool holeNoted_ = false;  // from the first Read until the end is handed out
 };
 
 }  // namespace kiv
