@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "platform/media/byte_stream.h"
@@ -74,6 +75,16 @@ public:
     // NS_E_NO_MORE_SAMPLES at the end of the range.
     HRESULT GetNextSample(WORD streamNumber, std::unique_ptr<SampleBuffer>& sample, QWORD* sampleTime,
                           QWORD* sampleDuration, WORD* sampleStreamNumber = nullptr);
+
+    // Damage read over since the open: packets the demuxer or the decoder
+    // could not take, the time they held (as far as the time stamps show),
+    // and the first of FFmpeg's own complaints about the data.
+    struct Damage {
+        bool damaged = false;
+        QWORD skippedTime = 0;  // 100-ns units
+        std::string firstComplaint;
+    };
+    Damage GetDamage() const;
 
 private:
     struct State;
