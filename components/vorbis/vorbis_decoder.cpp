@@ -103,7 +103,7 @@ HRESULT VorbisDecoder::OpenHandle(void* hSource) {
 
 HRESULT VorbisDecoder::OpenStream() {
     ForgetDamage();
-    afterHole_ = holeNoted_ = false;
+    formatChange_.clear();
     auto vf = std::make_unique<OggVorbis_File>();
     if (fd_ < 0 || ov_open_callbacks(reinterpret_cast<void*>(std::intptr_t(fd_)), vf.get(), nullptr, 0, kCallbacks) < 0) {
         // The library has cleared its record itself. A caller's descriptor
@@ -190,7 +190,7 @@ HRESULT VorbisDecoder::Seek(LONG position) {
     // What was decoded before the seek belongs to the old position; handing
     // it out now would put stale audio in front of the new position's.
     if (pcm_) pcm_->Clear();
-    afterHole_ = false;  // the jump in position is the seek's, not damage
+    formatChange_.clear();
     return S_OK;
 }
 
@@ -205,7 +205,7 @@ HRESULT VorbisDecoder::Read(BYTE* data, LONG count, LONG* read) {
     // well under the buffer's capacity.
     std::array<char, kDecodeStep> step;
     bool ended = false;
-    while (pcm_->size() < want) {
+    while (pcm_->size() < want && formatChange_.empty()) {
         int section = 0;
         const ogg_int64_t before = ov_pcm_tell(vf_.get());
         const long n = ov_read(vf_.get(), step.data(), kDecodeStep, 0, 2, 1, &section);
@@ -216,31 +216,30 @@ HRESULT VorbisDecoder::Read(BYTE* data, LONG count, LONG* read) {
         if (n == OV_HOLE) {
             // Pages lost to damage (a bad checksum, a cut): the library goes
             // on at the next good page, as a player would.
-            afterHole_ = true;
-            if (!holeNoted_) NoteDamage(0);
-            holeNoted_ = true;
+            NoteDamage(0);
             continue;
         }
         if (n < 0) return ReportError(n == OV_EBADLINK ? kBadSection : kReadFailed);
         if (const vorbis_info* vi = ov_info(vf_.get(), -1);
             vi && (vi->channels != format_.nChannels || DWORD(vi->rate) != format_.nSamplesPerSec)) {
+            // What came before the change still goes out; the read that
+            // finds nothing more fails.
             const ogg_int64_t at = before < 0 ? 0 : before;
-            return ReportError(FormatChangeText(int(format_.nSamplesPerSec), format_.nChannels, int(vi->rate),
-                                                vi->channels, long(at / std::max<DWORD>(format_.nSamplesPerSec, 1))));
+            formatChange_ = FormatChangeText(int(format_.nSamplesPerSec), format_.nChannels, int(vi->rate),
+                                             vi->channels, long(at / std::max<DWORD>(format_.nSamplesPerSec, 1)));
+            break;
         }
-        if (afterHole_ && format_.nBlockAlign) {
+        if (format_.nBlockAlign && before >= 0) {
             // The position follows the granule positions of the pages, so
-            // after a hole it jumps ahead of the samples handed out by what
-            // the lost pages held.
+            // where pages were lost (with a hole reported or not) it jumps
+            // ahead of the samples handed out by what they held.
             const ogg_int64_t expected = before + n / format_.nBlockAlign;
             const ogg_int64_t now = ov_pcm_tell(vf_.get());
-            if (before >= 0 && now > expected) {
-                NoteDamage(double(now - expected) / format_.nSamplesPerSec);
-                afterHole_ = false;
-            }
+            if (now > expected) NoteDamage(double(now - expected) / format_.nSamplesPerSec);
         }
         pcm_->Push(step.data(), std::size_t(n));
     }
+    if (!formatChange_.empty() && pcm_->size() == 0) return ReportError(formatChange_);
     *read = LONG(pcm_->Pop(data, want));
     if (ended && pcm_->size() == 0) pcm_.reset();
     return S_OK;

@@ -50,10 +50,9 @@ private:
     LONG bitrate_ = 0;
     double duration_ = 0;
     std::optional<vorbis::PcmFifo> pcm_;
-    // Damage read over: a hole was met and the time it cost is not yet
-    // counted; the first hole has been noted.
-    bool afterHole_ = false;
-    bool holeNoted_ = false;  // from the first Read until the end is handed out
+    // The stream changed its format: the text the read at the change fails
+    // with, once what came before is handed out.
+    std::u16string formatChange_;  // from the first Read until the end is handed out
 };
 
 }  // namespace kiv
