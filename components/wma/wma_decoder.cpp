@@ -16,6 +16,7 @@ namespace {
 constexpr char16_t kNoAudioStreams[] = u"Cannot open: no audio streams found in file.";
 constexpr char16_t kNoDuration[] = u"Cannot detect stream duration. Stream is non-seekable.";
 constexpr char16_t kHandleName[] = u"<software handle>";
+constexpr char16_t kNoPacketSize[] = u"Cannot open: the file's packet size is 0; the file is damaged.";
 constexpr char16_t kNoDecodableAudio[] = u"Cannot read: the file holds no audio that can be decoded; it is damaged.";
 constexpr std::uint64_t kUnknownDuration = ~std::uint64_t{0};
 constexpr std::uint64_t kUnitsPerSecond = 10000000;
@@ -60,6 +61,7 @@ HRESULT WmaDecoder::FinishOpen(std::unique_ptr<SyncReader> reader, std::u16strin
         }
     }
     if (!found) return ReportError(kNoAudioStreams);
+    if (reader->GetPacketSize() == 0) return ReportError(kNoPacketSize);
 
     WORD stream = 0;
     AttrType type{};
@@ -79,6 +81,7 @@ HRESULT WmaDecoder::FinishOpen(std::unique_ptr<SyncReader> reader, std::u16strin
     fileName_ = std::move(name);
     position_ = 0;
     startThread_ = true;
+    fromOpen_ = true;
     return S_OK;
 }
 
@@ -129,7 +132,7 @@ HRESULT WmaDecoder::Seek(LONG position) {
     // Seconds count as unsigned, and the product needs all 64 bits: ten
     // minutes are already 6e9 units.
     const std::uint64_t start = std::uint64_t{static_cast<DWORD>(position)} * kUnitsPerSecond;
-    seeked_ = start > 0;
+    fromOpen_ = false;
     return reader_->SetRange(start, 0);
 }
 
@@ -174,6 +177,9 @@ HRESULT WmaDecoder::Read(BYTE* data, LONG count, LONG* read) {
 
 void WmaDecoder::DecodingThread() {
     const StreamSelection on{audioStream_, true};
+    // Only the first run from the open can tell an empty file: later ones
+    // start after the end or at a seek.
+    const bool fromOpen = fromOpen_.exchange(false);
     bool delivered = false;
     bool stopped = false;  // Close let go of the pipe
     if (SUCCEEDED(reader_->SetStreamsSelected({&on, 1})) &&
@@ -195,7 +201,7 @@ void WmaDecoder::DecodingThread() {
     }
     // A file whose every packet is damaged would read as empty and pass for
     // a finished one.
-    if (!delivered && !stopped && !seeked_ && duration_ != 0) {
+    if (!delivered && !stopped && fromOpen && duration_ != 0) {
         const std::string complaint = reader_->GetDamage().firstComplaint;
         std::u16string text = kNoDecodableAudio;
         if (!complaint.empty()) text += u" First problem: " + FromUtf8(complaint) + u".";
@@ -234,7 +240,7 @@ HRESULT WmaDecoder::Close() {
     reader_.reset();
     fileName_.clear();
     position_ = 0;
-    seeked_ = false;
+    fromOpen_ = false;
     ForgetStreamFailure();
     startThread_ = true;
     return S_OK;

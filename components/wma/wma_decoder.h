@@ -51,8 +51,8 @@ private:
     std::u16string fileName_;
 
     std::atomic<bool> startThread_{true};
-    // A seek past the start: the run from there may rightly give nothing.
-    std::atomic<bool> seeked_{false};
+    // Opened, and no decoding thread nor seek since.
+    std::atomic<bool> fromOpen_{false};
     std::thread thread_;
     UniqueFd pipeRead_;
     UniqueFd pipeWrite_;  // owned by the decoding thread while it runs

@@ -339,6 +339,11 @@ HRESULT SyncReader::GetAttributeByName(WORD* streamNumber, std::u16string_view n
     return state_->attributes.GetAttributeByName(streamNumber, name, type, value, length);
 }
 
+DWORD SyncReader::GetPacketSize() const {
+    std::lock_guard lock(lock_);
+    return state_ ? state_->format->packet_size : 0;
+}
+
 HRESULT SyncReader::GetOutputNumberForStream(WORD streamNumber, DWORD* output) const {
     std::lock_guard lock(lock_);
     if (output == nullptr) return E_POINTER;

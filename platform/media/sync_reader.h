@@ -55,6 +55,10 @@ public:
     HRESULT GetAttributeByName(WORD* streamNumber, std::u16string_view name, AttrType* type, BYTE* value,
                                WORD* length) const;
 
+    // Size of the file's data packets, from its header; 0 in a damaged
+    // header, whose packets then cannot be told apart.
+    DWORD GetPacketSize() const;
+
     HRESULT GetOutputNumberForStream(WORD streamNumber, DWORD* output) const;
     // The decoded PCM format of an audio output.
     HRESULT GetOutputProps(DWORD output, std::unique_ptr<MediaProps>& out) const;

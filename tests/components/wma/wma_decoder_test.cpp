@@ -217,8 +217,9 @@ private:
 // Damage to a file made by ffmpeg, packet by packet. A packet whose framing
 // is damaged costs that packet, not the rest of the file; the decoder says
 // how much was skipped and why (FFmpeg's own words, which stay off the
-// terminal). A file whose packet size fields are 0 gives no audio at all,
-// and says so instead of passing for an empty stream.
+// terminal). A file whose packet size fields are 0 is refused at Open, and
+// one whose every packet is damaged fails its read instead of passing for an
+// empty stream.
 TEST_F(WmaDecoderTest, DamagedPacketsCostOnlyThemselvesAndAreAccountedFor) {
     const std::string path = Make("five.wma", "sine=f=440:d=5:r=44100", "-ac 2 -c:a wmav2 -b:a 128k");
     const auto file = ReadFileBytes(path);
@@ -259,9 +260,19 @@ TEST_F(WmaDecoderTest, DamagedPacketsCostOnlyThemselvesAndAreAccountedFor) {
          "Source damaged: about 0.", "First problem: asf: "},
         {"a packet of zeros", damaged([&](auto& b) { std::fill_n(b.begin() + long(fifth), packet, 0); }), 4.4, "",
          "Source damaged: about 0.", ""},
-        {"packet size fields 0", damaged([&](auto& b) { std::fill_n(b.begin() + long(props + 92), 8, 0); }), 0,
-         noAudio, "", ""},
+        {"every packet's framing damaged",
+         damaged([&](auto& b) {
+             for (std::size_t at = first; at + packet <= b.size(); at += packet)
+                 for (std::size_t i = 3; i < 7; ++i) b[at + i] ^= 0xFF;
+         }),
+         0, noAudio, "", ""},
     };
+    // Packet size fields of 0: nothing tells the packets apart.
+    WriteFileBytes(dir_ / "damaged.wma", damaged([&](auto& b) { std::fill_n(b.begin() + long(props + 92), 8, 0); }));
+    EXPECT_EQ(OpenBy(dec_.get(), dir_ / "damaged.wma"), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError(),
+              std::make_pair(kSource, std::string("Cannot open: the file's packet size is 0; the file is damaged.")));
+
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteFileBytes(dir_ / "damaged.wma", c.bytes);
