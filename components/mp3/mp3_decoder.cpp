@@ -199,13 +199,12 @@ bool Mp3Decoder::ResyncAfterDamage(int fd) {
                                    long(positionMs_.load() / 1000)));
         return false;
     }
-    const std::int64_t skipped = (at ? *at : info_.audioEnd) - lost;
-    // Junk behind the audio is no damage; a stretch too long to be an
-    // appended tag or padding is.
-    if (!at && skipped <= mp3::kFrameSearchWindow) return false;
+    // Whatever follows the last frame (an appended tag of another kind, a
+    // picture, padding) ends the stream and costs no audio.
+    if (!at) return false;
+    const std::int64_t skipped = *at - lost;
     const double seconds = info_.bitrate > 0 ? double(skipped) * 8.0 / info_.bitrate : 0.0;
     NoteDamage(seconds, skipped);
-    if (!at) return false;
     // The position follows the file: the time of what was passed over
     // counts as played.
     positionMs_ = positionMs_.load() + seconds * 1000.0;

@@ -44,7 +44,7 @@ private:
     void DecodingThread();
     // On the decoding thread, after the library lost the stream: moves to
     // where it goes on and keeps the account of what was skipped. false
-    // ends the stream (nothing follows, or another format does).
+    // ends the stream (no frame of it follows, or another format does).
     bool ResyncAfterDamage(int fd);
 
     const mp3::MpglibEntryPoints* mpglib_ = nullptr;

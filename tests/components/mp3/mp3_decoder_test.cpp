@@ -287,7 +287,7 @@ TEST_F(LameFilesTest, CloseDuringDecodingReturns) {
 
 // Damage made from lame's files: junk inside the stream is read over
 // whatever its length (mpg123 with an unlimited resync limit gets the same)
-// and accounted for; a second stream of another format appended, or a file
+// and accounted for, junk behind the last frame just ends the stream; a second stream of another format appended, or a file
 // cut inside its first frames, fails the read with its reason rather than
 // give mislabelled audio or pass for an empty stream.
 TEST_F(LameFilesTest, DamageIsReadOverAndOtherFormatsOrCutFilesFail) {
@@ -320,6 +320,7 @@ TEST_F(LameFilesTest, DamageIsReadOverAndOtherFormatsOrCutFilesFail) {
         {"short junk", joined(3000, b), 11.0, "", 3},
         {"junk beyond the search window", joined(100000, b), 11.0, "", 98},
         {"whole stream", joined(0, b), 11.0, "", 0},
+        {"junk behind the last frame", joined(100000, {}), 5.5, "", 0},
         {"another format appended", joined(0, mono), 5.5, formatChange, 0},
         {"cut inside the Xing frame", {withXing.begin(), withXing.begin() + 300}, 0, cut, 0},
         {"cut inside the first audio frame", {withXing.begin(), withXing.begin() + 700}, 0, cut, 0},
