@@ -24,6 +24,18 @@ namespace {
 // event that finished a file has returned (a converter is never released
 // from inside its own event).
 constexpr UINT kAdvanceMessage = WM_USER + 1;
+
+// The decoder's account of damage it read over (kept after its Close);
+// empty when the source read whole or the decoder keeps no account.
+std::string DamageNoteOf(IKivAudioConverter* converter) {
+    ComPtr<IKivAudioDecoder> source;
+    if (FAILED(converter->get_Source(source.put())) || !source) return {};
+    ComPtr<IKivDecodeReport> report;
+    if (FAILED(source->QueryInterface(IID_IKivDecodeReport, report.put_void()))) return {};
+    Bstr note;
+    if (FAILED(report->get_DamageNote(note.put()))) return {};
+    return ToUtf8(note.view());
+}
 }  // namespace
 
 ConversionSettings ConversionSettings::From(const Step2Settings& step2, const Options& options) {
@@ -52,6 +64,7 @@ struct ConversionBatch::Job {
     bool cancelled = false;
     int percent = 0;
     std::string error;  // the converter's OnError text
+    std::string damageNote;  // what the decoder read over, taken at the finish
     bool finished = false;
 
     void Release() {
@@ -210,6 +223,7 @@ void ConversionBatch::Continue() {
             }
             continue;
         }
+        if (!job.cancelled && !job.damageNote.empty()) core_.LogFor(index, LogColour::Orange, " " + job.damageNote);
         if (job.cancelled) {
             // The converter ends a cancelled file like a finished one; what
             // it wrote is only the start of the source.
@@ -422,6 +436,7 @@ void ConversionBatch::OnError(Job& job, const std::string& message) {
 
 void ConversionBatch::OnFinish(Job& job) {
     if (!job.active) return;
+    job.damageNote = DamageNoteOf(job.converter.get());
     job.finished = true;
     RequestContinue();
 }

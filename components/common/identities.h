@@ -67,6 +67,8 @@ inline constexpr IID IID_IKivAudioConverter = MakeGuid("{1E63BADF-F954-4A15-916A
 inline constexpr IID DIID_IKivAudioConverterEvents = MakeGuid("{3F23B375-9850-4A75-8673-E1E191474F14}");
 inline constexpr IID IID_IKivAudioPlayer = MakeGuid("{EC949F6B-7F99-436D-B432-D9DDEEAC0C2C}");
 inline constexpr IID DIID_IKivAudioPlayerEvents = MakeGuid("{89A6257A-36B7-469A-9B26-CD8CC7DDE277}");
+// Optional interface of the decoders: damage passed over while reading.
+inline constexpr IID IID_IKivDecodeReport = MakeGuid("{5C0B7E52-3D8A-4F61-9E27-B4A1D06C8F93}");
 // The tag coclass only names IAudioTag; it has no class object.
 inline constexpr CLSID CLSID_AudioTag = MakeGuid("{2F62CF6C-CC77-41DB-AE9A-679F9986D736}");
 

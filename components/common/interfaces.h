@@ -69,6 +69,20 @@ protected:
     ~IKivAudioDecoder() = default;
 };
 
+// A decoder reads over damage in its source rather than fail the whole file;
+// this says what it passed over, for a client that wants to tell the user.
+// It is optional (query for it) and lives beside the decoder interface, so
+// that interface and its dispids stay as every client knows them.
+struct IKivDecodeReport : IUnknown {
+    // The account of the file open now or closed last (cleared by the next
+    // Open): an empty text when the source read whole, else one line for a
+    // log, such as "Source damaged: about 1.2 s skipped.".
+    virtual HRESULT get_DamageNote(BSTR* note) = 0;
+
+protected:
+    ~IKivDecodeReport() = default;
+};
+
 struct IKivAudioConverter : IDispatch {
     virtual HRESULT get_Source(IKivAudioDecoder** value) = 0;
     virtual HRESULT put_Source(IKivAudioDecoder* value) = 0;
@@ -97,6 +111,10 @@ struct IidOf<IKivAudioEncoder> {
 template <>
 struct IidOf<IKivAudioDecoder> {
     static constexpr const IID& value = IID_IKivAudioDecoder;
+};
+template <>
+struct IidOf<IKivDecodeReport> {
+    static constexpr const IID& value = IID_IKivDecodeReport;
 };
 template <>
 struct IidOf<IKivAudioConverter> {

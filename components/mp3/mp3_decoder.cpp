@@ -17,6 +17,9 @@ namespace {
 constexpr int kPipeSize = 4096;
 constexpr std::size_t kAccumulation = 16384;
 constexpr std::size_t kFileRead = 512;
+// How far before the point where the library gave up a change of format
+// may lie: the input it buffers, with room to spare.
+constexpr std::int64_t kLookBack = 16384;
 
 HRESULT FromErrno(int err) { return err ? HRESULT_FROM_WIN32(static_cast<std::uint32_t>(err)) : E_FAIL; }
 
@@ -75,6 +78,7 @@ HRESULT Mp3Decoder::Open(BSTR szFilename) {
     SetTags(info_.tags);
 
     fileName_ = std::u16string(BstrView(szFilename));
+    ForgetDamage();
     filePos_ = info_.firstFrameOffset;
     positionMs_ = 0;
     pendingSeekMs_ = -1;
@@ -155,7 +159,10 @@ HRESULT Mp3Decoder::Read(BYTE* data, LONG count, LONG* read) {
     do n = ::read(pipeRead_.get(), data, static_cast<std::size_t>(count));
     while (n < 0 && errno == EINTR);
     if (n < 0) return FromErrno(errno);
-    if (n == 0) pipeRead_.reset();  // the end of the stream
+    if (n == 0) {
+        pipeRead_.reset();  // the end of the stream
+        if (HRESULT hr = TakeStreamFailure(); FAILED(hr)) return hr;
+    }
     *read = static_cast<LONG>(n);
     return S_OK;
 }
@@ -172,10 +179,37 @@ HRESULT Mp3Decoder::Close() {
     format_ = WAVEFORMATEX{};
     info_ = mp3::Mp3StreamInfo{};
     fileName_.clear();
+    ForgetStreamFailure();
     open_ = false;
     startThread_ = true;
     stop_ = false;
     return S_OK;
+}
+
+bool Mp3Decoder::ResyncAfterDamage(int fd) {
+    // The library gave up somewhere in what it was fed last; the stream
+    // goes on at the next run of its frames, however far the damage goes.
+    const std::int64_t lost = filePos_;
+    const auto at = mp3::resyncStreamFrame(fd, lost, info_.audioEnd, info_.firstFrame);
+    // Frames of another format near the break are a second stream, not
+    // damage: going on would skip it, decoding it would mislabel it.
+    const std::int64_t lookBack = std::max<std::int64_t>(info_.firstFrameOffset, lost - kLookBack);
+    if (const auto other = mp3::findForeignFrameRun(fd, lookBack, at ? *at : info_.audioEnd, info_.firstFrame)) {
+        FailStream(FormatChangeText(info_.sampleRate, info_.channels, other->sampleRate, other->channels,
+                                   long(positionMs_.load() / 1000)));
+        return false;
+    }
+    // Whatever follows the last frame (an appended tag of another kind, a
+    // picture, padding) ends the stream and costs no audio.
+    if (!at) return false;
+    const std::int64_t skipped = *at - lost;
+    const double seconds = info_.bitrate > 0 ? double(skipped) * 8.0 / info_.bitrate : 0.0;
+    NoteDamage(seconds, skipped);
+    // The position follows the file: the time of what was passed over
+    // counts as played.
+    positionMs_ = positionMs_.load() + seconds * 1000.0;
+    filePos_ = *at;
+    return true;
 }
 
 void Mp3Decoder::DecodingThread() {
@@ -202,8 +236,12 @@ void Mp3Decoder::DecodingThread() {
         return libraryReady;
     };
 
+    // Whether this run started at the first frame and has not moved since.
+    bool fromStart = filePos_ == info_.firstFrameOffset && pendingSeekMs_ < 0;
+    bool producedAny = false;
     while (!stop_) {
         if (const std::int64_t target = pendingSeekMs_.exchange(-1); target >= 0) {
+            fromStart = false;
             const std::int64_t offset = mp3::seekOffsetForTime(info_, target);
             positionMs_ = double(target);
             const auto at = mp3::findStreamFrame(fd, info_.firstFrameOffset + offset, info_.firstFrame);
@@ -214,7 +252,7 @@ void Mp3Decoder::DecodingThread() {
             reset = true;
         }
         if (reset && !restartLibrary()) {
-            PostError(mp3::texts::kCannotInitDecoder);
+            FailStream(mp3::texts::kCannotInitDecoder);
             break;
         }
         bool readFailed = false;
@@ -236,7 +274,7 @@ void Mp3Decoder::DecodingThread() {
                 ssize_t got = want ? ::pread(fd, input, want, filePos_) : 0;
                 if (got < 0 && errno == EINTR) continue;
                 if (got < 0) {
-                    PostError(FormatMessageText(mp3::texts::kDecoderReadFailed, SystemErrorText(errno)));
+                    FailStream(FormatMessageText(mp3::texts::kDecoderReadFailed, SystemErrorText(errno)));
                     readFailed = true;
                     break;
                 }
@@ -258,21 +296,19 @@ void Mp3Decoder::DecodingThread() {
         }
         if (readFailed) break;
         if (last == mpglib::MP3_ERR) {
-            // Lost synchronisation: go on at the next frame of this stream.
-            const auto at = mp3::findStreamFrame(fd, filePos_, info_.firstFrame);
-            if (!at) {
-                // Quiet when the damage runs to the end of the file (junk
-                // behind the audio); reported when audio would follow it.
-                if (filePos_ + mp3::kFrameSearchWindow < info_.audioEnd) PostError(mp3::texts::kStreamLost);
-                break;
-            }
-            filePos_ = *at;
+            if (!ResyncAfterDamage(fd)) break;
             endOfFile = false;
             reset = true;
             continue;
         }
         const std::size_t n = std::min(writeIndex - readIndex, chunk);
-        if (n == 0) break;
+        if (n == 0) {
+            // A file cut inside its first frames would read as an empty
+            // stream and pass for a finished one.
+            if (!producedAny && fromStart) FailStream(mp3::texts::kNoCompleteFrame);
+            break;
+        }
+        producedAny = true;
         if (!WriteAll(out, pcm.data() + readIndex, n)) break;  // Close has let go of the read end
         readIndex += n;
         positionMs_ = positionMs_.load() + chunkMs;

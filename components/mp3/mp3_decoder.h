@@ -42,6 +42,10 @@ private:
     void FinalRelease() override;
     HRESULT StartThread();
     void DecodingThread();
+    // On the decoding thread, after the library lost the stream: moves to
+    // where it goes on and keeps the account of what was skipped. false
+    // ends the stream (no frame of it follows, or another format does).
+    bool ResyncAfterDamage(int fd);
 
     const mp3::MpglibEntryPoints* mpglib_ = nullptr;
     bool constructionFailed_ = false;

@@ -32,9 +32,9 @@ inline constexpr char16_t kCannotInitDecoder[] = u"Internal error #2. Cannot ini
 inline constexpr char16_t kUnexpectedEnd[] = u"Unexpected end of file.";
 inline constexpr char16_t kStreamNotFound[] = u"MP3 stream not found in file.";
 // Reported by the decoding thread through OnError. The stream ends early in
-// both cases; without a word the client would take a cut stream for whole.
+// each case; without a word the client would take a cut stream for whole.
 inline constexpr char16_t kDecoderReadFailed[] = u"Internal error #3. Cannot read file. System error message: %s.";
-inline constexpr char16_t kStreamLost[] =
-    u"Internal error #4. MP3 stream is damaged: no further frame found. Decoding stopped.";
+inline constexpr char16_t kNoCompleteFrame[] =
+    u"Unexpected end of file: the MP3 stream holds no complete audio frame.";
 
 }  // namespace kiv::mp3::texts

@@ -102,6 +102,8 @@ HRESULT VorbisDecoder::OpenHandle(void* hSource) {
 }
 
 HRESULT VorbisDecoder::OpenStream() {
+    ForgetDamage();
+    formatChange_.clear();
     auto vf = std::make_unique<OggVorbis_File>();
     if (fd_ < 0 || ov_open_callbacks(reinterpret_cast<void*>(std::intptr_t(fd_)), vf.get(), nullptr, 0, kCallbacks) < 0) {
         // The library has cleared its record itself. A caller's descriptor
@@ -188,6 +190,7 @@ HRESULT VorbisDecoder::Seek(LONG position) {
     // What was decoded before the seek belongs to the old position; handing
     // it out now would put stale audio in front of the new position's.
     if (pcm_) pcm_->Clear();
+    formatChange_.clear();
     return S_OK;
 }
 
@@ -202,16 +205,41 @@ HRESULT VorbisDecoder::Read(BYTE* data, LONG count, LONG* read) {
     // well under the buffer's capacity.
     std::array<char, kDecodeStep> step;
     bool ended = false;
-    while (pcm_->size() < want) {
+    while (pcm_->size() < want && formatChange_.empty()) {
         int section = 0;
+        const ogg_int64_t before = ov_pcm_tell(vf_.get());
         const long n = ov_read(vf_.get(), step.data(), kDecodeStep, 0, 2, 1, &section);
         if (n == 0) {
             ended = true;
             break;
         }
+        if (n == OV_HOLE) {
+            // Pages lost to damage (a bad checksum, a cut): the library goes
+            // on at the next good page, as a player would.
+            NoteDamage(0);
+            continue;
+        }
         if (n < 0) return ReportError(n == OV_EBADLINK ? kBadSection : kReadFailed);
+        if (const vorbis_info* vi = ov_info(vf_.get(), -1);
+            vi && (vi->channels != format_.nChannels || DWORD(vi->rate) != format_.nSamplesPerSec)) {
+            // What came before the change still goes out; the read that
+            // finds nothing more fails.
+            const ogg_int64_t at = before < 0 ? 0 : before;
+            formatChange_ = FormatChangeText(int(format_.nSamplesPerSec), format_.nChannels, int(vi->rate),
+                                             vi->channels, long(at / std::max<DWORD>(format_.nSamplesPerSec, 1)));
+            break;
+        }
+        if (format_.nBlockAlign && before >= 0) {
+            // The position follows the granule positions of the pages, so
+            // where pages were lost (with a hole reported or not) it jumps
+            // ahead of the samples handed out by what they held.
+            const ogg_int64_t expected = before + n / format_.nBlockAlign;
+            const ogg_int64_t now = ov_pcm_tell(vf_.get());
+            if (now > expected) NoteDamage(double(now - expected) / format_.nSamplesPerSec);
+        }
         pcm_->Push(step.data(), std::size_t(n));
     }
+    if (!formatChange_.empty() && pcm_->size() == 0) return ReportError(formatChange_);
     *read = LONG(pcm_->Pop(data, want));
     if (ended && pcm_->size() == 0) pcm_.reset();
     return S_OK;

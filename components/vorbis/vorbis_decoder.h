@@ -49,7 +49,10 @@ private:
     WAVEFORMATEX format_{};
     LONG bitrate_ = 0;
     double duration_ = 0;
-    std::optional<vorbis::PcmFifo> pcm_;  // from the first Read until the end is handed out
+    std::optional<vorbis::PcmFifo> pcm_;
+    // The stream changed its format: the text the read at the change fails
+    // with, once what came before is handed out.
+    std::u16string formatChange_;  // from the first Read until the end is handed out
 };
 
 }  // namespace kiv

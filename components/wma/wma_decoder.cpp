@@ -16,6 +16,8 @@ namespace {
 constexpr char16_t kNoAudioStreams[] = u"Cannot open: no audio streams found in file.";
 constexpr char16_t kNoDuration[] = u"Cannot detect stream duration. Stream is non-seekable.";
 constexpr char16_t kHandleName[] = u"<software handle>";
+constexpr char16_t kNoPacketSize[] = u"Cannot open: the file's packet size is 0; the file is damaged.";
+constexpr char16_t kNoDecodableAudio[] = u"Cannot read: the file holds no audio that can be decoded; it is damaged.";
 constexpr std::uint64_t kUnknownDuration = ~std::uint64_t{0};
 constexpr std::uint64_t kUnitsPerSecond = 10000000;
 
@@ -59,6 +61,7 @@ HRESULT WmaDecoder::FinishOpen(std::unique_ptr<SyncReader> reader, std::u16strin
         }
     }
     if (!found) return ReportError(kNoAudioStreams);
+    if (reader->GetPacketSize() == 0) return ReportError(kNoPacketSize);
 
     WORD stream = 0;
     AttrType type{};
@@ -73,10 +76,12 @@ HRESULT WmaDecoder::FinishOpen(std::unique_ptr<SyncReader> reader, std::u16strin
         WORD s = 0;
         return r->GetAttributeByName(&s, n, t, v, len);
     }));
+    ForgetDamage();
     reader_ = std::move(reader);
     fileName_ = std::move(name);
     position_ = 0;
     startThread_ = true;
+    fromOpen_ = true;
     return S_OK;
 }
 
@@ -127,6 +132,7 @@ HRESULT WmaDecoder::Seek(LONG position) {
     // Seconds count as unsigned, and the product needs all 64 bits: ten
     // minutes are already 6e9 units.
     const std::uint64_t start = std::uint64_t{static_cast<DWORD>(position)} * kUnitsPerSecond;
+    fromOpen_ = false;
     return reader_->SetRange(start, 0);
 }
 
@@ -163,7 +169,7 @@ HRESULT WmaDecoder::Read(BYTE* data, LONG count, LONG* read) {
     if (n <= 0) {
         // End of the stream: the next Read after a Seek starts a new thread.
         pipeRead_.reset();
-        return S_OK;
+        return TakeStreamFailure();
     }
     *read = static_cast<LONG>(n);
     return S_OK;
@@ -171,6 +177,11 @@ HRESULT WmaDecoder::Read(BYTE* data, LONG count, LONG* read) {
 
 void WmaDecoder::DecodingThread() {
     const StreamSelection on{audioStream_, true};
+    // Only the first run from the open can tell an empty file: later ones
+    // start after the end or at a seek.
+    const bool fromOpen = fromOpen_.exchange(false);
+    bool delivered = false;
+    bool stopped = false;  // Close let go of the pipe
     if (SUCCEEDED(reader_->SetStreamsSelected({&on, 1})) &&
         SUCCEEDED(reader_->SetReadStreamSamples(audioStream_, false))) {
         for (;;) {
@@ -180,9 +191,21 @@ void WmaDecoder::DecodingThread() {
             BYTE* bytes = nullptr;
             DWORD length = 0;
             sample->GetBufferAndLength(&bytes, &length);
-            if (length && !WriteAll(pipeWrite_.get(), bytes, length)) break;
+            if (length && !WriteAll(pipeWrite_.get(), bytes, length)) {
+                stopped = true;
+                break;
+            }
+            delivered = delivered || length > 0;
             position_ = static_cast<LONG>(time / kUnitsPerSecond);
         }
+    }
+    // A file whose every packet is damaged would read as empty and pass for
+    // a finished one.
+    if (!delivered && !stopped && fromOpen && duration_ != 0) {
+        const std::string complaint = reader_->GetDamage().firstComplaint;
+        std::u16string text = kNoDecodableAudio;
+        if (!complaint.empty()) text += u" First problem: " + FromUtf8(complaint) + u".";
+        FailStream(text);
     }
     // The flag goes up before the end of data shows in the pipe: a Read
     // that sees the end and is followed by Seek and Read must find it set.
@@ -199,13 +222,26 @@ void WmaDecoder::StopThread() {
     pipeWrite_.reset();
 }
 
+void WmaDecoder::TakeDamageAccount() {
+    const SyncReader::Damage damage = reader_->GetDamage();
+    if (damage.damaged) SetDamage(double(damage.skippedTime) / double(kUnitsPerSecond), damage.firstComplaint);
+}
+
+HRESULT WmaDecoder::get_DamageNote(BSTR* note) {
+    if (reader_) TakeDamageAccount();
+    return DecoderObject::get_DamageNote(note);
+}
+
 HRESULT WmaDecoder::Close() {
     if (!reader_) return S_OK;
     StopThread();
+    TakeDamageAccount();  // the account outlives the reader
     reader_->Close();
     reader_.reset();
     fileName_.clear();
     position_ = 0;
+    fromOpen_ = false;
+    ForgetStreamFailure();
     startThread_ = true;
     return S_OK;
 }

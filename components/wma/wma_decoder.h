@@ -31,6 +31,7 @@ public:
     HRESULT Seek(LONG position) override;
     HRESULT Read(BYTE* data, LONG count, LONG* read) override;
     HRESULT Close() override;
+    HRESULT get_DamageNote(BSTR* note) override;
 
 private:
     ~WmaDecoder() override = default;
@@ -39,6 +40,8 @@ private:
     HRESULT FinishOpen(std::unique_ptr<media::SyncReader> reader, std::u16string name);
     void DecodingThread();
     void StopThread();
+    // The reader counts the damage it read over; the account is ours.
+    void TakeDamageAccount();
 
     std::unique_ptr<media::SyncReader> reader_;
     WORD audioStream_ = 0;
@@ -48,6 +51,8 @@ private:
     std::u16string fileName_;
 
     std::atomic<bool> startThread_{true};
+    // Opened, and no decoding thread nor seek since.
+    std::atomic<bool> fromOpen_{false};
     std::thread thread_;
     UniqueFd pipeRead_;
     UniqueFd pipeWrite_;  // owned by the decoding thread while it runs

@@ -5,6 +5,7 @@
 #include "platform/system/text.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,24 @@ using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
 using InputPtr = std::unique_ptr<AVFormatContext, InputDeleter>;
 using OutputPtr = std::unique_ptr<AVFormatContext, OutputDeleter>;
 using IoContextPtr = std::unique_ptr<AVIOContext, IoContextDeleter>;
+
+// FFmpeg writes its complaints to stderr unless told otherwise; this
+// runtime lives inside other programs and must not write on their terminal.
+// Once routed (RouteLog, idempotent), lines go nowhere unless the context
+// that logs them carries a LogSink as its `opaque` pointer: then warnings
+// and errors about that context's data are kept there for its owner.
+struct LogSink {
+    std::mutex lock;
+    std::string first;  // the first complaint, "name: text"
+    int count = 0;
+
+    void Add(std::string line);
+    std::string First() {
+        std::lock_guard guard(lock);
+        return first;
+    }
+};
+void RouteLog();
 
 // FFmpeg's errors in the runtime's terms: system errors keep their errno
 // (as HRESULT_FROM_WIN32 of it), the end of data is NS_E_NO_MORE_SAMPLES,

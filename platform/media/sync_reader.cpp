@@ -107,6 +107,46 @@ void LearnOffset(AVFormatContext* fc, DecodedStream& d, AVPacket* packet, AVFram
     avcodec_flush_buffers(dec);
 }
 
+// Where the data packets end: the demuxer leaves the position at the first
+// packet, behind the 50-byte head of the data object, whose size is there.
+// -1 when the head does not look right; the position is restored.
+std::int64_t DataObjectEnd(AVIOContext* pb) {
+    static constexpr std::uint8_t kDataObject[16] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                                     0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+    const std::int64_t first = avio_tell(pb);
+    if (first < 50 || avio_seek(pb, first - 50, SEEK_SET) < 0) return -1;
+    std::uint8_t head[24] = {};
+    const int got = avio_read(pb, head, sizeof head);
+    avio_seek(pb, first, SEEK_SET);
+    if (got != int(sizeof head) || std::memcmp(head, kDataObject, sizeof kDataObject) != 0) return -1;
+    std::uint64_t size = 0;
+    for (int i = 23; i >= 16; --i) size = (size << 8) | head[i];
+    // A data object of unknown size (a live stream) says 0 or too little.
+    if (size <= 50 || size > std::uint64_t(INT64_MAX / 2)) return -1;
+    return first - 50 + std::int64_t(size);
+}
+
+// After the demuxer stopped on damage: sets it going at the packet after
+// the last good one (lastPacket) and past the last place it was set going
+// (resumedAt, updated). false when there is nothing to go on with.
+bool ResumeAfterDamage(AVFormatContext* fc, AVCodecContext* dec, int streamIndex, std::int64_t dataEnd,
+                       std::int64_t lastPacket, std::int64_t& resumedAt) {
+    const std::int64_t packet = fc->packet_size;
+    const std::int64_t size = dataEnd > 0 ? dataEnd : avio_size(fc->pb);
+    if (packet <= 0 || size <= 0 || lastPacket < 0) return false;
+    // Packets have one size and follow each other from the first; the one
+    // after the last good packet is where the damage is.
+    const std::int64_t next = std::max(lastPacket + packet, resumedAt + packet);
+    if (next + packet > size) return false;
+    // A seek to the very start resets the demuxer's packet state (nothing
+    // else does); the position is then set to the packet to go on with.
+    if (av_seek_frame(fc, streamIndex, 0, 0) < 0) return false;
+    if (avio_seek(fc->pb, next, SEEK_SET) < 0) return false;
+    avcodec_flush_buffers(dec);
+    resumedAt = next;
+    return true;
+}
+
 int ReadCallback(void* opaque, uint8_t* buffer, int size) {
     auto* source = static_cast<ByteStream*>(opaque);
     ULONG got = 0;
@@ -135,7 +175,9 @@ int64_t SeekCallback(void* opaque, int64_t offset, int whence) {
 
 struct SyncReader::State {
     // Declared in the order of need: the demuxer reads through the I/O
-    // context, which reads through the source, so they go in reverse.
+    // context, which reads through the source, so they go in reverse; all
+    // of them log into the sink.
+    av::LogSink log;
     std::unique_ptr<ByteStream> source;
     av::IoContextPtr io;
     av::InputPtr format;
@@ -150,6 +192,15 @@ struct SyncReader::State {
     QWORD rangeStart = 0;
     QWORD rangeEnd = kUnknownDuration;  // exclusive, 100-ns units
 
+    // Damage read over since the open.
+    bool damaged = false;
+    QWORD skippedTime = 0;  // 100-ns units
+    // Where the last packet that came out whole began, and where the
+    // demuxer was set going again after damage: a recovery always moves on.
+    std::int64_t lastPacketPos = -1;
+    std::int64_t resumedAt = -1;
+    std::int64_t dataEnd = -1;  // end of the data packets, when known
+
     DecodedStream* Find(WORD number) {
         for (auto& s : streams)
             if (s.number == number) return &s;
@@ -162,7 +213,7 @@ HRESULT SyncReader::Create(std::unique_ptr<SyncReader>& out) {
     return S_OK;
 }
 
-SyncReader::SyncReader() = default;
+SyncReader::SyncReader() { av::RouteLog(); }
 SyncReader::~SyncReader() = default;
 
 HRESULT SyncReader::Open(std::u16string_view filename) {
@@ -198,9 +249,11 @@ HRESULT SyncReader::OpenLocked(std::unique_ptr<State> st, const char* url) {
         fc->pb = st->io.get();
         fc->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
+    fc->opaque = &st->log;
     // On failure avformat_open_input frees the context itself.
     if (int err = avformat_open_input(&fc, url, asf, nullptr); err < 0) return av::ToHResult(err);
     st->format.reset(fc);
+    st->dataEnd = DataObjectEnd(fc->pb);
     if (int err = avformat_find_stream_info(fc, nullptr); err < 0) return av::ToHResult(err);
 
     for (unsigned i = 0; i < fc->nb_streams; ++i) {
@@ -229,6 +282,7 @@ HRESULT SyncReader::OpenLocked(std::unique_ptr<State> st, const char* url) {
             av::CodecContextPtr dec(codec ? avcodec_alloc_context3(codec) : nullptr);
             if (dec && avcodec_parameters_to_context(dec.get(), par) >= 0) {
                 dec->pkt_timebase = s->time_base;
+                dec->opaque = &st->log;
                 if (avcodec_open2(dec.get(), codec, nullptr) >= 0) d.decoder = std::move(dec);
             }
             d.outChannels = static_cast<WORD>(std::min(par->ch_layout.nb_channels, 2));
@@ -283,6 +337,11 @@ HRESULT SyncReader::GetAttributeByName(WORD* streamNumber, std::u16string_view n
     std::lock_guard lock(lock_);
     if (!state_) return NS_E_INVALID_REQUEST;
     return state_->attributes.GetAttributeByName(streamNumber, name, type, value, length);
+}
+
+DWORD SyncReader::GetPacketSize() const {
+    std::lock_guard lock(lock_);
+    return state_ ? state_->format->packet_size : 0;
 }
 
 HRESULT SyncReader::GetOutputNumberForStream(WORD streamNumber, DWORD* output) const {
@@ -353,11 +412,22 @@ HRESULT SyncReader::SetRange(QWORD start, LONGLONG duration) {
         if (d.decoder) avcodec_flush_buffers(d.decoder.get());
         d.clockKnown = false;
     }
+    st.lastPacketPos = st.resumedAt = -1;
     st.demuxEnded = false;
     st.flushed = false;
     st.rangeStart = start;
     st.rangeEnd = duration == 0 ? kUnknownDuration : start + static_cast<QWORD>(duration);
     return S_OK;
+}
+
+SyncReader::Damage SyncReader::GetDamage() const {
+    std::lock_guard lock(lock_);
+    Damage damage;
+    if (!state_ || !state_->damaged) return damage;
+    damage.damaged = true;
+    damage.skippedTime = state_->skippedTime;
+    damage.firstComplaint = state_->log.First();
+    return damage;
 }
 
 HRESULT SyncReader::GetNextSample(WORD streamNumber, std::unique_ptr<SampleBuffer>& sample, QWORD* sampleTime,
@@ -395,14 +465,25 @@ HRESULT SyncReader::GetNextSample(WORD streamNumber, std::unique_ptr<SampleBuffe
             }
             err = av_read_frame(st.format.get(), st.packet.get());
             if (err < 0) {
-                // Whatever ends the demuxing (end of file or damage) ends
-                // the stream; what was decoded so far still comes out.
+                // Damage in a packet's framing stops the demuxer (often as
+                // a false end, having read a length out of the damage); it
+                // goes on at the next packet. The true end, or a failure to
+                // go on, ends the stream; what was decoded so far still
+                // comes out.
+                if (err != AVERROR(EIO) &&
+                    ResumeAfterDamage(st.format.get(), dec, d->stream->index, st.dataEnd, st.lastPacketPos,
+                                      st.resumedAt)) {
+                    st.damaged = true;
+                    continue;
+                }
                 st.demuxEnded = true;
                 continue;
             }
+            if (st.packet->pos >= 0) st.lastPacketPos = st.packet->pos;
             if (st.packet->stream_index == d->stream->index) {
                 err = avcodec_send_packet(dec, st.packet.get());
                 // A damaged packet costs its own samples, not the rest.
+                if (err == AVERROR_INVALIDDATA) st.damaged = true;
                 if (err < 0 && err != AVERROR_INVALIDDATA) {
                     av_packet_unref(st.packet.get());
                     return av::ToHResult(err);
@@ -411,7 +492,10 @@ HRESULT SyncReader::GetNextSample(WORD streamNumber, std::unique_ptr<SampleBuffe
             av_packet_unref(st.packet.get());
             continue;
         }
-        if (err < 0) continue;  // a frame that failed to decode is passed over
+        if (err < 0) {
+            st.damaged = true;  // a frame that failed to decode is passed over
+            continue;
+        }
 
         const int inChannels = frame->ch_layout.nb_channels;
         if (!d->converter || d->converterFormat != frame->format || d->converterChannels != inChannels) {
@@ -433,7 +517,16 @@ HRESULT SyncReader::GetNextSample(WORD streamNumber, std::unique_ptr<SampleBuffe
             d->converterChannels = inChannels;
         }
 
-        if (!d->clockKnown) {
+        if (d->clockKnown) {
+            // Packets lost to damage show as a jump in the time stamps; the
+            // clock follows it, so times stay those of the file.
+            const std::int64_t at = FrameSamples(*d, frame);
+            if (at != AV_NOPTS_VALUE && at - d->ptsOffset > d->nextSample + frame->nb_samples) {
+                st.damaged = true;
+                st.skippedTime += toTime(at - d->ptsOffset - d->nextSample);
+                d->nextSample = at - d->ptsOffset;
+            }
+        } else {
             std::int64_t at = FrameSamples(*d, frame);
             if (st.sinceOpen && !d->offsetKnown) {
                 d->ptsOffset = at == AV_NOPTS_VALUE ? 0 : at;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "platform/media/byte_stream.h"
@@ -54,6 +55,10 @@ public:
     HRESULT GetAttributeByName(WORD* streamNumber, std::u16string_view name, AttrType* type, BYTE* value,
                                WORD* length) const;
 
+    // Size of the file's data packets, from its header; 0 in a damaged
+    // header, whose packets then cannot be told apart.
+    DWORD GetPacketSize() const;
+
     HRESULT GetOutputNumberForStream(WORD streamNumber, DWORD* output) const;
     // The decoded PCM format of an audio output.
     HRESULT GetOutputProps(DWORD output, std::unique_ptr<MediaProps>& out) const;
@@ -74,6 +79,16 @@ public:
     // NS_E_NO_MORE_SAMPLES at the end of the range.
     HRESULT GetNextSample(WORD streamNumber, std::unique_ptr<SampleBuffer>& sample, QWORD* sampleTime,
                           QWORD* sampleDuration, WORD* sampleStreamNumber = nullptr);
+
+    // Damage read over since the open: packets the demuxer or the decoder
+    // could not take, the time they held (as far as the time stamps show),
+    // and the first of FFmpeg's own complaints about the data.
+    struct Damage {
+        bool damaged = false;
+        QWORD skippedTime = 0;  // 100-ns units
+        std::string firstComplaint;
+    };
+    Damage GetDamage() const;
 
 private:
     struct State;

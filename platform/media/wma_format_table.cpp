@@ -81,6 +81,7 @@ DWORD QualityLevelBitrate(BYTE level, WORD channels, DWORD sampleRate) {
 }
 
 bool ProbeWmaEncoder(WORD channels, DWORD sampleRate, DWORD bitrate, WORD& blockAlign, std::vector<BYTE>& extra) {
+    av::RouteLog();  // a refused setting is answered by the result, not on the terminal
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
     if (codec == nullptr) return false;
     av::CodecContextPtr ctx(avcodec_alloc_context3(codec));

@@ -61,7 +61,7 @@ HRESULT Writer::Create(std::unique_ptr<Writer>& out) {
     return S_OK;
 }
 
-Writer::Writer() = default;
+Writer::Writer() { av::RouteLog(); }
 
 Writer::~Writer() {
     if (enc_) {

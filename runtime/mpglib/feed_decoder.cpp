@@ -91,6 +91,11 @@ int FeedDecoder::Decode(const std::uint8_t* input, std::size_t inputSize, std::u
                 encoding != MPG123_ENC_SIGNED_16) {
                 return MP3_ERR;
             }
+            // The caller has announced the first format to its own client;
+            // audio of another would be taken for it, at the wrong speed.
+            if (rate_ != 0 && (rate != rate_ || channels != channels_)) return MP3_ERR;
+            rate_ = rate;
+            channels_ = channels;
             continue;
         }
         if (result == MPG123_NEED_MORE || result == MPG123_DONE) return MP3_NEED_MORE;

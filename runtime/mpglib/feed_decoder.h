@@ -34,6 +34,9 @@ private:
     // Rest of a decoded frame that did not fit the caller's area.
     std::vector<std::uint8_t> pending_;
     std::size_t pendingOffset_ = 0;
+    // The stream's format as first announced; 0 before the first frame.
+    long rate_ = 0;
+    int channels_ = 0;
 };
 
 }  // namespace kiv::mpglib

@@ -19,6 +19,9 @@
 //   MP3_ERR (-1)       bad arguments, or the data has lost synchronisation
 //                      (no frame within the decoder's resync window); the
 //                      caller should find the next frame and start afresh.
+//                      Also when the stream changes its sample rate or
+//                      channel count: output keeps one format from one
+//                      InitMP3 to the next.
 // Every frame is delivered whole: encoder delay and padding are not trimmed,
 // so the output length is the frame count times the samples per frame, the
 // count a "Xing"/"Info" header or a CBR frame-length scan gives. A leading

@@ -117,6 +117,30 @@ std::pair<std::string, std::string> TakeError() {
     return {ToUtf8(source), ToUtf8(description)};
 }
 
+DecodeOutcome DecodeToEnd(IKivAudioDecoder* decoder) {
+    DecodeOutcome outcome;
+    std::vector<unsigned char> buf(65536);
+    for (;;) {
+        LONG got = 0;
+        if (FAILED(decoder->Read(buf.data(), LONG(buf.size()), &got))) {
+            outcome.error = TakeError().second;
+            break;
+        }
+        if (got <= 0) break;
+        outcome.pcm.insert(outcome.pcm.end(), buf.begin(), buf.begin() + got);
+    }
+    outcome.damageNote = DamageNoteOf(decoder);
+    return outcome;
+}
+
+std::string DamageNoteOf(IKivAudioDecoder* decoder) {
+    ComPtr<IKivDecodeReport> report;
+    if (FAILED(decoder->QueryInterface(IID_IKivDecodeReport, report.put_void()))) return "(no IKivDecodeReport)";
+    Bstr note;
+    if (FAILED(report->get_DamageNote(note.put()))) return "(get_DamageNote failed)";
+    return ToUtf8(note.view());
+}
+
 CommandRun RunCommand(const std::string& commandLine) {
     CommandRun r{-1, {}};
     FILE* p = ::popen(commandLine.c_str(), "r");

@@ -98,6 +98,17 @@ CommandRun RunCommand(const std::string& commandLine);
 CommandRun RunOndaloCli(const TempDir& dir, const std::string& args, const std::string& cwd,
                         const std::string& env = {});
 
+// A decoder read to its end (or its first failing Read): the PCM, the
+// failing Read's error text (empty when it ended well) and the decoder's
+// damage note.
+struct DecodeOutcome {
+    std::vector<unsigned char> pcm;
+    std::string error;
+    std::string damageNote;
+};
+DecodeOutcome DecodeToEnd(IKivAudioDecoder* decoder);
+std::string DamageNoteOf(IKivAudioDecoder* decoder);
+
 // Pumps the calling thread's queue until `done` or the time runs out.
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000);
 

@@ -64,6 +64,28 @@ std::optional<std::int64_t> searchStreamFrame(WordWindow& words, std::int64_t fr
     return std::nullopt;
 }
 
+// Frames in a row that make a run: enough that damaged data does not fake
+// one by chance.
+constexpr int kRunLength = 3;
+
+// Whether a run of frames of kind starts at pos: headers where the frame
+// before ends, all continuing kind. A run cut by end counts once its first
+// header is there; a free-format frame, whose length the header does not
+// give, counts alone.
+bool frameRunAt(WordWindow& words, std::int64_t pos, std::int64_t end, const FrameHeader& kind) {
+    for (int i = 0; i < kRunLength; ++i) {
+        if (pos + 4 > end) return i > 0;
+        const auto word = words.at(pos);
+        if (!word || !sameKind(kind, *word)) return false;
+        const auto header = parseFrameHeader(*word);
+        if (!header) return false;
+        const int length = header->frameLength();
+        if (length < 4) return true;
+        pos += length;
+    }
+    return true;
+}
+
 // Counts the complete frames in [start, end), stepping from header to header
 // and searching over damaged stretches. freeLength is the length without
 // padding of a free-format stream's frames, 0 otherwise.
@@ -278,6 +300,44 @@ std::optional<std::int64_t> findStreamFrame(int fd, std::int64_t from, const Fra
     if (size < 0 || from < 0) return std::nullopt;
     WordWindow words(reader);
     return searchStreamFrame(words, from, size, firstFrame, kFrameSearchWindow);
+}
+
+std::optional<std::int64_t> resyncStreamFrame(int fd, std::int64_t from, std::int64_t end,
+                                              const FrameHeader& firstFrame) {
+    FileReader reader = FileReader::borrow(fd);
+    if (from < 0) return std::nullopt;
+    WordWindow words(reader);
+    for (std::int64_t pos = from; pos + 4 <= end;) {
+        const auto next = searchStreamFrame(words, pos, end, firstFrame, end - pos);
+        if (!next) return std::nullopt;
+        if (frameRunAt(words, *next, end, firstFrame)) return next;
+        pos = *next + 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<FrameHeader> findForeignFrameRun(int fd, std::int64_t from, std::int64_t end,
+                                               const FrameHeader& firstFrame) {
+    FileReader reader = FileReader::borrow(fd);
+    if (from < 0) return std::nullopt;
+    WordWindow words(reader);
+    for (std::int64_t pos = from; pos + 4 <= end; ++pos) {
+        const auto word = words.at(pos);
+        if (!word) return std::nullopt;
+        const auto header = parseFrameHeader(*word);
+        if (!header || header->frameLength() < 4 || continuesStream(firstFrame, *word)) continue;
+        // A whole run: a foreign run cut short proves too little.
+        std::int64_t at = pos;
+        int i = 0;
+        for (; i < kRunLength && at + 4 <= end; ++i) {
+            const auto w = words.at(at);
+            const auto h = w ? parseFrameHeader(*w) : std::nullopt;
+            if (!h || !continuesStream(*header, *w) || h->frameLength() < 4) break;
+            at += h->frameLength();
+        }
+        if (i == kRunLength) return header;
+    }
+    return std::nullopt;
 }
 
 }  // namespace kiv::mp3

@@ -81,4 +81,18 @@ std::int64_t seekOffsetForTime(const Mp3StreamInfo& info, std::int64_t milliseco
 // there is none or the file ends first.
 std::optional<std::int64_t> findStreamFrame(int fd, std::int64_t from, const FrameHeader& firstFrame);
 
+// After damage: file offset of the first frame at or after from, before
+// end, that can continue the stream and is followed by further frames of
+// it (a run cut by end counts), searching as far as end. A lone header-like
+// word in damaged data is no frame. nullopt when the stream does not come
+// back before end.
+std::optional<std::int64_t> resyncStreamFrame(int fd, std::int64_t from, std::int64_t end,
+                                              const FrameHeader& firstFrame);
+
+// A run of frames in [from, end) that cannot continue the stream: another
+// sample rate or channel count (say, a second file appended to the first).
+// The header of its first frame, or nullopt.
+std::optional<FrameHeader> findForeignFrameRun(int fd, std::int64_t from, std::int64_t end,
+                                               const FrameHeader& firstFrame);
+
 }  // namespace kiv::mp3

@@ -1,7 +1,9 @@
 // KivMP3Decoder through its interface: the scan's results on hand-made
 // streams, files made by lame read and decoded like mpg123 does, seeking,
-// the end of the stream, damaged streams and Close while decoding.
+// the end of the stream, damaged, cut and mixed streams and Close while
+// decoding.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 
@@ -283,40 +285,77 @@ TEST_F(LameFilesTest, CloseDuringDecodingReturns) {
     EXPECT_GT(ReadAll(again.get()).size(), 44100u * 4 * 5);
 }
 
-// Junk inside the stream: a short stretch is skipped by finding the next
-// frame; one longer than the search window ends the stream with OnError.
-TEST_F(LameFilesTest, DamagedStreamsResynchroniseOrReportTheLoss) {
+// Damage made from lame's files: junk inside the stream is read over
+// whatever its length (mpg123 with an unlimited resync limit gets the same)
+// and accounted for, junk behind the last frame just ends the stream; a second stream of another format appended, or a file
+// cut inside its first frames, fails the read with its reason rather than
+// give mislabelled audio or pass for an empty stream.
+TEST_F(LameFilesTest, DamageIsReadOverAndOtherFormatsOrCutFilesFail) {
     const auto a = ReadFileBytes(Lame("a.mp3", {"-b", "128", "-t"}));
     const auto b = ReadFileBytes(Lame("b.mp3", {"-b", "128", "-t"}));
+    const auto withXing = ReadFileBytes(Lame("x.mp3", {"-b", "128"}));
+    // The same tone at 22.05 kHz mono: another format.
+    WriteFileBytes(dir_ / "mono.wav", MakeWav(TonePcm(22050 * 2, 1, 22050, 16), 1, 22050));
+    ASSERT_EQ(RunTool({"lame", "--silent", "-b", "64", "-t", dir_ / "mono.wav", dir_ / "mono.mp3"}).exitCode, 0);
+    const auto mono = ReadFileBytes(dir_ / "mono.mp3");
     const auto pcmA = Mpg123Pcm(dir_ / "a.mp3");
     ASSERT_TRUE(pcmA);
+    auto joined = [&](std::size_t junk, const std::vector<unsigned char>& second) {
+        std::vector<unsigned char> bytes = a;
+        bytes.resize(bytes.size() + junk, 0);
+        bytes.insert(bytes.end(), second.begin(), second.end());
+        return bytes;
+    };
+    const std::string formatChange =
+        "The stream changes from 44100 Hz stereo to 22050 Hz mono after 5 s; a change of format within a file is "
+        "not supported.";
+    const std::string cut = "Unexpected end of file: the MP3 stream holds no complete audio frame.";
     struct Case {
-        std::size_t junk;
-        bool bothHalves;
-    } cases[] = {{3000, true}, {70000, false}};
+        const char* what;
+        std::vector<unsigned char> bytes;
+        double seconds;           // of audio delivered
+        std::string error;        // of the Read that meets the end
+        long junkKb;              // in the damage note; 0: no note
+    } cases[] = {
+        {"short junk", joined(3000, b), 11.0, "", 3},
+        {"junk beyond the search window", joined(100000, b), 11.0, "", 98},
+        {"whole stream", joined(0, b), 11.0, "", 0},
+        {"junk behind the last frame", joined(100000, {}), 5.5, "", 0},
+        {"another format appended", joined(0, mono), 5.5, formatChange, 0},
+        {"cut inside the Xing frame", {withXing.begin(), withXing.begin() + 300}, 0, cut, 0},
+        {"cut inside the first audio frame", {withXing.begin(), withXing.begin() + 700}, 0, cut, 0},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.junk);
-        std::vector<unsigned char> joined = a;
-        joined.resize(joined.size() + c.junk, 0);
-        joined.insert(joined.end(), b.begin(), b.end());
-        WriteFileBytes(dir_ / "joined.mp3", joined);
+        SCOPED_TRACE(c.what);
+        WriteFileBytes(dir_ / "damaged.mp3", c.bytes);
         auto dec = NewDecoder();
         EventLog log(DIID_IKivAudioDecoderEvents);
         EventConnection conn;
         ASSERT_EQ(conn.Connect(dec.get(), DIID_IKivAudioDecoderEvents, log.sink.get()), S_OK);
-        ASSERT_EQ(OpenDecoder(dec.get(), dir_ / "joined.mp3"), S_OK);
-        const auto pcm = ReadAll(dec.get());
-        if (c.bothHalves) {
-            EXPECT_NEAR(double(pcm.size()), 2.0 * pcmA->size(), 2 * 1152 * 4);
-            PumpUntil([] { return false; }, 100);
-            EXPECT_TRUE(log.events.empty());
+        ASSERT_EQ(OpenDecoder(dec.get(), dir_ / "damaged.mp3"), S_OK);
+        const DecodeOutcome out = DecodeToEnd(dec.get());
+        EXPECT_NEAR(double(out.pcm.size()) / 4 / 44100, c.seconds, 0.2);
+        EXPECT_EQ(out.error, c.error);
+        long kb = 0;
+        double seconds = 0;
+        if (c.junkKb == 0) {
+            EXPECT_EQ(out.damageNote, "");
         } else {
-            EXPECT_NEAR(double(pcm.size()), double(pcmA->size()), 2 * 1152 * 4);
-            ASSERT_TRUE(PumpUntil([&] { return !log.events.empty(); }));
-            EXPECT_EQ(log.events[0].first, DISPID_OnError);
-            EXPECT_EQ(ToUtf8(log.events[0].second),
-                      "Internal error #4. MP3 stream is damaged: no further frame found. Decoding stopped.");
+            // The bytes count from where the library gave up, a little
+            // into the junk; the time is what they would hold at 128 kbit/s.
+            ASSERT_EQ(std::sscanf(out.damageNote.c_str(), "Source damaged: %ld KB skipped (up to %lf s of audio).", &kb,
+                                  &seconds),
+                      2)
+                << out.damageNote;
+            EXPECT_NEAR(kb, c.junkKb, 2) << out.damageNote;
+            EXPECT_NEAR(seconds, kb * 1024 * 8 / 128000.0, 0.2) << out.damageNote;
         }
+        if (!c.error.empty()) {
+            ASSERT_TRUE(PumpUntil([&] { return !log.events.empty(); }));
+            EXPECT_EQ(ToUtf8(log.events[0].second), c.error) << "OnError says the same";
+        }
+        ASSERT_EQ(dec->Close(), S_OK);
+        EXPECT_EQ(DamageNoteOf(dec.get()), out.damageNote) << "the account outlives Close";
     }
 }
 

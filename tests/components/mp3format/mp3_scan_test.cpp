@@ -226,6 +226,48 @@ TEST_F(Mp3Scan, ResynchronisationSkipsOtherStreams) {
     EXPECT_EQ(*next, 417 + 384);
 }
 
+// After damage the stream comes back only where a run of its frames does:
+// a lone header-like word in junk is passed over, and so is a run of frames
+// of another format, which findForeignFrameRun finds instead.
+TEST_F(Mp3Scan, ResynchronisationAfterDamageNeedsARunOfFrames) {
+    const std::uint32_t otherRate = frameWord(3, 3, 9, 1, false, 3);  // 48 kHz mono
+    const Bytes fake = {0xFF, 0xFB, 0x90, 0x00};  // a header of the stream, alone in junk
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        std::int64_t from;
+        std::optional<std::int64_t> resync;
+        bool foreign;
+    } cases[] = {
+        {"far beyond the search window", concat({Bytes(100000, 0), frames(kCbr128, 417, 3)}), 0, 100000, false},
+        {"a lone header in junk", concat({Bytes(50, 0), fake, Bytes(500, 0x55), frames(kCbr128, 417, 3)}), 0,
+         50 + 4 + 500, false},
+        {"a run cut by the end", concat({Bytes(10, 0), frames(kCbr128, 417, 2)}), 0, 10, false},
+        {"only another format", concat({Bytes(10, 0), frames(otherRate, 384, 4)}), 0, std::nullopt, true},
+        {"another format, then the stream", concat({frames(otherRate, 384, 3), frames(kCbr128, 417, 3)}), 0,
+         3 * 384, true},
+        {"nothing", Bytes(5000, 0), 0, std::nullopt, false},
+    };
+    const auto first = parseFrameHeader(kCbr128);
+    ASSERT_TRUE(first);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto path = dir_ / "damaged.mp3";
+        test::writeFile(path, c.bytes);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const auto end = std::int64_t(c.bytes.size());
+        EXPECT_EQ(resyncStreamFrame(fd, c.from, end, *first), c.resync);
+        const auto foreign = findForeignFrameRun(fd, c.from, end, *first);
+        EXPECT_EQ(foreign.has_value(), c.foreign);
+        if (foreign) {
+            EXPECT_EQ(foreign->sampleRate, 48000);
+            EXPECT_EQ(foreign->channels, 1);
+        }
+        ::close(fd);
+    }
+}
+
 TEST(Mp3Seek, OffsetForTime) {
     Mp3StreamInfo cbr;
     cbr.audioBytes = 1000000;

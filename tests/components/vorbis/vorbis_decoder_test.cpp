@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "platform/system/pipe.h"
@@ -94,6 +96,51 @@ TEST_F(VorbisDecoderTest, OggencFilesOpenWithTheirFormatDurationBitrateAndPcm) {
         EXPECT_EQ(ReadAll(dec_.get()), Reference(name)) << "the same PCM as oggdec, byte for byte";
         ASSERT_EQ(dec_->Close(), S_OK);
     }
+}
+
+// Damage to files made by oggenc: a page with a bad checksum costs that
+// page, as oggdec reads it, and the decoder says so; a chain whose second
+// link has another rate and channel count fails the read at the change
+// instead of handing out that link's PCM under the first link's format.
+TEST_F(VorbisDecoderTest, LostPagesAreReadOverAndAFormatChangeFails) {
+    if (!HaveTool("oggdec")) GTEST_SKIP() << "oggdec missing";
+    if (!OggencFile("a.ogg", 44100, 2, 4.0, "3") || !OggencFile("mono.ogg", 22050, 1, 2.0, "3"))
+        GTEST_SKIP() << "sox or oggenc missing";
+    // The checksum of a page in the middle (bytes 22-25 of its header).
+    auto bytes = ReadFileBytes(dir_ / "a.ogg");
+    std::vector<std::size_t> pages;
+    for (std::size_t i = 0; i + 4 <= bytes.size(); ++i)
+        if (std::memcmp(bytes.data() + i, "OggS", 4) == 0) pages.push_back(i);
+    ASSERT_GE(pages.size(), 5u);
+    bytes[pages[pages.size() / 2] + 22] ^= 0xFF;
+    WriteFileBytes(dir_ / "badcrc.ogg", bytes);
+    auto chain = ReadFileBytes(dir_ / "a.ogg");
+    const auto second = ReadFileBytes(dir_ / "mono.ogg");
+    chain.insert(chain.end(), second.begin(), second.end());
+    WriteFileBytes(dir_ / "chain.ogg", chain);
+
+    const auto whole = Reference("a.ogg");
+    const auto reference = Reference("badcrc.ogg");
+    ASSERT_LT(reference.size(), whole.size()) << "the damage costs oggdec audio too";
+    const double lost = double(whole.size() - reference.size()) / 4 / 44100;
+
+    ASSERT_EQ(Open("badcrc.ogg"), S_OK);
+    DecodeOutcome out = DecodeToEnd(dec_.get());
+    EXPECT_EQ(out.error, "");
+    EXPECT_EQ(out.pcm, reference) << "the same PCM as oggdec";
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "Source damaged: about %.1f s skipped.", lost);
+    EXPECT_EQ(out.damageNote, expected);
+    ASSERT_EQ(Open("a.ogg"), S_OK);
+    EXPECT_EQ(DamageNoteOf(dec_.get()), "") << "a new file starts with a clean account";
+
+    ASSERT_EQ(Open("chain.ogg"), S_OK);
+    out = DecodeToEnd(dec_.get());
+    EXPECT_EQ(out.error,
+              "The stream changes from 44100 Hz stereo to 22050 Hz mono after 4 s; a change of format within a file "
+              "is not supported.");
+    EXPECT_EQ(out.pcm.size(), whole.size()) << "the first link whole, nothing of the second";
+    ASSERT_EQ(dec_->Close(), S_OK);
 }
 
 TEST_F(VorbisDecoderTest, CommentsFillTheTagsWithRepeatsJoinedByLineFeeds) {

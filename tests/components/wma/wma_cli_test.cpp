@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+
 #include "tests/components/wma/wma_test_support.h"
 
 namespace kiv::test {
@@ -90,6 +92,36 @@ TEST_F(WmaCliTest, AnUnmatchedConstantBitrateIsReportedAndTheDefaultUsed) {
     std::vector<std::string> files;
     for (auto& e : fs::directory_iterator(dir_ / "out")) files.push_back(e.path().filename());
     EXPECT_EQ(files, std::vector<std::string>{"s.wma"}) << "no partial file of the refused try is left";
+}
+
+// A WMA file made by ffmpeg with one packet's framing damaged converts
+// whole but for that packet; the batch log tells that the source was
+// damaged and how much was skipped, in one orange line of the file, and
+// FFmpeg's own lines stay off the terminal.
+TEST_F(WmaCliTest, ADamagedSourceConvertsWithANoteInTheLog) {
+    CommandRun r = RunCommand("ffmpeg -v error -y -f lavfi -i sine=f=440:d=5:r=44100 -ac 2 -c:a wmav2 -b:a 128k " +
+                              Quote(dir_ / "wma/hurt.wma") + " 2>&1");
+    ASSERT_EQ(r.status, 0) << r.output;
+    auto bytes = ReadFileBytes(dir_ / "wma/hurt.wma");
+    const unsigned char dataGuid[] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                      0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+    const auto at = std::search(bytes.begin(), bytes.end(), dataGuid, dataGuid + 16);
+    ASSERT_NE(at, bytes.end());
+    // Three packets in (ffmpeg's packets are 3200 bytes), the length field
+    // of the packet's payload.
+    const std::size_t hurt = std::size_t(at - bytes.begin()) + 50 + 3 * 3200;
+    ASSERT_LT(hurt + 10, bytes.size());
+    for (std::size_t i = 3; i < 7; ++i) bytes[hurt + i] ^= 0xFF;
+    WriteFileBytes(dir_ / "wma/hurt.wma", bytes);
+
+    r = Cli("convert --to wav --dest out wma/hurt.wma");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("Source damaged: about 0."), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("First problem: asf: "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Done."), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find(" @ 0x"), std::string::npos) << "no line of FFmpeg's own:\n" << r.output;
+    const auto wav = ReadFileBytes(dir_ / "out/hurt.wav");
+    EXPECT_GT(wav.size(), 44100u * 4 * 4) << "more than four of the five seconds";
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <functional>
 
 #include "tests/components/wma/wma_test_support.h"
 
@@ -182,6 +185,116 @@ TEST_F(WmaDecoderTest, FilesWithoutAudioOrNotAsfAreRefused) {
     LONG v = 0;
     EXPECT_EQ(dec_->get_Duration(&v), DISP_E_EXCEPTION) << "nothing stays open";
     TakeError();
+}
+
+// Catches what the process writes to its standard error meanwhile.
+class StderrCapture {
+public:
+    explicit StderrCapture(const std::string& path) : path_(path) {
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::dup2(fd, 2);
+        ::close(fd);
+    }
+    ~StderrCapture() { Stop(); }
+    std::string Stop() {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            ::dup2(saved_, 2);
+            ::close(saved_);
+            saved_ = -1;
+        }
+        const auto bytes = ReadFileBytes(path_);
+        return {bytes.begin(), bytes.end()};
+    }
+
+private:
+    std::string path_;
+    int saved_ = -1;
+};
+
+// Damage to a file made by ffmpeg, packet by packet. A packet whose framing
+// is damaged costs that packet, not the rest of the file; the decoder says
+// how much was skipped and why (FFmpeg's own words, which stay off the
+// terminal). A file whose packet size fields are 0 is refused at Open, and
+// one whose every packet is damaged fails its read instead of passing for an
+// empty stream.
+TEST_F(WmaDecoderTest, DamagedPacketsCostOnlyThemselvesAndAreAccountedFor) {
+    const std::string path = Make("five.wma", "sine=f=440:d=5:r=44100", "-ac 2 -c:a wmav2 -b:a 128k");
+    const auto file = ReadFileBytes(path);
+    // The data object's first packet, and the packet size of the file
+    // properties object (its minimum and maximum, 92 and 96 bytes in).
+    const unsigned char dataGuid[] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                      0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+    const unsigned char propsGuid[] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                       0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+    auto find = [&](const unsigned char* guid) {
+        return std::search(file.begin(), file.end(), guid, guid + 16) - file.begin();
+    };
+    const std::size_t first = std::size_t(find(dataGuid)) + 50;
+    const std::size_t props = std::size_t(find(propsGuid));
+    ASSERT_LT(props + 100, file.size());
+    const std::size_t packet = file[props + 92] | file[props + 93] << 8 | file[props + 94] << 16;
+    ASSERT_GT(packet, 100u);
+    ASSERT_GT(file.size(), first + 10 * packet);
+    const std::size_t fifth = first + 5 * packet;
+
+    auto damaged = [&](const std::function<void(std::vector<unsigned char>&)>& damage) {
+        auto bytes = file;
+        damage(bytes);
+        return bytes;
+    };
+    const std::string noAudio = "Cannot read: the file holds no audio that can be decoded; it is damaged.";
+    struct Case {
+        const char* what;
+        std::vector<unsigned char> bytes;
+        double minSeconds;
+        std::string error;      // start of the failing Read's text
+        std::string noteStart;  // start of the damage note
+        std::string noteHas;    // and what it holds besides
+    } cases[] = {
+        {"whole", file, 4.9, "", "", ""},
+        {"framing of a packet damaged",
+         damaged([&](auto& b) { for (std::size_t i = 3; i < 7; ++i) b[fifth + i] ^= 0xFF; }), 4.4, "",
+         "Source damaged: about 0.", "First problem: asf: "},
+        {"a packet of zeros", damaged([&](auto& b) { std::fill_n(b.begin() + long(fifth), packet, 0); }), 4.4, "",
+         "Source damaged: about 0.", ""},
+        {"every packet's framing damaged",
+         damaged([&](auto& b) {
+             for (std::size_t at = first; at + packet <= b.size(); at += packet)
+                 for (std::size_t i = 3; i < 7; ++i) b[at + i] ^= 0xFF;
+         }),
+         0, noAudio, "", ""},
+    };
+    // Packet size fields of 0: nothing tells the packets apart.
+    WriteFileBytes(dir_ / "damaged.wma", damaged([&](auto& b) { std::fill_n(b.begin() + long(props + 92), 8, 0); }));
+    EXPECT_EQ(OpenBy(dec_.get(), dir_ / "damaged.wma"), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError(),
+              std::make_pair(kSource, std::string("Cannot open: the file's packet size is 0; the file is damaged.")));
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFileBytes(dir_ / "damaged.wma", c.bytes);
+        ASSERT_EQ(OpenBy(dec_.get(), dir_ / "damaged.wma"), S_OK);
+        StderrCapture capture(dir_ / "stderr.txt");
+        const DecodeOutcome out = DecodeToEnd(dec_.get());
+        EXPECT_EQ(capture.Stop(), "") << "nothing of FFmpeg's on the terminal";
+        const double seconds = double(out.pcm.size()) / 4 / 44100;
+        EXPECT_GE(seconds, c.minSeconds);
+        EXPECT_LE(seconds, 5.1);
+        EXPECT_EQ(out.error.substr(0, c.error.size()), c.error);
+        if (c.error.empty()) {
+            EXPECT_EQ(out.error, "");
+        }
+        EXPECT_EQ(out.damageNote.substr(0, c.noteStart.size()), c.noteStart);
+        if (c.noteStart.empty() && c.error.empty()) {
+            EXPECT_EQ(out.damageNote, "");
+        }
+        EXPECT_NE(out.damageNote.find(c.noteHas), std::string::npos) << out.damageNote;
+        ASSERT_EQ(dec_->Close(), S_OK);
+        EXPECT_EQ(DamageNoteOf(dec_.get()), out.damageNote) << "the account outlives Close";
+    }
 }
 
 TEST_F(WmaDecoderTest, CloseMidStreamThenOpenAnotherFile) {
