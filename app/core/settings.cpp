@@ -107,10 +107,7 @@ std::string UserConfigDirectory() {
     // XDG asks that a relative XDG_CONFIG_HOME be ignored.
     std::string base = EnvOrEmpty("XDG_CONFIG_HOME");
     if (base.empty() || base.front() != '/') base = WithTrailingSlash(HomeDirectory()) + ".config";
-    std::string dir = WithTrailingSlash(base) + "ondalo/";
-    std::error_code ec;
-    fs::create_directories(dir, ec);  // a failure shows later, when the file is written
-    return dir;
+    return WithTrailingSlash(base) + "ondalo/";
 }
 
 std::string OptionFilePath() { return ApplicationDirectory() + "Option.ini"; }
@@ -183,6 +180,10 @@ bool SettingsStore::WriteString(const char* section, const char* key, const std:
         errno = EINVAL;
         return false;
     }
+    // The per-user folder comes into being with the first setting written,
+    // not when a program merely looks for its settings.
+    std::error_code ec;
+    fs::create_directories(fs::path(path_).parent_path(), ec);
     return WritePrivateProfileString(section, key, value.c_str(), path_);
 }
 

@@ -15,7 +15,7 @@ std::string ProgramDirectory();
 // named by ONDALO_CONFIG_DIR when set (tests always set it); else the
 // program's folder when it can be written and is not an installation's
 // bin folder; else the per-user folder $XDG_CONFIG_HOME/ondalo/
-// (~/.config/ondalo/), created on demand. Always ends in '/'.
+// (~/.config/ondalo/). Always ends in '/'.
 std::string ApplicationDirectory();
 
 // The same choice for a program in PROGRAM_DIR (ending in '/'), the
@@ -26,7 +26,8 @@ std::string ApplicationDirectory();
 std::string ApplicationDirectoryFor(const std::string& programDir);
 
 // The per-user folder of the fallback above: $XDG_CONFIG_HOME/ondalo/, or
-// ~/.config/ondalo/ when that is unset or relative; created with its parents.
+// ~/.config/ondalo/ when that is unset or relative. Not created here: the
+// settings store creates it when it writes the first setting.
 std::string UserConfigDirectory();
 
 // ApplicationDirectory() + "Option.ini".

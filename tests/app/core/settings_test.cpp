@@ -348,19 +348,21 @@ TEST(SettingsPaths, InstalledProgramKeepsSettingsPerUser) {
     EXPECT_EQ(ApplicationDirectoryFor(installed), dir / "config/ondalo/");
 }
 
-TEST(SettingsPaths, UserFolderFollowsXdgAndIsCreated) {
+TEST(SettingsPaths, UserFolderFollowsXdgAndIsCreatedByTheFirstWrite) {
     TempDir dir;
     const std::string base = dir / "a/b";
     {
         ScopedEnv xdg("XDG_CONFIG_HOME", base);
         EXPECT_EQ(UserConfigDirectory(), base + "/ondalo/");
-        EXPECT_TRUE(test::fs::is_directory(base + "/ondalo"));
+        EXPECT_FALSE(test::fs::exists(base)) << "looking up the folder must not create it";
+        SettingsStore store(UserConfigDirectory() + "Option.ini");
+        EXPECT_TRUE(store.WriteString("General", "InitialDir", "/music"));
+        EXPECT_EQ(store.ReadString("General", "InitialDir", ""), "/music");
     }
     {
         ScopedEnv xdg("XDG_CONFIG_HOME", "relative/path");
         ScopedEnv home("HOME", dir / "home");
         EXPECT_EQ(UserConfigDirectory(), dir / "home/.config/ondalo/");
-        EXPECT_TRUE(test::fs::is_directory(dir / "home/.config/ondalo"));
     }
 }
 
