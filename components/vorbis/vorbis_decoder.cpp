@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "components/vorbis/channel_order.h"
 #include "components/vorbis/vorbis_comments.h"
 
 namespace kiv {
@@ -210,6 +211,9 @@ HRESULT VorbisDecoder::Read(BYTE* data, LONG count, LONG* read) {
             break;
         }
         if (n < 0) return ReportError(n == OV_EBADLINK ? kBadSection : kReadFailed);
+        // The library hands out whole frames in the stream's own order.
+        if (const vorbis_info* vi = ov_info(vf_.get(), -1))
+            vorbis::VorbisToWavOrder({reinterpret_cast<std::uint8_t*>(step.data()), std::size_t(n)}, vi->channels);
         pcm_->Push(step.data(), std::size_t(n));
     }
     *read = LONG(pcm_->Pop(data, want));
