@@ -12,6 +12,8 @@ packages=(
   portaudio19-dev libasound2-dev
   # reference tools that the tests and benchmarks compare against
   lame mpg123 vorbis-tools ffmpeg sox
+  # a tagger for tags the reference tools do not write (APEv2)
+  python3-mutagen
 )
 
 SUDO=""
