@@ -35,6 +35,13 @@ QualityOutcome ApplyQuality(IKivAudioEncoder* encoder, const OutputChoices& choi
 // for a quality an encoder took but then could not set up.
 std::string LateRefusalLine(const OutputChoices& choices, const std::string& reason, const char* again);
 
+// For a WMA file written at a constant bitrate: the line telling that the
+// codec had no such bitrate for the source and which one it took instead
+// (it takes the nearest it offers), read from the finished file; empty when
+// the file has the bitrate asked for or cannot be read.
+std::string SubstitutedBitrateLine(const OutputChoices& choices, const std::string& format,
+                                   const std::string& finishedFile);
+
 // "CBR 128 kbit/s", "VBR 60%".
 std::string DescribeOutputMode(QualityMode mode, int value);
 
