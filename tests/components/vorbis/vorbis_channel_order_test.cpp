@@ -11,6 +11,12 @@
 #include "platform/system/text.h"
 #include "tests/components/vorbis/vorbis_test_support.h"
 
+// libvorbisenc (1.3.7) loses 2848 bytes in vorbis_encode_setup_init for
+// every 6-channel encoder it sets up, however the caller clears it (a
+// plain C program doing init, analysis init and the clears shows the
+// same); the leak checker of sanitizer builds is told so.
+extern "C" const char* __lsan_default_suppressions() { return "leak:vorbis_encode_setup_init\n"; }
+
 namespace kiv::test {
 namespace {
 
