@@ -191,8 +191,11 @@ Mp3ScanResult scan(FileReader& reader) {
             reader.readAt(info.audioEnd - static_cast<std::int64_t>(kApeFooterSize), footerBytes);
         if (n < 0) return systemFailure(reader);
         const auto footer = parseApeFooter(std::span(footerBytes).first(static_cast<std::size_t>(n)));
-        // Sizes beyond the bytes behind the first frame are not believed.
-        if (footer && footer->totalSize() <= static_cast<std::uint64_t>(info.audioEnd - info.firstFrameOffset)) {
+        // Sizes beyond the bytes behind the first frame are not believed,
+        // nor sizes no tag of text and a picture or two comes near.
+        constexpr std::uint64_t kLargestApeTag = std::uint64_t{64} << 20;
+        if (footer && footer->totalSize() <= static_cast<std::uint64_t>(info.audioEnd - info.firstFrameOffset) &&
+            footer->totalSize() <= kLargestApeTag) {
             const std::int64_t start = info.audioEnd - static_cast<std::int64_t>(footer->totalSize());
             ape.resize(static_cast<std::size_t>(footer->totalSize()));
             const std::int64_t got = reader.readAt(start, ape);
