@@ -96,6 +96,32 @@ TEST(ApeTag, SizesFromTheFileAreNeverTrusted) {
     }
 }
 
+// The scan believes a footer only for a tag that fits behind the first
+// frame: otherwise the bytes stay audio and nothing is allocated for them.
+TEST(ApeTag, TheScanBelievesNoFooterBeyondTheAudio) {
+    const Bytes audio = test::frames(test::frameWord(3, 3, 9, 0, false, 1), 417, 10);
+    const Bytes good = apeTag(item("Title", bytesOf("T")), 1);
+    struct Case {
+        const char* name;
+        Bytes tag;
+        bool read;
+    } cases[] = {
+        {"true sizes", good, true},
+        {"claims more than the file", apeTag(item("Title", bytesOf("T")), 1, true, 100000), false},
+        {"claims a gigabyte", apeTag(item("Title", bytesOf("T")), 1, true, 1u << 30), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        test::writeFile(dir / "a.mp3", concat({audio, c.tag}));
+        const auto result = scanMp3File(dir / "a.mp3");
+        ASSERT_TRUE(result.ok());
+        EXPECT_EQ(result.info.hasApeTag, c.read);
+        EXPECT_EQ(result.info.tags.title, c.read ? u"T" : u"");
+        EXPECT_EQ(result.info.audioEnd, std::int64_t(audio.size() + (c.read ? 0 : c.tag.size())));
+    }
+}
+
 // A lame stream tagged by mutagen; the untagged stream is the reference
 // for the audio our scan finds.
 class ApeToolTag : public ::testing::Test {
