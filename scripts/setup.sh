@@ -14,6 +14,8 @@ packages=(
   lame mpg123 vorbis-tools ffmpeg sox
   # manual pages, and the checks of the desktop files and the package
   help2man groff-base desktop-file-utils appstream libxml2-utils dpkg-dev file
+  # a tagger for tags the reference tools do not write (APEv2)
+  python3-mutagen
 )
 
 SUDO=""

@@ -454,6 +454,10 @@ void ConversionBatch::FinishFile(std::size_t index, Job& job) {
     }
     core_.SetPanel(1, "100%");
     StatusRow& row = rows_[index];
+    if (job.qualitySet) {
+        const std::string substituted = SubstitutedBitrateLine(settings_, row.destinationFormat, job.destination);
+        if (!substituted.empty()) core_.LogFor(index, LogColour::Orange, substituted);
+    }
     if (settings_.deleteSource) {
         const std::string source = RowSource(index);
         if (::unlink(source.c_str()) == 0)

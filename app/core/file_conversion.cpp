@@ -5,11 +5,14 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
+#include "components/common/identities.h"
+#include "platform/com/class_registry.h"
 #include "platform/com/error_info.h"
 #include "platform/system/system_error.h"
 #include "platform/system/text.h"
@@ -91,6 +94,28 @@ bool IsOutputModeRefusal(const std::string& message) {
     for (const char* refusal : kRefusals)
         if (message.find(refusal) != std::string::npos) return true;
     return false;
+}
+
+std::string SubstitutedBitrateLine(const OutputChoices& choices, const std::string& format,
+                                   const std::string& finishedFile) {
+    if (choices.quality != QualityMode::Cbr || format != "WMA") return {};
+    ComPtr<IKivAudioDecoder> decoder;
+    if (FAILED(CoCreateInstance(kClassWmaDecoder.clsid, nullptr, CLSCTX_ALL, IID_IKivAudioDecoder,
+                                decoder.put_void())))
+        return {};
+    Bstr name(FromUtf8(finishedFile));
+    LONG bitrate = 0;
+    const bool read = SUCCEEDED(decoder->Open(name.get())) && SUCCEEDED(decoder->get_Bitrate(&bitrate));
+    decoder->Close();
+    // What failed here is no fault of the conversion: its error text goes.
+    if (!read) {
+        TakeErrorDescription();
+        return {};
+    }
+    const long asked = long(choices.QualityValue()) * 1000;
+    if (bitrate <= 0 || std::labs(bitrate - asked) < 1000) return {};
+    return " WMA offers no " + DescribeOutputMode(choices.quality, choices.QualityValue()) +
+           " for this source; CBR " + std::to_string((bitrate + 500) / 1000) + " kbit/s was used.";
 }
 
 std::string DescribeOutputMode(QualityMode mode, int value) {

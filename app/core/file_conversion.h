@@ -42,6 +42,13 @@ bool IsOutputModeRefusal(const std::string& message);
 // A source that gave no sample at all.
 inline constexpr const char* kNoAudioMessage = "The source file holds no audio that could be decoded.";
 
+// For a WMA file written at a constant bitrate: the line telling that the
+// codec had no such bitrate for the source and which one it took instead
+// (it takes the nearest it offers), read from the finished file; empty when
+// the file has the bitrate asked for or cannot be read.
+std::string SubstitutedBitrateLine(const OutputChoices& choices, const std::string& format,
+                                   const std::string& finishedFile);
+
 // "CBR 128 kbit/s", "VBR 60%".
 std::string DescribeOutputMode(QualityMode mode, int value);
 

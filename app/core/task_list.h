@@ -31,8 +31,16 @@ std::string SizeText(std::uint64_t bytes);
 // read as an integer; 0 when that is not a number.
 long long SizeTextKilobytes(const std::string& sizeText);
 
-// True for .wav, .wave, .mp3, .wma and .ogg in any letter case.
+// True for .wav, .wave, .mp3, .wma, .ogg and .oga in any letter case.
 bool IsSupportedSource(const std::string& fileName);
+
+// The same set as a file-name mask, and the filter of the "Add Files"
+// dialog (pairs of caption and mask, separated by '|'). ".oga" is the
+// audio-only name of an Ogg file and listed with ".ogg".
+inline constexpr char kSupportedSourceMask[] = "*.wav;*.wave;*.mp3;*.wma;*.ogg;*.oga";
+inline constexpr char kAddFilesFilter[] =
+    "All support files (*.wav,*.mp3,*.wma,*.ogg)|*.wav;*.wave;*.mp3;*.wma;*.ogg;*.oga|WAV Files (*.wav)|*.wav;*.wave|"
+    "MP3 Files (*.mp3)|*.mp3|WMA Files (*.wma)|*.wma|OGG Files (*.ogg)|*.ogg;*.oga";
 
 // What the list needs from whoever shows it: messages, the sub-folder
 // question, a chance to keep the interface alive between files, and the

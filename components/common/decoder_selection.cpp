@@ -1,5 +1,12 @@
 #include "components/common/decoder_selection.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
 #include "components/common/component.h"
 #include "components/common/wav_source_reader.h"
 #include "platform/com/class_registry.h"
@@ -8,28 +15,83 @@
 
 namespace kiv {
 
+namespace {
+
+bool EndsWithNoCase(std::u16string_view name, std::u16string_view ext) {
+    return name.size() > ext.size() && EqualsNoCase(name.substr(name.size() - ext.size()), ext);
+}
+
+ssize_t ReadAt(int fd, std::uint8_t* data, std::size_t size, off_t offset) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, data + done, size - done, offset + off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += std::size_t(n);
+    }
+    return ssize_t(done);
+}
+
+bool IsMpegAudioFrameHeader(const std::uint8_t* h) {
+    return h[0] == 0xFF && (h[1] & 0xE0) == 0xE0 &&  // frame sync
+           ((h[1] >> 3) & 3) != 1 &&                  // a defined MPEG version
+           ((h[1] >> 1) & 3) != 0 &&                  // a defined layer
+           (h[2] >> 4) != 15 &&                       // a defined bitrate
+           ((h[2] >> 2) & 3) != 3;                    // a defined sample rate
+}
+
+}  // namespace
+
+ContentKind SniffContent(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return ContentKind::unknown;
+    std::array<std::uint8_t, 16> head{};
+    const ssize_t got = ReadAt(fd, head.data(), head.size(), 0);
+    ::close(fd);
+    static constexpr std::uint8_t kAsfHeader[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+    if (got >= 16 && std::memcmp(head.data(), kAsfHeader, 16) == 0) return ContentKind::asf;
+    if (got >= 12 && std::memcmp(head.data(), "RIFF", 4) == 0 && std::memcmp(head.data() + 8, "WAVE", 4) == 0)
+        return ContentKind::wave;
+    if (got >= 4 && std::memcmp(head.data(), "OggS", 4) == 0) return ContentKind::ogg;
+    // An ID3v2 tag is put in front of MPEG audio only.
+    if (got >= 10 && std::memcmp(head.data(), "ID3", 3) == 0 && head[3] != 0xFF && head[4] != 0xFF)
+        return ContentKind::mpeg;
+    if (got >= 4 && IsMpegAudioFrameHeader(head.data())) return ContentKind::mpeg;
+    return ContentKind::unknown;
+}
+
 bool SelectDecoderClass(std::u16string_view name, CLSID& clsid) {
     if (name.size() <= 4) return false;
-    std::u16string_view ext = name.substr(name.size() - 4);
-    struct Row {
-        const char16_t* ext;
-        const ClassIdentity* cls;
-    };
-    static const Row byName[] = {
-        {u".wma", &kClassWmaDecoder},
-        {u".mp3", &kClassMp3Decoder},
-        {u".ogg", &kClassVorbisDecoder},
-    };
-    for (const Row& r : byName) {
-        if (EqualsNoCase(ext, r.ext)) {
-            clsid = r.cls->clsid;
-            return true;
+    // What the file holds decides over its name: a file can carry a wrong
+    // extension or none. The name decides only when the bytes say nothing
+    // (an unreadable file, or audio behind leading junk).
+    ContentKind kind = SniffContent(ToUtf8(name));
+    if (kind == ContentKind::unknown) {
+        struct Row {
+            const char16_t* ext;
+            ContentKind kind;
+        };
+        // ".wave" is a WAV file too: the application lists such files as
+        // sources and converts them, so they are looked into like ".wav".
+        static const Row byName[] = {
+            {u".wma", ContentKind::asf},  {u".mp3", ContentKind::mpeg}, {u".ogg", ContentKind::ogg},
+            {u".oga", ContentKind::ogg},  {u".wav", ContentKind::wave}, {u".wave", ContentKind::wave},
+        };
+        for (const Row& r : byName) {
+            if (EndsWithNoCase(name, r.ext)) {
+                kind = r.kind;
+                break;
+            }
         }
     }
-    // ".wave" is a WAV file too: the application lists such files as
-    // sources and converts them, so they are looked into like ".wav".
-    const bool wave = name.size() > 5 && EqualsNoCase(name.substr(name.size() - 5), u".wave");
-    if (!EqualsNoCase(ext, u".wav") && !wave) return false;
+    switch (kind) {
+        case ContentKind::asf: clsid = kClassWmaDecoder.clsid; return true;
+        case ContentKind::mpeg: clsid = kClassMp3Decoder.clsid; return true;
+        case ContentKind::ogg: clsid = kClassVorbisDecoder.clsid; return true;
+        case ContentKind::unknown: return false;
+        case ContentKind::wave: break;
+    }
     WORD tag = 0;
     if (!ReadWaveFormatTag(ToUtf8(name), tag)) return false;
     // Float samples are PCM for every purpose here: the WAV decoder delivers

@@ -1,6 +1,8 @@
-// Picks the decoder class for a file from its name (and, for ".wav", from
-// its format chunk), creates it through the registry and opens the file.
+// Picks the decoder class for a file from its first bytes or its name,
+// creates it through the registry and opens the file.
 #pragma once
+
+#include <string>
 
 #include "components/common/interfaces.h"
 
@@ -14,8 +16,16 @@ inline constexpr char16_t kNoDecoderText[] = u"Cannot find appropriate decoder."
 // the decoder's own Open failure, or that text.
 HRESULT CreateDecoderFor(const CLSID& owner, BSTR fileName, ComPtr<IKivAudioDecoder>& decoder);
 
-// The decoder class for a name, without creating anything; false when none
-// fits. ".wav" (and ".wave") files are inspected.
+// The decoder class for a file, without creating anything; false when none
+// fits. The file's first bytes decide (RIFF/WAVE, OggS, an ID3v2 tag or an
+// MPEG audio frame, the ASF header); when they say nothing, the extension
+// does (".wma", ".mp3", ".ogg", ".oga", ".wav", ".wave"). WAV files are
+// inspected further: PCM opens with the WAV decoder, MPEG layer 3 with the
+// MP3 decoder, any other format with none.
 bool SelectDecoderClass(std::u16string_view fileName, CLSID& clsid);
+
+// What a file's first bytes show it to be.
+enum class ContentKind { unknown, wave, ogg, mpeg, asf };
+ContentKind SniffContent(const std::string& path);
 
 }  // namespace kiv

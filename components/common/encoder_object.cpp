@@ -63,7 +63,7 @@ HRESULT EncoderObject::Open(BSTR szFilename) {
 }
 
 HRESULT EncoderObject::CheckFormat(LONG channels, LONG rate, LONG bits) {
-    if (channels != 1 && channels != 2) return ReportError(texts::kBadChannels);
+    if (channels < 1 || channels > traits_.maxChannels) return ReportError(texts::kBadChannels);
     if (bits != 8 && bits != 16) return ReportError(texts::kBadBits);
     static constexpr LONG kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
     for (LONG r : kRates)

@@ -19,6 +19,7 @@ struct EncoderTraits {
     LONG asyncBlock;            // EncodeFromWave block size
     LONG syncBlock;             // EncodeFromWaveSync block size
     bool checkWriteResult;      // whole-file encoding stops at a failed Write
+    WORD maxChannels = 2;       // input channels taken (from 1)
 };
 
 class EncoderObject : public CodecObject<IKivAudioEncoder, kDispAudioEncoder> {

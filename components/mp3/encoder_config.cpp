@@ -75,6 +75,9 @@ std::optional<EncoderConfig> MakeEncoderConfig(const OutputSetting& setting, con
         r.nMode = BE_MP3_MODE_STEREO;
         r.dwBitrate = static_cast<DWORD>(kbps);
         r.nPreset = LQP_CBR;
+        // A constant stream needs the Info frame too: its LAME tag carries
+        // the encoder delay and padding that gapless players take off.
+        r.bWriteVBRHeader = 1;
     } else {
         c.configCase = ConfigCase::plain;
         if (mono) r.nMode = BE_MP3_MODE_MONO;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 
 #include "components/mp3/format/id3v1.h"
 #include "components/mp3/format/id3v2_prepend.h"
@@ -194,7 +195,12 @@ HRESULT Mp3Encoder::FinishFile() {
     if (!written) return ReportError(FormatMessageText(mp3::texts::kFlushWriteFailed, SystemErrorText(error)));
     lame_->writeVbrHeader(path.c_str());
     if (!tagged) return S_OK;
-    const std::vector<std::uint8_t> v2 = mp3::buildId3v2(tags);
+    std::vector<std::string> cut;
+    const std::vector<std::uint8_t> v2 = mp3::buildId3v2(tags, mp3::kId3v2MaxSize, &cut);
+    // Only text beyond the format's 256 MB gets here; the file is still
+    // worth having, so the cut is told rather than failed.
+    for (const std::string& id : cut)
+        std::fprintf(stderr, "kivmp3: %s: the %s frame was cut to fit the ID3v2 size limit\n", path.c_str(), id.c_str());
     if (v2.empty()) return S_OK;
     const mp3::PrependResult r = mp3::prependId3v2(path, v2);
     if (r.ok()) return S_OK;

@@ -10,8 +10,16 @@ std::vector<Comment> CommentsFromTags(const TagRecord& tags) {
         {"date", &tags.year},   {"tracknumber", &tags.trackNo}, {"comment", &tags.comment},
     };
     std::vector<Comment> out;
-    for (const auto& [field, text] : fields)
-        if (!text->empty()) out.push_back({field, ToUtf8(*text)});
+    for (const auto& [field, text] : fields) {
+        if (text->empty()) continue;
+        // The format repeats a field for each of several values; the
+        // comment is free text and stays one, line feeds and all.
+        if (text == &tags.comment) {
+            out.push_back({field, ToUtf8(*text)});
+            continue;
+        }
+        for (const std::u16string& value : SplitTagValues(*text)) out.push_back({field, ToUtf8(value)});
+    }
     return out;
 }
 

@@ -17,8 +17,9 @@ struct Comment {
     std::string value;  // UTF-8
 };
 
-// The comments to write for `tags`: one per non-empty field, in the order
-// title, artist, album, genre, date, tracknumber, comment.
+// The comments to write for `tags`: one per value of each non-empty field
+// (one for the comment), in the order title, artist, album, genre, date,
+// tracknumber, comment.
 std::vector<Comment> CommentsFromTags(const TagRecord& tags);
 
 // Upper-case key -> value; a key met again gets a line feed and the new

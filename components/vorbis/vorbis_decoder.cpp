@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "components/vorbis/channel_order.h"
 #include "components/vorbis/vorbis_comments.h"
 
 namespace kiv {
@@ -237,6 +238,9 @@ HRESULT VorbisDecoder::Read(BYTE* data, LONG count, LONG* read) {
             const ogg_int64_t now = ov_pcm_tell(vf_.get());
             if (now > expected) NoteDamage(double(now - expected) / format_.nSamplesPerSec);
         }
+        // The library hands out whole frames in the stream's own order.
+        if (const vorbis_info* vi = ov_info(vf_.get(), -1))
+            vorbis::VorbisToWavOrder({reinterpret_cast<std::uint8_t*>(step.data()), std::size_t(n)}, vi->channels);
         pcm_->Push(step.data(), std::size_t(n));
     }
     if (!formatChange_.empty() && pcm_->size() == 0) return ReportError(formatChange_);

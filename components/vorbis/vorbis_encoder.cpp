@@ -8,6 +8,7 @@
 #include <chrono>
 #include <random>
 
+#include "components/vorbis/channel_order.h"
 #include "components/vorbis/vorbis_comments.h"
 #include "platform/system/system_error.h"
 
@@ -21,6 +22,7 @@ constexpr EncoderTraits kVorbisTraits{
     .asyncBlock = 4096,
     .syncBlock = 4096,
     .checkWriteResult = false,
+    .maxChannels = vorbis::kMaxChannels,
 };
 
 constexpr char16_t kLogicFault[] = u"Internal Vorbis logic fault";
@@ -157,13 +159,15 @@ bool VorbisEncoder::EncodeBlock(const BYTE* data, std::size_t size) {
     const std::size_t sampleBytes = f.wBitsPerSample / 8u;
     const std::size_t frameBytes = channels * sampleBytes;
     std::size_t frames = size / frameBytes;  // bytes beyond whole frames are dropped
+    // Input arrives in WAV channel order; the stream carries Vorbis order.
+    const std::uint8_t* vorbisChannel = vorbis::VorbisChannelOfWav(channels);
     while (frames > 0) {
         const int n = int(std::min<std::size_t>(frames, kAnalysisFrames));
         float** out = vorbis_analysis_buffer(&state_->dsp, kAnalysisFrames);
         for (int i = 0; i < n; ++i) {
             for (int c = 0; c < channels; ++c) {
                 const BYTE* s = data + (std::size_t(i) * channels + c) * sampleBytes;
-                out[c][i] = sampleBytes == 1 ? (int(s[0]) - 128) / 128.0f
+                out[vorbisChannel ? vorbisChannel[c] : c][i] = sampleBytes == 1 ? (int(s[0]) - 128) / 128.0f
                                              : float(std::int16_t(std::uint16_t(s[0] | (s[1] << 8)))) / 32768.0f;
             }
         }

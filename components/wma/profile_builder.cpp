@@ -87,6 +87,20 @@ std::optional<std::size_t> ChooseConstantBitrateFormat(std::span<const WAVEFORMA
     return best;
 }
 
+std::optional<DWORD> NearestConstantBitrate(std::span<const WAVEFORMATEX> formats, DWORD bitrate, WORD channels,
+                                           DWORD rate) {
+    std::optional<DWORD> nearest;
+    for (const WAVEFORMATEX& w : formats) {
+        if (!Fits(w, channels, rate)) continue;
+        const DWORD offered = DWORD{8} * w.nAvgBytesPerSec;
+        const auto distance = [bitrate](DWORD b) { return b > bitrate ? b - bitrate : bitrate - b; };
+        if (!nearest || distance(offered) < distance(*nearest) ||
+            (distance(offered) == distance(*nearest) && offered < *nearest))
+            nearest = offered;
+    }
+    return nearest;
+}
+
 std::optional<std::size_t> ChooseQualityFormat(std::span<const WAVEFORMATEX> formats, float quality, WORD channels,
                                                DWORD rate) {
     // The level distance is taken from the stored single-precision quality
@@ -110,7 +124,8 @@ std::optional<std::size_t> ChooseQualityFormat(std::span<const WAVEFORMATEX> for
     return best ? best : highest;
 }
 
-HRESULT BuildConstantBitrateProfile(DWORD bitrate, WORD channels, DWORD rate, std::unique_ptr<Profile>& out) {
+HRESULT BuildConstantBitrateProfile(DWORD bitrate, WORD channels, DWORD rate, std::unique_ptr<Profile>& out,
+                                    DWORD* used) {
     std::unique_ptr<ProfileManager> manager;
     if (HRESULT hr = ProfileManager::Create(manager); FAILED(hr)) return hr;
     std::unique_ptr<Profile> profile;
@@ -118,7 +133,14 @@ HRESULT BuildConstantBitrateProfile(DWORD bitrate, WORD channels, DWORD rate, st
     std::vector<Candidate> candidates;
     if (HRESULT hr = Enumerate(manager->GetCodecInfo(), false, candidates); FAILED(hr)) return hr;
     const auto records = Records(candidates);
-    const auto chosen = ChooseConstantBitrateFormat(records, bitrate, channels, rate);
+    auto chosen = ChooseConstantBitrateFormat(records, bitrate, channels, rate);
+    // A bitrate the codec lacks for this input (320 kbit/s for mono at
+    // 22050 Hz, say) takes the nearest one it has, rather than failing the
+    // first write and so the whole file.
+    if (!chosen) {
+        if (const auto nearest = NearestConstantBitrate(records, bitrate, channels, rate))
+            chosen = ChooseConstantBitrateFormat(records, *nearest, channels, rate);
+    }
     if (!chosen) return kNoMatchingFormat;
 
     std::unique_ptr<StreamConfig> config;
@@ -134,6 +156,7 @@ HRESULT BuildConstantBitrateProfile(DWORD bitrate, WORD channels, DWORD rate, st
     const std::size_t extraSize = codecType.format.size() - sizeof(WAVEFORMATEX);
     MediaType type = MediaType::ForWaveFormat(subtype, c.wfx, extraSize ? extra : nullptr, extraSize);
     if (HRESULT hr = AddAudioStream(*profile, type, DWORD{8} * c.wfx.nAvgBytesPerSec); FAILED(hr)) return hr;
+    if (used) *used = DWORD{8} * c.wfx.nAvgBytesPerSec;
     out = std::move(profile);
     return S_OK;
 }

@@ -23,6 +23,11 @@ constexpr HRESULT kNoMatchingFormat = MakeHResult(0xC00D0BC2);
 // several, the one with the largest block, the later one on equal blocks.
 std::optional<std::size_t> ChooseConstantBitrateFormat(std::span<const WAVEFORMATEX> formats, DWORD bitrate,
                                                        WORD channels, DWORD rate);
+// The bitrate (8 x nAvgBytesPerSec) of the 0x161 format of the channel
+// count and rate nearest to the request, the lower one on ties; nothing
+// when the codec has no format for the input at all.
+std::optional<DWORD> NearestConstantBitrate(std::span<const WAVEFORMATEX> formats, DWORD bitrate, WORD channels,
+                                           DWORD rate);
 // Variable bitrate: quality-level formats carry their level (0-255) in the
 // low byte of nAvgBytesPerSec. The lowest level above 100 x quality - 1 is
 // taken, the first one found on equal levels; when no level is that high
@@ -32,9 +37,11 @@ std::optional<std::size_t> ChooseQualityFormat(std::span<const WAVEFORMATEX> for
 
 // Profiles named "Custom profile" with one audio stream numbered 1, named
 // "Audio Stream" on the connection "Audio". Failures: the runtime's
-// HRESULT, or kNoMatchingFormat.
-HRESULT BuildConstantBitrateProfile(DWORD bitrate, WORD channels, DWORD rate,
-                                    std::unique_ptr<media::Profile>& out);
+// HRESULT, or kNoMatchingFormat. A constant bitrate that no format offers
+// for the input is replaced by the nearest one that does; `used` receives
+// the bitrate of the stream.
+HRESULT BuildConstantBitrateProfile(DWORD bitrate, WORD channels, DWORD rate, std::unique_ptr<media::Profile>& out,
+                                    DWORD* used = nullptr);
 HRESULT BuildQualityProfile(float quality, WORD channels, DWORD rate, std::unique_ptr<media::Profile>& out);
 
 }  // namespace kiv::wma

@@ -69,7 +69,12 @@ HRESULT WriteTagAttributes(const TagRecord& tags, const AttributeSetter& set) {
         {u"WM/Genre", &tags.genre},      {u"WM/Year", &tags.year},   {u"WM/TrackNumber", &tags.trackNo},
         {u"Description", &tags.comment},
     };
-    for (const auto& [name, text] : order) {
+    for (const auto& [name, field] : order) {
+        // The media runtime keeps one value per attribute name, so several
+        // values share one text, in the "; " form players show for several
+        // artists; the description is free text.
+        const std::u16string joined = field == &tags.comment ? *field : JoinTagValues(*field, u"; ");
+        const std::u16string* text = &joined;
         if (text->empty()) continue;
         // A length counts bytes in a WORD: longer texts are cut at the last
         // whole character that fits, terminator included.

@@ -40,10 +40,11 @@ Id3v1Block buildId3v1(const TagRecord& tags) {
     block[0] = 'T';
     block[1] = 'A';
     block[2] = 'G';
-    putField(block, kTitleAt, 30, tags.title);
-    putField(block, kArtistAt, 30, tags.artist);
-    putField(block, kAlbumAt, 30, tags.album);
-    putField(block, kYearAt, 4, tags.year);
+    // One text per field: several values are joined as ID3v2.3 joins them.
+    putField(block, kTitleAt, 30, JoinTagValues(tags.title, u"/"));
+    putField(block, kArtistAt, 30, JoinTagValues(tags.artist, u"/"));
+    putField(block, kAlbumAt, 30, JoinTagValues(tags.album, u"/"));
+    putField(block, kYearAt, 4, JoinTagValues(tags.year, u"/"));
     if (!tags.trackNo.empty()) {
         putField(block, kCommentAt, 28, tags.comment);
         block[kTrackAt] = static_cast<std::uint8_t>(readDecimal(toLatin1(tags.trackNo)) & 0xFF);

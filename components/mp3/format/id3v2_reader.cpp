@@ -76,6 +76,35 @@ std::optional<std::size_t> skipString(std::uint8_t encoding, Bytes bytes, std::s
     return std::nullopt;
 }
 
+// A version 2.4 text frame may hold several strings, each ended by the
+// encoding's terminator: they are joined by line feeds, empty ones dropped.
+std::optional<std::u16string> decodeList(std::uint8_t encoding, Bytes bytes) {
+    const bool wide = isWideEncoding(encoding);
+    std::optional<std::u16string> joined;
+    std::size_t at = 0;
+    bool bigEndian = encoding == 2;
+    do {
+        const auto next = skipString(encoding, bytes, at);
+        const std::size_t end = next ? *next - (wide ? 2 : 1) : bytes.size();
+        Bytes piece = bytes.subspan(at, end - at);
+        // Later UTF-16 strings may leave out the byte-order mark of the first.
+        if (encoding == 1 && piece.size() >= 2) {
+            if (piece[0] == 0xFE && piece[1] == 0xFF) bigEndian = true;
+            else if (piece[0] == 0xFF && piece[1] == 0xFE) bigEndian = false;
+        }
+        auto text = wide ? std::optional(fromUtf16(piece, bigEndian)) : decodeText(encoding, piece);
+        if (!text) return std::nullopt;
+        if (!joined) joined.emplace();
+        if (!text->empty()) {
+            if (!joined->empty()) *joined += kTagValueSeparator;
+            *joined += *text;
+        }
+        at = next ? *next : bytes.size();
+    } while (at < bytes.size());
+    if (!joined) joined.emplace();
+    return joined;
+}
+
 std::u16string genreText(std::u16string text) {
     auto nameOf = [](long long index) -> std::optional<std::u16string> {
         if (index < 0 || index >= kGenreCount) return std::nullopt;
@@ -106,7 +135,7 @@ std::u16string genreText(std::u16string text) {
     return text;
 }
 
-void applyFrame(Field field, Bytes content, TagRecord& tags) {
+void applyFrame(Field field, Bytes content, std::uint8_t version, TagRecord& tags) {
     if (field == Field::none || content.empty()) return;
     const std::uint8_t encoding = content[0];
     std::size_t textAt = 1;
@@ -116,7 +145,11 @@ void applyFrame(Field field, Bytes content, TagRecord& tags) {
         if (!afterDescription) return;
         textAt = *afterDescription;
     }
-    auto text = decodeText(encoding, content.subspan(std::min(textAt, content.size())));
+    // Version 2.4 defines text frames as lists; before it a text ended at
+    // its first terminator.
+    const Bytes textBytes = content.subspan(std::min(textAt, content.size()));
+    auto text = field != Field::comment && version >= 4 ? decodeList(encoding, textBytes)
+                                                        : decodeText(encoding, textBytes);
     if (!text) return;
     switch (field) {
     case Field::title: tags.title = std::move(*text); break;
@@ -124,7 +157,15 @@ void applyFrame(Field field, Bytes content, TagRecord& tags) {
     case Field::album: tags.album = std::move(*text); break;
     case Field::year: tags.year = std::move(*text); break;
     case Field::recordingTime: tags.year = text->substr(0, 4); break;
-    case Field::genre: tags.genre = genreText(std::move(*text)); break;
+    case Field::genre: {
+        std::u16string genres;
+        for (std::u16string& value : SplitTagValues(*text)) {
+            if (!genres.empty()) genres += kTagValueSeparator;
+            genres += genreText(std::move(value));
+        }
+        tags.genre = std::move(genres);
+        break;
+    }
     case Field::trackNo: tags.trackNo = std::move(*text); break;
     case Field::comment: tags.comment = std::move(*text); break;
     case Field::none: break;
@@ -186,7 +227,7 @@ void readFrames(const Id3v2Header& header, Bytes frames, TagRecord& tags) {
                 content = plain;
             }
         }
-        applyFrame(fieldFor(id), content, tags);
+        applyFrame(fieldFor(id), content, version, tags);
     }
 }
 

@@ -27,31 +27,6 @@ EncodedText encode(std::u16string_view text) {
     return {kEncodingUtf16Bom, toUtf16WithBom(text)};
 }
 
-class FrameSink {
-public:
-    FrameSink(std::vector<std::uint8_t>& out, std::size_t capacity) : out_(out), capacity_(capacity) {}
-
-    // False when the frame does not fit.
-    bool add(std::string_view id, std::string_view content) {
-        const std::size_t length = kFrameHeaderSize + content.size();
-        if (out_.size() + length > capacity_) return false;
-        out_.insert(out_.end(), id.begin(), id.end());
-        const auto size = static_cast<std::uint32_t>(content.size());
-        out_.push_back(static_cast<std::uint8_t>(size >> 24));
-        out_.push_back(static_cast<std::uint8_t>(size >> 16));
-        out_.push_back(static_cast<std::uint8_t>(size >> 8));
-        out_.push_back(static_cast<std::uint8_t>(size));
-        out_.push_back(0);  // status flags
-        out_.push_back(0);  // format flags
-        out_.insert(out_.end(), content.begin(), content.end());
-        return true;
-    }
-
-private:
-    std::vector<std::uint8_t>& out_;
-    std::size_t capacity_;
-};
-
 std::string textFrameContent(const EncodedText& text) {
     std::string content(1, static_cast<char>(text.encoding));
     content += text.bytes;
@@ -71,12 +46,47 @@ std::string commentFrameContent(const EncodedText& text) {
     return content;
 }
 
+// Characters of text that keep its encoded form within `bytes` bytes; a
+// surrogate pair is never split.
+std::size_t unitsWithin(std::u16string_view text, std::size_t bytes) {
+    std::size_t units = fitsLatin1(text) ? bytes : (bytes < 2 ? 0 : (bytes - 2) / 2);
+    units = std::min(units, text.size());
+    if (units > 0 && text[units - 1] >= 0xD800 && text[units - 1] <= 0xDBFF) --units;
+    return units;
+}
+
+struct Frame {
+    std::string_view id;
+    std::u16string text;
+    std::string content;  // encoding byte onwards
+
+    void encodeContent() {
+        const EncodedText encoded = encode(text);
+        content = id == "COMM" ? commentFrameContent(encoded) : textFrameContent(encoded);
+    }
+    std::size_t textBytes() const {
+        const EncodedText encoded = encode(text);
+        return encoded.bytes.size();
+    }
+};
+
+void appendFrame(std::vector<std::uint8_t>& out, const Frame& frame) {
+    out.insert(out.end(), frame.id.begin(), frame.id.end());
+    const auto size = static_cast<std::uint32_t>(frame.content.size());
+    out.push_back(static_cast<std::uint8_t>(size >> 24));
+    out.push_back(static_cast<std::uint8_t>(size >> 16));
+    out.push_back(static_cast<std::uint8_t>(size >> 8));
+    out.push_back(static_cast<std::uint8_t>(size));
+    out.push_back(0);  // status flags
+    out.push_back(0);  // format flags
+    out.insert(out.end(), frame.content.begin(), frame.content.end());
+}
+
 }  // namespace
 
-std::vector<std::uint8_t> buildId3v2(const TagRecord& tags, std::size_t capacity) {
+std::vector<std::uint8_t> buildId3v2(const TagRecord& tags, std::size_t capacity, std::vector<std::string>* cut) {
     if (capacity < kId3v2HeaderSize) return {};
-    std::vector<std::uint8_t> out = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0};
-    FrameSink sink(out, capacity);
+    capacity = std::min(capacity, kId3v2MaxSize);
 
     struct Field {
         std::string_view id;
@@ -87,14 +97,46 @@ std::vector<std::uint8_t> buildId3v2(const TagRecord& tags, std::size_t capacity
         {"TYER", &tags.year},  {"TIT2", &tags.title},   {"TPE1", &tags.artist},
         {"TALB", &tags.album},
     };
+    std::vector<Frame> frames;
+    std::size_t total = kId3v2HeaderSize;
     for (const Field& field : fields) {
-        const EncodedText text = encode(*field.text);
-        const bool empty = text.encoding == kEncodingLatin1 ? text.bytes.empty() : text.bytes.size() <= 2;
-        if (empty) continue;
-        const std::string content =
-            field.id == "COMM" ? commentFrameContent(text) : textFrameContent(text);
-        if (!sink.add(field.id, content)) return {};
+        // Version 2.3 has one text per frame: several values are joined
+        // by "/", as the format has it for several performers.
+        Frame frame{field.id, field.id == "COMM" ? *field.text : JoinTagValues(*field.text, u"/"), {}};
+        // Text ends at a NUL character: the frame cannot carry one.
+        frame.text.resize(std::min(frame.text.size(), frame.text.find(u'\0')));
+        if (frame.text.empty()) continue;
+        frame.encodeContent();
+        total += kFrameHeaderSize + frame.content.size();
+        frames.push_back(std::move(frame));
     }
+    // Over the limit, the longest frame is cut (or, when cutting cannot make
+    // room, left out), never the whole tag: the other fields keep their text.
+    while (total > capacity && !frames.empty()) {
+        auto longest = std::max_element(frames.begin(), frames.end(), [](const Frame& a, const Frame& b) {
+            return a.content.size() < b.content.size();
+        });
+        const std::size_t excess = total - capacity;
+        const std::size_t before = kFrameHeaderSize + longest->content.size();
+        const std::size_t textBytes = longest->textBytes();
+        if (textBytes > excess) {
+            longest->text.resize(unitsWithin(longest->text, textBytes - excess));
+        } else {
+            longest->text.clear();
+        }
+        if (cut && (cut->empty() || cut->back() != longest->id)) cut->emplace_back(longest->id);
+        if (longest->text.empty()) {
+            frames.erase(longest);
+            total -= before;
+        } else {
+            longest->encodeContent();
+            total = total - before + kFrameHeaderSize + longest->content.size();
+        }
+    }
+
+    std::vector<std::uint8_t> out = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0};
+    out.reserve(std::max(total, std::min(kId3v2MinimumSize, capacity)));
+    for (const Frame& frame : frames) appendFrame(out, frame);
     out.resize(std::max(out.size(), std::min(kId3v2MinimumSize, capacity)), 0);
     writeSyncSafe(static_cast<std::uint32_t>(out.size() - kId3v2HeaderSize),
                   std::span<std::uint8_t, 4>(out.data() + 6, 4));

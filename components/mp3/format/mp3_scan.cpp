@@ -4,9 +4,11 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "components/mp3/format/file_reader.h"
+#include "components/mp3/format/apev2.h"
 #include "components/mp3/format/id3v1.h"
 #include "components/mp3/format/id3v2_header.h"
 #include "components/mp3/format/id3v2_reader.h"
@@ -187,16 +189,57 @@ Mp3ScanResult scan(FileReader& reader) {
     info.firstFrameOffset = searchBase + found;
     info.audioEnd = info.fileSize;
 
-    // ID3v1 at the end.
-    if (info.fileSize >= static_cast<std::int64_t>(kId3v1Size)) {
-        Id3v1Block block{};
-        const std::int64_t n = reader.readAt(info.fileSize - static_cast<std::int64_t>(kId3v1Size), block);
+    // Tags at the end: ID3v1 last, an APEv2 tag before it; or, as some
+    // taggers leave it, the APEv2 tag last with the ID3v1 tag before it.
+    // None of their bytes are audio. ID3v1 fields go in first, the APEv2
+    // ones over them.
+    auto readId3v1Before = [&](std::int64_t end, Id3v1Block& block) -> std::optional<bool> {
+        if (end < static_cast<std::int64_t>(kId3v1Size)) return false;
+        const std::int64_t n = reader.readAt(end - static_cast<std::int64_t>(kId3v1Size), block);
+        if (n < 0) return std::nullopt;
+        return n == static_cast<std::int64_t>(kId3v1Size) && isId3v1(block);
+    };
+    Id3v1Block v1{};
+    const auto v1AtEnd = readId3v1Before(info.fileSize, v1);
+    if (!v1AtEnd) return systemFailure(reader);
+    if (*v1AtEnd) {
+        info.hasId3v1 = true;
+        info.audioEnd -= static_cast<std::int64_t>(kId3v1Size);
+    }
+    std::vector<std::uint8_t> ape;
+    if (info.audioEnd - info.firstFrameOffset >= static_cast<std::int64_t>(kApeFooterSize)) {
+        std::array<std::uint8_t, kApeFooterSize> footerBytes{};
+        const std::int64_t n =
+            reader.readAt(info.audioEnd - static_cast<std::int64_t>(kApeFooterSize), footerBytes);
         if (n < 0) return systemFailure(reader);
-        if (n == static_cast<std::int64_t>(kId3v1Size) && readId3v1(block, info.tags)) {
-            info.hasId3v1 = true;
-            info.audioEnd = info.fileSize - static_cast<std::int64_t>(kId3v1Size);
+        const auto footer = parseApeFooter(std::span(footerBytes).first(static_cast<std::size_t>(n)));
+        // Sizes beyond the bytes behind the first frame are not believed,
+        // nor sizes no tag of text and a picture or two comes near.
+        constexpr std::uint64_t kLargestApeTag = std::uint64_t{64} << 20;
+        if (footer && footer->totalSize() <= static_cast<std::uint64_t>(info.audioEnd - info.firstFrameOffset) &&
+            footer->totalSize() <= kLargestApeTag) {
+            const std::int64_t start = info.audioEnd - static_cast<std::int64_t>(footer->totalSize());
+            ape.resize(static_cast<std::size_t>(footer->totalSize()));
+            const std::int64_t got = reader.readAt(start, ape);
+            if (got < 0) return systemFailure(reader);
+            if (got == static_cast<std::int64_t>(ape.size())) {
+                info.hasApeTag = true;
+                info.audioEnd = start;
+            } else {
+                ape.clear();
+            }
         }
     }
+    if (info.hasApeTag && !info.hasId3v1) {
+        const auto v1BeforeApe = readId3v1Before(info.audioEnd, v1);
+        if (!v1BeforeApe) return systemFailure(reader);
+        if (*v1BeforeApe) {
+            info.hasId3v1 = true;
+            info.audioEnd -= static_cast<std::int64_t>(kId3v1Size);
+        }
+    }
+    if (info.hasId3v1) readId3v1(v1, info.tags);
+    if (info.hasApeTag) readApeTag(ape, info.tags);
     info.audioEnd = std::max(info.audioEnd, info.firstFrameOffset);
     info.audioBytes = info.audioEnd - info.firstFrameOffset;
 

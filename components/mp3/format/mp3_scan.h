@@ -29,7 +29,7 @@ struct Mp3StreamInfo {
     std::int64_t fileSize = 0;
     std::int64_t firstFrameOffset = 0;
     // File offset where the audio ends: the file's end, or the start of the
-    // ID3v1 tag.
+    // ID3v1 tag, or the start of an APEv2 tag before either.
     std::int64_t audioEnd = 0;
     // Audio bytes from the first frame, as the stream's bitrate and seeking
     // count them: the VBR header's byte count when it gives one, else
@@ -51,8 +51,10 @@ struct Mp3StreamInfo {
     std::int32_t bitrate = 0;  // average, bits per second
 
     bool hasId3v1 = false;
+    bool hasApeTag = false;
     bool hasId3v2 = false;
-    // ID3v1 fields first, then every field the ID3v2 tag carries on top.
+    // ID3v1 fields first, then every field an APEv2 tag carries on top, then
+    // every field the ID3v2 tag carries on top of those.
     TagRecord tags;
 };
 

@@ -86,9 +86,9 @@ TEST(TaskListText, SizeTextRoundsHalfToEven) {
 }
 
 TEST(TaskListText, SupportedSourcesIgnoreCase) {
-    for (const char* yes : {"a.wav", "b.WAVE", "c.Mp3", "d.wma", "e.OGG", ".hidden.mp3", "x.y.ogg"})
+    for (const char* yes : {"a.wav", "b.WAVE", "c.Mp3", "d.wma", "e.OGG", "f.oga", "g.OgA", ".hidden.mp3", "x.y.ogg"})
         EXPECT_TRUE(IsSupportedSource(yes)) << yes;
-    for (const char* no : {"mp3", "a.mp3.txt", "a.flac", "a.", "wav", "a.mp"})
+    for (const char* no : {"mp3", "a.mp3.txt", "a.flac", "a.", "wav", "a.mp", "a.og", "a.ogaa"})
         EXPECT_FALSE(IsSupportedSource(no)) << no;
 }
 
@@ -187,17 +187,20 @@ TEST_F(TaskListTest, UnopenableFileIsAddedWithZeroSizeAfterAMessage) {
 
 TEST_F(TaskListTest, FlatSearchSortsWithoutCaseAndSkipsHiddenFiles) {
     const std::string root = dir_ / "flat";
-    for (const char* name : {"b.mp3", "a.wav", "A.wav", "c.OGG", "C.wma", ".hidden.mp3", "notes.txt", "d.wave"})
+    for (const char* name :
+         {"b.mp3", "a.wav", "A.wav", "c.OGG", "C.wma", ".hidden.mp3", "notes.txt", "d.wave", "e.Oga"})
         MakeFile(root + "/" + name);
-    EXPECT_EQ(list_.AddFolder(root, host_, settings_), 6);
-    EXPECT_EQ(Paths(list_), (std::vector<std::string>{root + "/A.wav", root + "/a.wav", root + "/b.mp3",
-                                                      root + "/c.OGG", root + "/C.wma", root + "/d.wave"}));
+    EXPECT_EQ(list_.AddFolder(root, host_, settings_), 7);
+    EXPECT_EQ(Paths(list_),
+              (std::vector<std::string>{root + "/A.wav", root + "/a.wav", root + "/b.mp3", root + "/c.OGG",
+                                        root + "/C.wma", root + "/d.wave", root + "/e.Oga"}));
+    EXPECT_EQ(list_.rows()[6].format, "OGA");
     EXPECT_TRUE(host_.asked.empty());  // no sub-folders, no question
-    EXPECT_EQ(host_.events, 6);
+    EXPECT_EQ(host_.events, 7);
 
     // A trailing slash on the folder changes nothing.
     list_.Clear();
-    EXPECT_EQ(list_.AddFolder(root + "/", host_, settings_), 6);
+    EXPECT_EQ(list_.AddFolder(root + "/", host_, settings_), 7);
     EXPECT_EQ(list_.rows()[0].folder, root);
 }
 

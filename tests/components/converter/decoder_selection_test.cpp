@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "components/common/decoder_selection.h"
+#include "components/common/identities.h"
 #include "platform/system/text.h"
 #include "tests/support/test_env.h"
 
@@ -81,6 +83,7 @@ TEST_F(DecoderSelectionTest, ByExtensionAndForWavByFormatTag) {
         {"mpeg.wave", WavWithTag(85), REGDB_E_CLASSNOTREG, nullptr},
         {"adpcm.wave", WavWithTag(2), DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
         {"a.ogg", {1}, REGDB_E_CLASSNOTREG, nullptr},
+        {"a.OGA", {1}, REGDB_E_CLASSNOTREG, nullptr},
         {"a.wma", {1}, REGDB_E_CLASSNOTREG, nullptr},
     };
     for (const Case& c : cases) {
@@ -105,6 +108,77 @@ TEST_F(DecoderSelectionTest, TheDecodersOwnOpenFailureIsReturned) {
     EXPECT_EQ(Select(dir_ / "noise.ogg"), DISP_E_EXCEPTION);
     EXPECT_EQ(TakeError().second, "Cannot open: not an OggVorbis file.");
     EXPECT_FALSE(HasSource());
+}
+
+
+bool Have(const char* tool) { return RunCommand(std::string("command -v ") + tool + " >/dev/null").status == 0; }
+
+// Files of every kind made by the reference tools (sox, lame, oggenc,
+// ffmpeg), then copied under names that do not fit what they hold: the
+// bytes decide, the name only when the bytes say nothing.
+TEST_F(DecoderSelectionTest, TheFirstBytesDecideOverAWrongOrMissingExtension) {
+    for (const char* tool : {"sox", "lame", "oggenc", "ffmpeg"})
+        if (!Have(tool)) GTEST_SKIP() << tool << " missing";
+    const std::string wav = dir_ / "tone.wav";
+    auto run = [](const std::string& command) {
+        const CommandRun r = RunCommand(command + " 2>&1");
+        ASSERT_EQ(r.status, 0) << command << "\n" << r.output;
+    };
+    run("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 0.3 sine 440");
+    run("lame --quiet -b 128 '" + wav + "' '" + (dir_ / "plain.mp3") + "'");
+    run("lame --quiet -b 128 --tt Title --add-id3v2 '" + wav + "' '" + (dir_ / "tagged.mp3") + "'");
+    run("oggenc -Q -o '" + (dir_ / "tone.ogg") + "' '" + wav + "'");
+    run("ffmpeg -v error -y -i '" + wav + "' -c:a wmav2 '" + (dir_ / "tone.wma") + "'");
+
+    struct Case {
+        const char* made;
+        const char* named;
+        const CLSID* decoder;
+    } cases[] = {
+        {"tone.ogg", "ogg.mp3", &kClassVorbisDecoder.clsid},
+        {"tone.ogg", "ogg.oga", &kClassVorbisDecoder.clsid},
+        {"tone.ogg", "ogg.wav", &kClassVorbisDecoder.clsid},
+        {"tone.ogg", "ogg-without-extension", &kClassVorbisDecoder.clsid},
+        {"tone.wav", "wav.mp3", &kClassWaveDecoder.clsid},
+        {"tone.wav", "wav.dat", &kClassWaveDecoder.clsid},
+        {"plain.mp3", "mp3.ogg", &kClassMp3Decoder.clsid},
+        {"tagged.mp3", "id3.wma", &kClassMp3Decoder.clsid},
+        {"plain.mp3", "mp3.audio", &kClassMp3Decoder.clsid},
+        {"tone.wma", "wma.ogg", &kClassWmaDecoder.clsid},
+        {"tone.wma", "wma.bin", &kClassWmaDecoder.clsid},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.named);
+        fs::copy_file(dir_ / c.made, dir_ / c.named, fs::copy_options::overwrite_existing);
+        CLSID chosen{};
+        ASSERT_TRUE(SelectDecoderClass(FromUtf8(dir_ / c.named), chosen));
+        EXPECT_TRUE(chosen == *c.decoder);
+    }
+    // Bytes that say nothing leave it to the name.
+    WriteFileBytes(dir_ / "junk.oga", {'j', 'u', 'n', 'k', 0, 0, 0, 0});
+    CLSID chosen{};
+    ASSERT_TRUE(SelectDecoderClass(FromUtf8(dir_ / "junk.oga"), chosen));
+    EXPECT_TRUE(chosen == kClassVorbisDecoder.clsid);
+    EXPECT_FALSE(SelectDecoderClass(FromUtf8(dir_ / "missing.flac"), chosen));
+}
+
+TEST_F(DecoderSelectionTest, AnOggFileNamedMp3OpensAsOgg) {
+    if (!Have("oggenc") || !Have("sox")) GTEST_SKIP() << "sox or oggenc missing";
+    UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivvorbis"});
+    const std::string wav = dir_ / "tone.wav";
+    ASSERT_EQ(RunCommand("sox -n -r 22050 -c 1 -b 16 '" + wav + "' synth 0.5 sine 440").status, 0);
+    ASSERT_EQ(RunCommand("oggenc -Q -o '" + (dir_ / "song.mp3") + "' '" + wav + "'").status, 0);
+    ASSERT_EQ(Select(dir_ / "song.mp3"), S_OK);
+    ComPtr<IKivAudioDecoder> src;
+    ASSERT_EQ(conv_->get_Source(src.put()), S_OK);
+    WAVEFORMATEX* f = nullptr;
+    ASSERT_EQ(src->get_Format(&f), S_OK);
+    EXPECT_EQ(f->nChannels, 1);
+    EXPECT_EQ(f->nSamplesPerSec, 22050u);
+    std::vector<BYTE> buf(65536);
+    LONG n = 0;
+    EXPECT_EQ(src->Read(buf.data(), LONG(buf.size()), &n), S_OK);
+    EXPECT_GT(n, 0);
 }
 
 }  // namespace

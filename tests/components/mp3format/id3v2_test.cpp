@@ -104,12 +104,47 @@ TEST(Id3v2Writer, FieldsReadBack) {
     }
 }
 
-TEST(Id3v2Writer, NothingWhenFramesDoNotFit) {
+TEST(Id3v2Writer, LongTextIsWrittenWholeAndOnlyAFrameOverTheLimitIsCut) {
+    // Lyrics-sized text: far beyond the 16 KB that once made the whole tag go.
     TagRecord tags;
-    tags.comment = std::u16string(16384, u'x');
-    EXPECT_TRUE(buildId3v2(tags).empty());
-    tags.comment = std::u16string(8200, u'\u65E5');  // twice the bytes as UTF-16
-    EXPECT_TRUE(buildId3v2(tags).empty());
+    tags.title = u16("日本語の歌");
+    tags.comment = std::u16string(40000, u'\u65E5');
+    EXPECT_EQ(roundTrip(tags), tags);
+
+    struct Case {
+        const char* name;
+        std::u16string comment;
+        std::size_t capacity;
+        std::size_t commentUnits;  // what is left of the comment
+    } cases[] = {
+        // Header 10, TIT2 15, COMM 15 + its text (UTF-16: 20 + 2 per unit).
+        {"Latin-1 cut", std::u16string(500, u'x'), 200, 200 - 10 - 15 - 15},
+        {"UTF-16 cut keeps whole units", std::u16string(500, u'\u65E5'), 200, (200 - 10 - 15 - 20) / 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TagRecord t;
+        t.title = u"Titl";
+        t.comment = c.comment;
+        std::vector<std::string> cut;
+        const auto tag = buildId3v2(t, c.capacity, &cut);
+        EXPECT_EQ(tag.size(), c.capacity);
+        EXPECT_EQ(cut, std::vector<std::string>{"COMM"});
+        TagRecord back;
+        ASSERT_TRUE(readId3v2(tag, back));
+        EXPECT_EQ(back.title, u"Titl") << "the other frames stay whole";
+        EXPECT_EQ(back.comment, c.comment.substr(0, c.commentUnits));
+    }
+    // A surrogate pair is never split by the cut.
+    TagRecord pairs;
+    for (int i = 0; i < 100; ++i) pairs.comment += u16("🎵");
+    std::vector<std::string> cut;
+    TagRecord back;
+    // Room for 35 units: the 35th would be the first half of a pair.
+    ASSERT_TRUE(readId3v2(buildId3v2(pairs, 101, &cut), back));
+    EXPECT_EQ(cut, std::vector<std::string>{"COMM"});
+    EXPECT_EQ(back.comment, pairs.comment.substr(0, 34));
+
     tags.comment = u"fits";
     EXPECT_TRUE(buildId3v2(tags, 9).empty());
     EXPECT_EQ(buildId3v2(tags, 100).size(), 100u);  // padding stays within the capacity
@@ -131,7 +166,15 @@ TEST(Id3v2Reader, TextForms) {
         {"utf-16 big-endian mark", tag(3, 0, frame(3, "TIT2", text(1, {0xFE, 0xFF, 0, 'A', 0x03, 0xA9}))), title},
         {"utf-16 big-endian without mark", tag(4, 0, frame(4, "TIT2", text(2, {0, 'A', 0x03, 0xA9}))), title},
         {"utf-8", tag(4, 0, frame(4, "TIT2", text(3, bytesOf("A\xCE\xA9")))), title},
-        {"first of several values", tag(4, 0, frame(4, "TIT2", text(3, bytesOf(std::string("A\xCE\xA9\0B", 5))))), title},
+        {"several 2.4 values joined by line feeds",
+         tag(4, 0, frame(4, "TIT2", text(3, bytesOf(std::string("A\xCE\xA9\0B\0", 6))))), rec(u"A\u03A9\nB")},
+        {"several UTF-16 2.4 values, one mark",
+         tag(4, 0, frame(4, "TPE1", text(1, {0xFE, 0xFF, 0, 'A', 0, 0, 0, 'B', 0, 0, 0xFF, 0xFE, 'C', 0}))),
+         rec(u"", u"A\nB\nC")},
+        {"2.4 genre list", tag(4, 0, frame(4, "TCON", text(0, bytesOf(std::string("17\0Own", 6))))),
+         rec(u"", u"", u"", u"", u"Rock\nOwn")},
+        {"2.3 text ends at its first zero", tag(3, 0, frame(3, "TIT2", text(0, bytesOf(std::string("A\0B", 3))))),
+         rec(u"A")},
         {"version 2.2 frames", tag(2, 0, concat({frame(2, "TT2", text(0, bytesOf("T"))), frame(2, "TP1", text(0, bytesOf("P"))),
                                                  frame(2, "COM", concat({{0}, bytesOf("eng"), {0}, bytesOf("C")}))})),
          rec(u"T", u"P", u"", u"", u"", u"", u"C")},

@@ -67,5 +67,47 @@ TEST_F(VorbisCliTest, AConstantBitrateRequestFallsBackToTheDefault) {
     EXPECT_GT(Nominal(dir_ / "a.ogg"), 0) << "a file in the default quality mode";
 }
 
+
+// Several values of one field go from format to format the way each one
+// carries several: two ARTIST comments (written by vorbiscomment) become
+// the ID3v2.3 text "One/Two" (read by ffprobe) and one ASF text "One; Two";
+// an ID3v2.4 list (written by mutagen) becomes two ARTIST comments again
+// (listed by vorbiscomment). No value keeps a line break inside.
+TEST_F(VorbisCliTest, SeveralValuesOfAFieldCrossFormatsAsEachCarriesThem) {
+    for (const char* tool : {"oggenc", "vorbiscomment", "ffprobe", "lame", "/usr/bin/python3"})
+        if (!HaveTool(tool)) GTEST_SKIP() << tool << " missing";
+    if (RunCommand("/usr/bin/python3 -c 'import mutagen'").status != 0) GTEST_SKIP() << "python3-mutagen missing";
+    UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivvorbis", "kivmp3", "kivwma9"});
+    ::unsetenv("KIV_REGISTRY");
+    for (const char* d : {"mp3", "wma", "ogg"}) fs::create_directories(dir_.path() / d);
+    WriteFileBytes(dir_ / "tone.wav", MakeWav(SinePcm(44100, 2, 44100, 16)));
+    auto run = [](const std::string& command) {
+        const ToolRun r = RunTool(command);
+        EXPECT_EQ(r.status, 0) << command << "\n" << r.output;
+        return r.output;
+    };
+    run("oggenc -Q -o '" + (dir_ / "two.ogg") + "' '" + (dir_ / "tone.wav") + "'");
+    run("vorbiscomment -w -t ARTIST=One -t ARTIST=Two -t TITLE=Song '" + (dir_ / "two.ogg") + "'");
+
+    CommandRun r = Cli("convert -q --to mp3 --dest mp3 two.ogg");
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = Cli("convert -q --to wma --dest wma two.ogg");
+    ASSERT_EQ(r.status, 0) << r.output;
+    auto artistOf = [&](const std::string& file) {
+        return run("ffprobe -v error -show_entries format_tags=artist -of default=nw=1:nk=1 '" + (dir_ / file) + "'");
+    };
+    EXPECT_EQ(artistOf("mp3/two.mp3"), "One/Two\n");
+    EXPECT_EQ(artistOf("wma/two.wma"), "One; Two\n");
+
+    run("lame --quiet -b 128 '" + (dir_ / "tone.wav") + "' '" + (dir_ / "list.mp3") + "'");
+    run("/usr/bin/python3 -c \"import sys; from mutagen.id3 import ID3, TPE1, TIT2; t = ID3(); "
+        "t.add(TPE1(encoding=3, text=['One', 'Two'])); t.add(TIT2(encoding=3, text=['Song'])); "
+        "t.save(sys.argv[1], v2_version=4)\" '" + (dir_ / "list.mp3") + "'");
+    r = Cli("convert -q --to ogg --dest ogg list.mp3");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string comments = run("vorbiscomment -l '" + (dir_ / "ogg/list.ogg") + "'");
+    EXPECT_EQ(comments, "title=Song\nartist=One\nartist=Two\n");
+}
+
 }  // namespace
 }  // namespace kiv::test

@@ -111,9 +111,42 @@ TEST(WmaProfileBuilders, ConstantBitrateTakesTheMatchingCodecFormat) {
     }
 }
 
+TEST(WmaConstantBitrateChoice, TheNearestOfferedBitrateOfTheInputLowerOnTies) {
+    const std::vector<WAVEFORMATEX> formats = {
+        Wfx(0x161, 1, 22050, 6000, 100),    // 48000
+        Wfx(0x161, 1, 22050, 10000, 100),   // 80000
+        Wfx(0x161, 1, 22050, 8000, 100),    // 64000
+        Wfx(0x161, 2, 22050, 40000, 100),   // 320000, stereo only
+        Wfx(0x161, 1, 44100, 40000, 100),   // 320000 at another rate
+    };
+    struct Case {
+        DWORD bitrate;
+        std::optional<DWORD> nearest;
+    } cases[] = {{320000, 80000}, {64000, 64000}, {56000, 48000}, {72000, 64000}, {1, 48000}};
+    for (const Case& c : cases)
+        EXPECT_EQ(NearestConstantBitrate(formats, c.bitrate, 1, 22050), c.nearest) << c.bitrate;
+    EXPECT_EQ(NearestConstantBitrate(formats, 320000, 2, 8000), std::nullopt);
+}
+
+TEST(WmaProfileBuilders, AConstantBitrateTheInputLacksTakesTheNearestOffered) {
+    struct Case {
+        DWORD bitrate;
+        WORD channels;
+        DWORD rate;
+        DWORD used;
+    } cases[] = {{320000, 1, 22050, 80000}, {320000, 2, 8000, 64000}, {127700, 2, 44100, 128000},
+                 {128000, 2, 44100, 128000}};
+    for (const Case& c : cases) {
+        std::unique_ptr<Profile> profile;
+        DWORD used = 0;
+        ASSERT_EQ(BuildConstantBitrateProfile(c.bitrate, c.channels, c.rate, profile, &used), S_OK) << c.bitrate;
+        EXPECT_EQ(used, c.used) << c.bitrate;
+        EXPECT_EQ(Inspect(std::move(profile)).bitrate, c.used) << c.bitrate;
+    }
+}
+
 TEST(WmaProfileBuilders, NoMatchingFormatGivesTheRuntimesCode) {
     std::unique_ptr<Profile> profile;
-    EXPECT_EQ(BuildConstantBitrateProfile(127700, 2, 44100, profile), MakeHResult(0xC00D0BC2));
     EXPECT_EQ(BuildConstantBitrateProfile(128000, 2, 44101, profile), MakeHResult(0xC00D0BC2));
     EXPECT_EQ(BuildQualityProfile(0.5f, 3, 44100, profile), MakeHResult(0xC00D0BC2));
     EXPECT_FALSE(profile);

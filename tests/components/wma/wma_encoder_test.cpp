@@ -133,21 +133,28 @@ TEST_F(WmaEncoderTest, RoundTripThroughOurDecoder) {
     EXPECT_NEAR(double(decoded.size()) / 4, double(pcm.size()) / 4, 2048.0);
 }
 
-TEST_F(WmaEncoderTest, UnmatchedBitrateFailsTheFirstWriteWithTheRuntimesCode) {
-    ASSERT_EQ(enc_->SetOutputFormatCBR(127700), S_OK) << "the bitrate is taken without a check";
-    ASSERT_EQ(OpenBy(enc_.get(), dir_ / "x.wma"), S_OK);
-    auto pcm = SinePcm(4410, 2, 44100);
-    EXPECT_EQ(enc_->Write(pcm.data(), LONG(pcm.size())), MakeHResult(0xC00D0BC2));
-    EXPECT_FALSE(fs::exists(dir_ / "x.wma")) << "nothing was written";
-    // The stream was not started, so a corrected bitrate takes effect.
-    ASSERT_EQ(enc_->SetOutputFormatCBR(128000), S_OK);
-    ASSERT_EQ(enc_->Write(pcm.data(), LONG(pcm.size())), S_OK);
-    ASSERT_EQ(enc_->Close(), S_OK);
-    auto dec = NewDecoder();
-    ASSERT_EQ(OpenBy(dec.get(), dir_ / "x.wma"), S_OK);
-    LONG bitrate = 0;
-    ASSERT_EQ(dec->get_Bitrate(&bitrate), S_OK);
-    EXPECT_EQ(bitrate, 128000);
+TEST_F(WmaEncoderTest, AnUnofferedBitrateTakesTheNearestTheInputHas) {
+    struct Case {
+        LONG asked;
+        int channels, rate;
+        LONG used;
+    } cases[] = {{127700, 2, 44100, 128000}, {320000, 1, 22050, 80000}, {8000, 2, 44100, 24000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.asked);
+        auto enc = NewEncoder();
+        ASSERT_EQ(enc->SetInputFormat(c.channels, c.rate, 16), S_OK);
+        ASSERT_EQ(enc->SetOutputFormatCBR(c.asked), S_OK) << "the bitrate is taken without a check";
+        const std::string path = dir_ / ("x" + std::to_string(c.asked) + ".wma");
+        ASSERT_EQ(OpenBy(enc.get(), path), S_OK);
+        auto pcm = SinePcm(std::size_t(c.rate) / 10, c.channels, c.rate);
+        EXPECT_EQ(enc->Write(pcm.data(), LONG(pcm.size())), S_OK) << "the first write does not fail";
+        ASSERT_EQ(enc->Close(), S_OK);
+        auto dec = NewDecoder();
+        ASSERT_EQ(OpenBy(dec.get(), path), S_OK);
+        LONG bitrate = 0;
+        ASSERT_EQ(dec->get_Bitrate(&bitrate), S_OK);
+        EXPECT_EQ(bitrate, c.used);
+    }
 }
 
 TEST_F(WmaEncoderTest, RefusalsCarryTheirTexts) {
