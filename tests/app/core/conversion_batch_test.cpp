@@ -207,21 +207,23 @@ TEST_F(ConversionBatchTest, AFailingFileIsCountedOnceAndKeepsItsSourceWhileOther
 }
 
 TEST_F(ConversionBatchTest, ASourceThatGivesNoSampleFailsAndIsKept) {
-    // A header that promises 4000 bytes of audio in a file that ends right
-    // after it: the decoder opens it and then has nothing to give.
-    auto header = MakeWav(PatternBytes(4000));
-    header.resize(44);
-    WriteFileBytes(In("cut.wave"), header);
+    // An Ogg Vorbis stream with its headers and not one sample (oggenc of an
+    // empty WAV): the decoder opens it and then has nothing to give.
+    UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivvorbis"});
+    WriteFileBytes(In("empty.wav"), MakeWav({}));
+    CommandRun made = RunCommand("oggenc -Q -o " + In("empty.ogg") + " " + In("empty.wav"));
+    ASSERT_EQ(made.status, 0) << made.output;
+    fs::remove(In("empty.wav"));
     Source("good.wave", 20000, 3);
     app::ConversionBatch batch(view_, actions_, [] { return kTime; });
-    batch.Prepare(Plan({"cut.wave", "good.wave"}), "T");
+    batch.Prepare(Plan({"empty.ogg", "good.wave"}), "T");
     settings_.deleteSource = true;
     Run(batch, settings_);
     EXPECT_EQ(batch.rows()[0].icon, RowIcon::Failed);
     EXPECT_TRUE(view_.Has(">>> " + kTime + " Converting Failed. An error occurs - " + app::kNoAudioMessage,
                           LogColour::Red))
         << ::testing::PrintToString(view_.Texts());
-    EXPECT_TRUE(fs::exists(In("cut.wave"))) << "a source is deleted only after its audio is safe";
+    EXPECT_TRUE(fs::exists(In("empty.ogg"))) << "a source is deleted only after its audio is safe";
     EXPECT_FALSE(fs::exists(In("good.wave")));
     EXPECT_EQ(OutFiles(), std::vector<std::string>{"good.wav"}) << "no empty file left for the failed one";
     EXPECT_EQ(view_.Texts().back(), "Total Files: 2   Done: 1   Remaining: 0   Skip: 0   Failed: 1");

@@ -19,7 +19,7 @@ CommandRun Play(const TempDir& dir, const std::string& args) {
 class PlayCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        UseTemporaryRegistry(dir_, {"kivwave", "kivplay"});
+        UseTemporaryRegistry(dir_, {"kivwave", "kivvorbis", "kivplay"});
         ::unsetenv("KIV_REGISTRY");  // only the child uses it
     }
     TempDir dir_;
@@ -41,6 +41,11 @@ TEST_F(PlayCliTest, ReportsWhatCannotBePlayed) {
     auto cut = MakeWav(PatternBytes(4000));
     cut.resize(44);
     WriteFileBytes(dir_ / "cut.wav", cut);
+    // An Ogg Vorbis stream with its headers and no sample (oggenc of an
+    // empty WAV): it opens, and has nothing to play.
+    WriteFileBytes(dir_ / "empty.wav", MakeWav({}));
+    CommandRun made = RunCommand("oggenc -Q -o " + (dir_ / "empty.ogg") + " " + (dir_ / "empty.wav"));
+    ASSERT_EQ(made.status, 0) << made.output;
     const struct {
         const char* args;
         int status;
@@ -48,7 +53,8 @@ TEST_F(PlayCliTest, ReportsWhatCannotBePlayed) {
     } cases[] = {
         {"notes.txt", 1, "Cannot find appropriate decoder."},
         {"missing.wav", 1, "missing.wav: failed"},
-        {"-q cut.wav", 1, "cut.wav: failed: the file holds no audio that could be decoded"},
+        {"-q cut.wav", 1, "cut.wav: failed: cannot open"},
+        {"-q empty.ogg", 1, "empty.ogg: failed: the file holds no audio that could be decoded"},
         {"", 2, "no files given"},
         {"--loud x.wav", 2, "unknown option"},
     };
