@@ -1,0 +1,56 @@
+// The start window: borderless, dragged by its background, picture
+// buttons for the two wizards, the options and the help; minimise and
+// close at the top right. Close ends the process at once.
+#pragma once
+
+#include <QPoint>
+#include <QWidget>
+
+class QLabel;
+class QToolButton;
+
+namespace kiv::gui {
+
+struct AppContext;
+class TConverterForm;
+class TRipperForm;
+class TOptionForm;
+
+class TStartForm : public QWidget {
+public:
+    // Computes the application directory, reads the version text from
+    // "Option.ini" and sets the title, all into `context`.
+    explicit TStartForm(AppContext& context);
+
+    // The windows the buttons show; set once they exist.
+    void setWindows(TConverterForm* converter, TRipperForm* ripper, TOptionForm* options);
+
+    void btnConverterClick();
+    void btnRipperClick();
+    void btnOptionClick();
+    void btnHelpClick();
+    void btnWebClick();
+    void btnMinClick();
+    void btnCloseClick();
+
+    bool wizardOpened() const { return wizardOpened_; }
+
+    QWidget* imgBk;
+    QLabel* imgLogo;
+    QLabel* labVersion;
+    QToolButton *btnConverter, *btnRipper, *btnOption, *btnHelp, *btnWeb, *btnMin, *btnClose;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    AppContext& context_;
+    TConverterForm* converter_ = nullptr;
+    TRipperForm* ripper_ = nullptr;
+    TOptionForm* options_ = nullptr;
+    bool wizardOpened_ = false;
+    bool dragging_ = false;
+    QPoint pressPoint_;
+};
+
+}  // namespace kiv::gui
