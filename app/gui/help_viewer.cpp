@@ -17,7 +17,7 @@ namespace kiv::gui {
 HelpViewer::HelpViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName("HelpViewer");
     setWindowTitle("Ondalo Help");
-    resize(820, 600);
+    resize(880, 600);
 
     back_ = new QToolButton(this);
     back_->setObjectName("btnBack");
@@ -46,7 +46,9 @@ HelpViewer::HelpViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
     split->addWidget(contents_);
     split->addWidget(browser_);
     split->setStretchFactor(1, 3);
-    split->setSizes({200, 620});
+    split->setSizes({260, 600});
+    contents_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    contents_->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(split);
