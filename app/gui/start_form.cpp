@@ -1,6 +1,7 @@
 #include "app/gui/start_form.h"
 
 #include <QGuiApplication>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -171,6 +172,11 @@ void TStartForm::btnMinClick() { showMinimized(); }
 
 void TStartForm::btnCloseClick() {
     if (context_.endProcess) context_.endProcess();
+}
+
+void TStartForm::closeEvent(QCloseEvent* e) {
+    e->ignore();
+    btnCloseClick();
 }
 
 bool TStartForm::eventFilter(QObject* watched, QEvent* event) {

@@ -42,6 +42,10 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // A close asked by the desktop (a key, the task bar) ends the program
+    // like the close button: a hidden start window would leave a process
+    // running with no window to reach it.
+    void closeEvent(QCloseEvent* e) override;
 
 private:
     AppContext& context_;

@@ -90,6 +90,10 @@ void StartFormTest::closeEndsTheProcessThroughItsAction() {
     app_->Start();
     app_->start().btnClose->click();
     QCOMPARE(endCalls_, 1);
+    // A close asked by the desktop ends it the same way, never just hides it.
+    app_->start().close();
+    QCOMPARE(endCalls_, 2);
+    QVERIFY(app_->start().isVisible());
     // Nothing is written on the way out.
     QCOMPARE(ReadOptionIni(), std::string());
 }
