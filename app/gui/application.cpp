@@ -25,7 +25,7 @@ Application::Application(std::function<void()> endProcess, app::TipPicker pick)
     options_ = std::make_unique<TOptionForm>(context_, skinEngine_, *start_, *converter_);
     about_ = std::make_unique<TAboutForm>(context_);
     tips_ = std::make_unique<TTipForm>(context_, *options_, std::move(pick));
-    start_->setWindows(converter_.get(), ripper_.get(), options_.get());
+    start_->setWindows(converter_.get(), ripper_.get(), options_.get(), about_.get());
 
     // A wizard that closes brings the start window back once a wizard was opened from it.
     auto backToStart = [this] {

@@ -11,6 +11,7 @@
 #include <QToolButton>
 
 #include "app/core/settings.h"
+#include "app/gui/about_form.h"
 #include "app/gui/app_context.h"
 #include "app/gui/options_form.h"
 #include "app/gui/svg_picture.h"
@@ -121,6 +122,8 @@ TStartForm::TStartForm(AppContext& context) : QWidget(nullptr, Qt::Window | Qt::
     btnWeb->setCursor(Qt::PointingHandCursor);
     btnWeb->setGeometry(kWidth - 36 - 150, 346, 150, 32);
 
+    btnAbout = CaptionButton(this, "btnAbout", "i", "About Ondalo");
+    btnAbout->move(kWidth - 102, 8);
     btnMin = CaptionButton(this, "btnMin", QString::fromUtf8("\u2013"), "Minimise");
     btnClose = CaptionButton(this, "btnClose", QString::fromUtf8("\u00d7"), "Close Ondalo");
     btnMin->move(kWidth - 70, 8);
@@ -131,6 +134,7 @@ TStartForm::TStartForm(AppContext& context) : QWidget(nullptr, Qt::Window | Qt::
     connect(btnOption, &QToolButton::clicked, this, &TStartForm::btnOptionClick);
     connect(btnHelp, &QToolButton::clicked, this, &TStartForm::btnHelpClick);
     connect(btnWeb, &QToolButton::clicked, this, &TStartForm::btnWebClick);
+    connect(btnAbout, &QToolButton::clicked, this, &TStartForm::btnAboutClick);
     connect(btnMin, &QToolButton::clicked, this, &TStartForm::btnMinClick);
     connect(btnClose, &QToolButton::clicked, this, &TStartForm::btnCloseClick);
 
@@ -141,7 +145,8 @@ TStartForm::TStartForm(AppContext& context) : QWidget(nullptr, Qt::Window | Qt::
         move(screen->availableGeometry().center() - QPoint(kWidth / 2, kHeight / 2));
 }
 
-void TStartForm::setWindows(TConverterForm* converter, TRipperForm* ripper, TOptionForm* options) {
+void TStartForm::setWindows(TConverterForm* converter, TRipperForm* ripper, TOptionForm* options, TAboutForm* about) {
+    about_ = about;
     converter_ = converter;
     ripper_ = ripper;
     options_ = options;
@@ -167,6 +172,10 @@ void TStartForm::btnHelpClick() { context_.OpenHelp("Welcome"); }
 
 // The program's page is part of its help, so it is there without a network.
 void TStartForm::btnWebClick() { context_.OpenHelp("AboutOndalo"); }
+
+void TStartForm::btnAboutClick() {
+    if (about_) about_->show();
+}
 
 void TStartForm::btnMinClick() { showMinimized(); }
 

@@ -15,6 +15,7 @@ struct AppContext;
 class TConverterForm;
 class TRipperForm;
 class TOptionForm;
+class TAboutForm;
 
 class TStartForm : public QWidget {
 public:
@@ -23,13 +24,15 @@ public:
     explicit TStartForm(AppContext& context);
 
     // The windows the buttons show; set once they exist.
-    void setWindows(TConverterForm* converter, TRipperForm* ripper, TOptionForm* options);
+    void setWindows(TConverterForm* converter, TRipperForm* ripper, TOptionForm* options, TAboutForm* about);
 
     void btnConverterClick();
     void btnRipperClick();
     void btnOptionClick();
     void btnHelpClick();
     void btnWebClick();
+    // The wizards' "About" is not built yet; the start window offers it meanwhile.
+    void btnAboutClick();
     void btnMinClick();
     void btnCloseClick();
 
@@ -38,7 +41,7 @@ public:
     QWidget* imgBk;
     QLabel* imgLogo;
     QLabel* labVersion;
-    QToolButton *btnConverter, *btnRipper, *btnOption, *btnHelp, *btnWeb, *btnMin, *btnClose;
+    QToolButton *btnConverter, *btnRipper, *btnOption, *btnHelp, *btnWeb, *btnAbout, *btnMin, *btnClose;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,6 +55,7 @@ private:
     TConverterForm* converter_ = nullptr;
     TRipperForm* ripper_ = nullptr;
     TOptionForm* options_ = nullptr;
+    TAboutForm* about_ = nullptr;
     bool wizardOpened_ = false;
     bool dragging_ = false;
     QPoint pressPoint_;

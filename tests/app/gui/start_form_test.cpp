@@ -5,6 +5,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "app/gui/about_form.h"
 #include "app/gui/help_viewer.h"
 #include "app/gui/options_form.h"
 #include "app/gui/start_form.h"
@@ -78,6 +79,8 @@ void StartFormTest::buttonsShowAndHideTheRightWindows() {
     QCOMPARE(app_->help().currentTopic(), QString("Welcome"));
     start.btnWeb->click();
     QCOMPARE(app_->help().currentTopic(), QString("AboutOndalo"));
+    start.btnAbout->click();
+    QVERIFY(app_->about().isVisible());
     QCOMPARE(endCalls_, 0);
 
     app_->StartWithRipper("/dev/sr1");
