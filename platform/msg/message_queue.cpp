@@ -311,6 +311,13 @@ int PumpPendingMessages() {
     return n;
 }
 
+int NextTimerDelayMs() {
+    auto q = MyQueue();
+    std::lock_guard lock(q->m);
+    if (q->timers.empty()) return -1;
+    return static_cast<int>(UntilNextTimer(*q).count());
+}
+
 void SetQueueWakeHook(std::function<void()> hook) {
     auto q = MyQueue();
     std::lock_guard lock(q->m);

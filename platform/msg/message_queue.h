@@ -84,6 +84,11 @@ bool WaitMessage(int timeoutMs);
 // number of messages handled. Stops early at WM_QUIT (which it re-posts).
 int PumpPendingMessages();
 
+// Milliseconds until the calling thread's next timer is due (0 when one is
+// due now); -1 when the thread has no timer. A host loop that pumps on the
+// wake hook schedules its next pump by this, since timers post nothing.
+int NextTimerDelayMs();
+
 // Called, from the posting thread, whenever a message arrives for the
 // calling thread's queue. Pass an empty function to remove it.
 void SetQueueWakeHook(std::function<void()> hook);

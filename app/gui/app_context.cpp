@@ -1,0 +1,20 @@
+#include "app/gui/app_context.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "app/gui/help_viewer.h"
+
+namespace kiv::gui {
+
+void AppContext::OpenHelp(const QString& topic) const {
+    if (help) help->ShowTopic(topic);
+}
+
+void EndProcessNow() {
+    std::fflush(nullptr);
+    ::_exit(4);
+}
+
+}  // namespace kiv::gui

@@ -1,0 +1,31 @@
+// The program-wide values every window reads: set once while the start
+// window is created.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <string>
+
+#include "app/core/settings.h"
+
+namespace kiv::gui {
+
+class HelpViewer;
+
+struct AppContext {
+    std::string applicationDirectory;  // ends in '/'
+    QString versionText;               // General/Version, "3.0" by default
+    app::SettingsStore store;          // "Option.ini" in the application directory
+    HelpViewer* help = nullptr;
+    // Ends the process at once with exit code 4; tests replace it.
+    std::function<void()> endProcess;
+
+    QString title() const { return "Ondalo Version " + versionText; }
+    void OpenHelp(const QString& topic) const;
+};
+
+// The real end: no window closed, nothing saved, no conversion waited for.
+void EndProcessNow();
+
+}  // namespace kiv::gui

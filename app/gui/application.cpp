@@ -1,0 +1,50 @@
+#include "app/gui/application.h"
+
+#include <QCheckBox>
+
+#include "app/gui/about_form.h"
+#include "app/gui/help_viewer.h"
+#include "app/gui/options_form.h"
+#include "app/gui/query_form.h"
+#include "app/gui/start_form.h"
+#include "app/gui/tips_form.h"
+#include "app/gui/wizard_shell.h"
+
+namespace kiv::gui {
+
+Application::Application(std::function<void()> endProcess, app::TipPicker pick)
+    : context_{{}, {}, app::SettingsStore(std::string()), nullptr, std::move(endProcess)} {
+    help_ = std::make_unique<HelpViewer>();
+    context_.help = help_.get();
+    start_ = std::make_unique<TStartForm>(context_);
+    converter_ = std::make_unique<TConverterForm>();
+    query_ = std::make_unique<TDialogForm>(context_);
+    ripper_ = std::make_unique<TRipperForm>();
+    // The options' load selects the converter's folder and applies the
+    // saved skin, so the converter comes first.
+    options_ = std::make_unique<TOptionForm>(context_, skinEngine_, *start_, *converter_);
+    about_ = std::make_unique<TAboutForm>(context_);
+    tips_ = std::make_unique<TTipForm>(context_, *options_, std::move(pick));
+    start_->setWindows(converter_.get(), ripper_.get(), options_.get(), about_.get());
+
+    // A wizard that closes brings the start window back once a wizard was opened from it.
+    auto backToStart = [this] {
+        if (start_->wizardOpened()) start_->show();
+    };
+    converter_->setOnClose(backToStart);
+    ripper_->setOnClose(backToStart);
+}
+
+Application::~Application() = default;
+
+void Application::Start() {
+    start_->show();
+    if (options_->chkTip->isChecked()) tips_->show();
+}
+
+void Application::StartWithRipper(const QString& device) {
+    ripper_->RequestDrive(device);
+    start_->btnRipperClick();
+}
+
+}  // namespace kiv::gui

@@ -1,0 +1,85 @@
+// ondalo: the desktop program.
+#include <QApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/gui/application.h"
+#include "app/gui/qt_message_box.h"
+#include "platform/com/class_registry.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage: ondalo [--rip [DEVICE]]\n"
+    "\n"
+    "The batch audio converter and audio-CD ripper.\n"
+    "\n"
+    "Options:\n"
+    "  --rip [DEVICE]  open the ripping wizard at once (DEVICE: the CD drive,\n"
+    "                  for example /dev/sr0)\n"
+    "  --version       print the version and exit\n"
+    "  -h, --help      print this help and exit\n"
+    "\n"
+    "Qt's own options (-platform, -style, ...) are taken as well. Settings are\n"
+    "kept in Option.ini (see ondalo-cli --help for where it lives).\n";
+
+struct CommandLine {
+    bool rip = false;
+    std::string device;
+    int exitNow = -1;  // >= 0: exit with this status without starting
+};
+
+CommandLine Parse(int argc, char** argv) {
+    CommandLine c;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (!std::strcmp(a, "-h") || !std::strcmp(a, "--help")) {
+            std::fputs(kHelp, stdout);
+            c.exitNow = 0;
+            return c;
+        }
+        if (!std::strcmp(a, "--version")) {
+            std::printf("ondalo %s\n", ONDALO_VERSION);
+            c.exitNow = 0;
+            return c;
+        }
+        if (!std::strcmp(a, "--rip")) {
+            c.rip = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-') c.device = argv[++i];
+        } else {
+            std::fprintf(stderr, "ondalo: unknown option '%s'\n\n%s", a, kHelp);
+            c.exitNow = 2;
+            return c;
+        }
+    }
+    return c;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Help and version need no display.
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "--version"))
+            return Parse(argc, argv).exitNow;
+    QApplication qtApp(argc, argv);  // takes Qt's own options out of argv
+    QApplication::setApplicationName("ondalo");
+    QApplication::setApplicationVersion(ONDALO_VERSION);
+    QApplication::setDesktopFileName("ondalo");
+    CommandLine line = Parse(argc, argv);
+    if (line.exitNow >= 0) return line.exitNow;
+
+    kiv::CoInitialize(nullptr);
+    kiv::gui::InstallDialogMessageBoxes();
+    kiv::gui::Application app(kiv::gui::EndProcessNow);
+    if (line.rip)
+        app.StartWithRipper(QString::fromStdString(line.device));
+    else
+        app.Start();
+    // Closing the last window does not end the program: only the start
+    // window's close button does.
+    QApplication::setQuitOnLastWindowClosed(false);
+    return QApplication::exec();
+}

@@ -1,0 +1,22 @@
+#include "app/gui/wizard_shell.h"
+
+#include <QCloseEvent>
+
+namespace kiv::gui {
+
+WizardShell::WizardShell(const QString& objectName, const QString& caption) : QWidget(nullptr, Qt::Window) {
+    setObjectName(objectName);
+    setWindowTitle(caption);
+    resize(760, 540);
+}
+
+void WizardShell::closeEvent(QCloseEvent* e) {
+    QWidget::closeEvent(e);
+    if (e->isAccepted() && onClose_) onClose_();
+}
+
+TConverterForm::TConverterForm() : WizardShell("TConverterForm", "Audio Converter - WIZARD") {}
+
+TRipperForm::TRipperForm() : WizardShell("TRipperForm", "Audio CD Ripper - WIZARD") {}
+
+}  // namespace kiv::gui

@@ -1,0 +1,95 @@
+// Tests of the desktop program's windows, driven through their widgets on
+// Qt's offscreen platform. Each test gets its own folders (settings, data,
+// user data, registry) and a scripted answerer for message boxes.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <string>
+
+#include "app/gui/application.h"
+#include "tests/support/test_env.h"
+
+namespace kiv::gui::test {
+
+class GuiFixture {
+protected:
+    // Fresh folders and environment; copies the shipped data when asked.
+    void SetUpFolders(bool shippedData = true);
+    // The program as it starts (after Option.ini was written, if a test wants one).
+    void StartApplication();
+    void TearDownAll();
+
+    std::string OptionIni() const { return *dir_ / "cfg/Option.ini"; }
+    std::string DataDir() const { return *dir_ / "data/"; }
+    std::string ReadOptionIni() const;
+    void WriteOptionIni(const std::string& text) const;
+
+    std::unique_ptr<kiv::test::TempDir> dir_;
+    std::unique_ptr<kiv::test::ScriptedAnswers> answers_;
+    std::unique_ptr<Application> app_;
+    int endCalls_ = 0;
+    int tipPicks_ = 0;
+};
+
+class MessagePumpTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void workerEventsArriveOnTheWindowThreadInNestedLoops();
+    void timersFireWhileQtRuns();
+};
+
+class StartFormTest : public QObject, GuiFixture {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { SetUpFolders(); }
+    void cleanup() { TearDownAll(); }
+    void versionTextComesFromOptionIni_data();
+    void versionTextComesFromOptionIni();
+    void buttonsShowAndHideTheRightWindows();
+    void closeEndsTheProcessThroughItsAction();
+    void tipsAtStartFollowTheOption();
+    void draggingTheBackgroundMovesTheWindow();
+};
+
+class OptionsTest : public QObject, GuiFixture {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { SetUpFolders(); }
+    void cleanup() { TearDownAll(); }
+    void defaultsWithoutOptionIni();
+    void loadShowsTheFileAndOkSavesInOrder();
+    void loadDefaultAsksAndCancelKeepsTheFile();
+    void cancelRevertsAPreviewedSkin();
+    void noneInTheFileStartsWithoutASkin();
+    void skinListRules();
+    void importExportDelete();
+    void soundPreview();
+};
+
+class QueryAndTipsTest : public QObject, GuiFixture {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { SetUpFolders(); }
+    void cleanup() { TearDownAll(); }
+    void queryAnswersAndShowQuery_data();
+    void queryAnswersAndShowQuery();
+    void queryCloseBoxAnswersNoAndWritesNothing();
+    void tipsShowThePickedSection();
+    void closingTipsWithTheBoxCheckedSwitchesThemOff();
+};
+
+class HelpAndAboutTest : public QObject, GuiFixture {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { SetUpFolders(); }
+    void cleanup() { TearDownAll(); }
+    void topicsOpenByTheirContextStrings_data();
+    void topicsOpenByTheirContextStrings();
+    void linksBackForwardAndMissingTopics();
+    void aboutShowsVersionAndThisSystem();
+};
+
+}  // namespace kiv::gui::test
