@@ -165,7 +165,9 @@ TEST_F(SettingsTest, SaveWritesTheDialogKeysInOrderAndKeepsEverythingElse) {
 }
 
 TEST_F(SettingsTest, WritesFailCleanly) {
-    SettingsStore nowhere(dir_ / "missing-folder/Option.ini");
+    // A folder that cannot be made: a file stands where it would be.
+    WriteText(dir_ / "not-a-folder", "");
+    SettingsStore nowhere(dir_ / "not-a-folder/Option.ini");
     EXPECT_FALSE(nowhere.Save(Options{}));
     EXPECT_FALSE(nowhere.SaveStep2(Wizard::Rip, Step2Settings{}));
 
