@@ -32,6 +32,9 @@ std::size_t ByteChannel::Push(const unsigned char* in, std::size_t size) {
     return done;
 }
 
+// Each side wakes the other only after letting go of the lock, so the woken
+// thread does not run straight into a held lock and sleep once more.
+
 bool ByteChannel::Write(const void* data, std::size_t size) {
     auto* in = static_cast<const unsigned char*>(data);
     std::unique_lock lock(m_);
@@ -42,7 +45,11 @@ bool ByteChannel::Write(const void* data, std::size_t size) {
             taken = std::min(size, wanted_ - filled_);
             std::memcpy(reader_ + filled_, in, taken);
             filled_ += taken;
-            if (filled_ == wanted_) readerWake_.notify_one();
+            if (filled_ == wanted_) {
+                lock.unlock();
+                readerWake_.notify_one();
+                lock.lock();
+            }
         } else {
             taken = Push(in, size);
             if (taken == 0) {
@@ -57,8 +64,10 @@ bool ByteChannel::Write(const void* data, std::size_t size) {
 }
 
 void ByteChannel::CloseWrite() {
-    std::lock_guard lock(m_);
-    writeClosed_ = true;
+    {
+        std::lock_guard lock(m_);
+        writeClosed_ = true;
+    }
     readerWake_.notify_one();
 }
 
@@ -71,20 +80,25 @@ std::size_t ByteChannel::Read(void* data, std::size_t size) {
         reader_ = out;
         wanted_ = size;
         filled_ = got;
+        lock.unlock();
         writerWake_.notify_one();
+        lock.lock();
         readerWake_.wait(lock, [&] { return filled_ == wanted_ || writeClosed_; });
         got = filled_;
         reader_ = nullptr;
         wanted_ = filled_ = 0;
     } else if (got > 0) {
+        lock.unlock();
         writerWake_.notify_one();  // room in the ring
     }
     return got;
 }
 
 void ByteChannel::CloseRead() {
-    std::lock_guard lock(m_);
-    readClosed_ = true;
+    {
+        std::lock_guard lock(m_);
+        readClosed_ = true;
+    }
     writerWake_.notify_one();
 }
 
