@@ -76,7 +76,7 @@ std::optional<std::size_t> skipString(std::uint8_t encoding, Bytes bytes, std::s
     return std::nullopt;
 }
 
-std::u16string genreText(std::u16string text) {
+std::u16string genreText(const std::u16string& text) {
     auto nameOf = [](long long index) -> std::optional<std::u16string> {
         if (index < 0 || index >= kGenreCount) return std::nullopt;
         const auto name = genreNames()[static_cast<std::size_t>(index)];
@@ -124,7 +124,7 @@ void applyFrame(Field field, Bytes content, TagRecord& tags) {
     case Field::album: tags.album = std::move(*text); break;
     case Field::year: tags.year = std::move(*text); break;
     case Field::recordingTime: tags.year = text->substr(0, 4); break;
-    case Field::genre: tags.genre = genreText(std::move(*text)); break;
+    case Field::genre: tags.genre = genreText(*text); break;
     case Field::trackNo: tags.trackNo = std::move(*text); break;
     case Field::comment: tags.comment = std::move(*text); break;
     case Field::none: break;
