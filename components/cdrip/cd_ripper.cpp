@@ -45,10 +45,7 @@ std::u16string UnreadableText(int trackIndex, const std::vector<FrameSpan>& span
     for (std::size_t i = 0; i < spans.size(); ++i) {
         if (i) text += ", ";
         text += std::to_string(spans[i].first);
-        if (spans[i].last != spans[i].first) {
-            text += '-';  // not "-" + std::to_string(...): a false -Wrestrict of GCC 12 at -O3
-            text += std::to_string(spans[i].last);
-        }
+        if (spans[i].last != spans[i].first) text += "-" + std::to_string(spans[i].last);
     }
     text += ". Silence was written in their place.";
     return FromUtf8(text);

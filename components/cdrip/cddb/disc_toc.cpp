@@ -45,14 +45,8 @@ std::string DiscIdText(std::uint32_t id) {
 
 std::string QueryCommand(const DiscToc& toc) {
     std::string command = "cddb query " + DiscIdText(DiscId(toc)) + " " + std::to_string(toc.trackStarts.size());
-    // Appended piece by piece: GCC 12 at -O3 takes `" " + std::to_string(...)`
-    // for an overlapping copy (-Wrestrict).
-    for (std::int32_t start : toc.trackStarts) {
-        command += ' ';
-        command += std::to_string(start + kLeadIn);
-    }
-    command += ' ';
-    command += std::to_string(Seconds(toc.leadOut));
+    for (std::int32_t start : toc.trackStarts) command += " " + std::to_string(start + kLeadIn);
+    command += " " + std::to_string(Seconds(toc.leadOut));
     return command;
 }
 
