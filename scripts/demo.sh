@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bash scripts/build.sh build -DCMAKE_BUILD_TYPE=Release
 cli=$PWD/build/bin/ondalo-cli
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

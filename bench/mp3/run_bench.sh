@@ -4,15 +4,17 @@
 #   default mode (VBR 0.5)  vs  lame --preset standard
 #   --cbr 128               vs  lame -b 128
 #   MP3 -> WAV              vs  mpg123 -w
-# Prints wall time (bash's TIMEFORMAT) and peak resident memory (VmHWM of
-# the process, sampled from /proc while it runs; GNU time is used instead
-# when it is installed).
+# Prints wall time and peak resident memory (VmHWM of the process, sampled
+# from /proc while it runs; GNU time is used instead when it is installed)
+# of the encoders, and for the decoder the median wall, user and system time
+# of several runs in turn with mpg123, with the ratio (bench/common/compare.sh).
 #
 # Usage: bench/mp3/run_bench.sh [BUILD_DIR]   (default: build)
 # Not a test: nothing here is asserted, and CI does not run it.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/bench/common/compare.sh"
 build=${1:-$root/build}
 cli=$build/bin/ondalo-cli
 for tool in sox lame mpg123; do
@@ -67,8 +69,12 @@ run "ondalo-cli convert --to mp3 --cbr 128" "$cli" convert -q --overwrite --to m
 mv "$work/out/in.mp3" "$work/ondalo-cbr.mp3"
 run "lame -b 128" lame --silent -b 128 "$work/in.wav" "$work/lame-cbr.mp3"
 cp "$work/lame-cbr.mp3" "$work/dec.mp3"
-run "ondalo-cli convert --to wav (MP3 decode)" "$cli" convert -q --overwrite --to wav --dest "$work/out" "$work/dec.mp3"
-run "mpg123 -w" mpg123 -q -w "$work/mpg123.wav" "$work/dec.mp3"
+
+echo
+echo "MP3 decode (lame -b 128 file) to WAV:"
+A=("$cli" convert -q --overwrite --to wav --dest "$work/out" "$work/dec.mp3")
+B=(mpg123 -q -w "$work/mpg123.wav" "$work/dec.mp3")
+compare_pair "ondalo-cli convert --to wav" "mpg123 -w"
 
 echo
 printf 'sizes: ondalo VBR %d, lame VBR %d, ondalo CBR %d, lame CBR %d bytes\n' \

@@ -1,12 +1,15 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Ogg Vorbis speed, side by side with the reference tools on the same input:
 #   ondalo-cli convert --to ogg (default quality 0.5)  vs  oggenc -q 5
 #   ondalo-cli convert --to wav (Ogg source)           vs  oggdec
 # Usage: bench/vorbis/bench.sh [BUILD_DIR] [SECONDS]
 # BUILD_DIR defaults to ./build, SECONDS (length of the test file) to 300.
 # Everything happens in a temporary folder with its own registry; nothing
-# else is touched. Not run by CI: wall times depend on the machine.
+# else is touched. Not run by CI: wall times depend on the machine. The
+# decode is timed in turn with oggdec over several runs, with user and
+# system time and the ratio (bench/common/compare.sh).
 set -eu
+source "$(cd "$(dirname "$0")/../.." && pwd)/bench/common/compare.sh"
 
 build=$(cd "${1:-build}" && pwd)
 seconds=${2:-300}
@@ -38,12 +41,12 @@ timed() {
 
 enc_ours=$(timed "$build/bin/ondalo-cli" convert -q --default-quality --to ogg --dest "$work/ours" "$work/source.wav")
 enc_ref=$(timed oggenc -Q -q 5 -o "$work/ref/source.ogg" "$work/source.wav")
-dec_ours=$(timed "$build/bin/ondalo-cli" convert -q --to wav --dest "$work/ours-wav" "$work/ref/source.ogg")
-dec_ref=$(timed oggdec -Q -o "$work/ref-wav/source.wav" "$work/ref/source.ogg")
 
 size() { wc -c <"$1" | tr -d ' '; }
 printf 'Input: %s s of 44100 Hz 16-bit stereo (%s bytes)\n' "$seconds" "$(size "$work/source.wav")"
 printf '%-44s %8s s  %10s bytes\n' "encode: ondalo-cli convert --to ogg (q 0.5)" "$enc_ours" "$(size "$work/ours/source.ogg")"
 printf '%-44s %8s s  %10s bytes\n' "encode: oggenc -q 5" "$enc_ref" "$(size "$work/ref/source.ogg")"
-printf '%-44s %8s s  %10s bytes\n' "decode: ondalo-cli convert --to wav" "$dec_ours" "$(size "$work/ours-wav/source.wav")"
-printf '%-44s %8s s  %10s bytes\n' "decode: oggdec" "$dec_ref" "$(size "$work/ref-wav/source.wav")"
+echo "decode (oggenc -q 5 file) to WAV:"
+A=("$build/bin/ondalo-cli" convert -q --overwrite --to wav --dest "$work/ours-wav" "$work/ref/source.ogg")
+B=(oggdec -Q -o "$work/ref-wav/source.wav" "$work/ref/source.ogg")
+compare_pair "ondalo-cli convert --to wav" "oggdec"

@@ -1,14 +1,17 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # WMA encoding and decoding speed of ondalo-cli beside ffmpeg, on the same
 # 5-minute stereo 44.1 kHz file, in one run. Not part of the test suite.
 #
 #   bench/wma/wma_bench.sh [BUILD_DIR]     (default: build)
 #
-# Prints the wall time of each step. Everything happens in a temporary
-# folder with a registry of its own; nothing outside it is touched.
+# Prints the wall time of each encoding; the decode is timed in turn with
+# ffmpeg over several runs, with user and system time and the ratio
+# (bench/common/compare.sh). Everything happens in a temporary folder with a
+# registry of its own; nothing outside it is touched.
 set -eu
 
 here=$(cd "$(dirname "$0")/../.." && pwd)
+source "$here/bench/common/compare.sh"
 build=${1:-"$here/build"}
 cli="$build/bin/ondalo-cli"
 for tool in ffmpeg "$cli"; do
@@ -41,6 +44,9 @@ run() {
 echo "5 minutes, 44100 Hz stereo 16-bit"
 run "encode: ondalo-cli --to wma --cbr 128" "$cli" convert -q --to wma --cbr 128 --dest "$work/ours" "$work/song.wav"
 run "encode: ffmpeg -c:a wmav2 -b:a 128k" ffmpeg -v error -y -i "$work/song.wav" -c:a wmav2 -b:a 128k "$work/theirs/song.wma"
-run "decode: ondalo-cli --to wav" "$cli" convert -q --to wav --dest "$work/ours-wav" "$work/ours/song.wma"
-run "decode: ffmpeg to WAV" ffmpeg -v error -y -i "$work/ours/song.wma" "$work/theirs-wav/song.wav"
 ls -l "$work/ours/song.wma" "$work/theirs/song.wma" | awk '{print "size: " $5 " " $NF}'
+
+echo "decode (our WMA file) to WAV:"
+A=("$cli" convert -q --overwrite --to wav --dest "$work/ours-wav" "$work/ours/song.wma")
+B=(ffmpeg -v error -y -i "$work/ours/song.wma" "$work/theirs-wav/song.wav")
+compare_pair "ondalo-cli convert --to wav" "ffmpeg to WAV"

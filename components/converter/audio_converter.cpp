@@ -8,6 +8,7 @@
 
 #include "components/common/decoder_selection.h"
 #include "components/converter/pcm_reduction.h"
+#include "platform/system/pipe.h"
 #include "platform/system/system_error.h"
 
 namespace kiv {
@@ -217,6 +218,8 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
     // Go has cleared the cancel flag and raised the in-progress flag before
     // this thread started, so a cancel issued right after Go is not lost.
     PostMessage(helper(), WMH_CONV_START, 0, 0);
+    // The codecs write their files (or a caller's pipe) on this thread.
+    HoldPipeSignalOnThisThread();
     {
         std::lock_guard lock(textLock_);
         encoderError_.clear();

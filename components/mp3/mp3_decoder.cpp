@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <system_error>
 #include <vector>
 
@@ -128,19 +129,19 @@ HRESULT Mp3Decoder::Seek(LONG position) {
 
 HRESULT Mp3Decoder::StartThread() {
     startThread_ = false;
-    if (thread_.joinable()) thread_.join();  // the last one has closed its pipe end: it is ending
-    Pipe pipe;
-    if (!pipe.Create(kPipeSize)) return FromErrno(errno);
-    pipeRead_ = std::move(pipe.read);
-    pipeWrite_ = std::move(pipe.write);
+    if (thread_.joinable()) thread_.join();  // the last one has closed its side of the pipe: it is ending
     stop_ = false;
     try {
-        thread_ = std::thread(&Mp3Decoder::DecodingThread, this);
+        pipe_ = std::make_shared<ByteChannel>(kPipeSize);
+        thread_ = std::thread(&Mp3Decoder::DecodingThread, this, pipe_);
     } catch (const std::system_error& e) {
-        pipeRead_.reset();
-        pipeWrite_.reset();
+        pipe_.reset();
         startThread_ = true;
         return FromErrno(e.code().value());
+    } catch (const std::bad_alloc&) {
+        pipe_.reset();
+        startThread_ = true;
+        return E_OUTOFMEMORY;
     }
     return S_OK;
 }
@@ -150,17 +151,16 @@ HRESULT Mp3Decoder::Read(BYTE* data, LONG count, LONG* read) {
     if (!open_) return ReportError(texts::kDecoderReadNotOpen);
     if (count < 0) return E_INVALIDARG;
     *read = 0;
-    if (!pipeRead_) {
+    if (!pipe_) {
         if (!startThread_) return S_OK;
         if (HRESULT hr = StartThread(); FAILED(hr)) return hr;
     }
     if (count == 0) return S_OK;  // a read of 0 bytes would look like the end
-    ssize_t n;
-    do n = ::read(pipeRead_.get(), data, static_cast<std::size_t>(count));
-    while (n < 0 && errno == EINTR);
-    if (n < 0) return FromErrno(errno);
+    // Filled whole unless the stream ends: one wake-up per block asked for,
+    // not one per decoded chunk.
+    const std::size_t n = pipe_->Read(data, static_cast<std::size_t>(count));
     if (n == 0) {
-        pipeRead_.reset();  // the end of the stream
+        pipe_.reset();  // the end of the stream
         if (HRESULT hr = TakeStreamFailure(); FAILED(hr)) return hr;
     }
     *read = static_cast<LONG>(n);
@@ -172,9 +172,9 @@ HRESULT Mp3Decoder::Close() {
     // Closing the read end first makes a thread that waits on a full pipe
     // fail its write and end, so the join below never waits for a reader.
     stop_ = true;
-    pipeRead_.reset();
+    if (pipe_) pipe_->CloseRead();
+    pipe_.reset();
     if (thread_.joinable()) thread_.join();
-    pipeWrite_.reset();
     file_.reset();
     format_ = WAVEFORMATEX{};
     info_ = mp3::Mp3StreamInfo{};
@@ -212,9 +212,8 @@ bool Mp3Decoder::ResyncAfterDamage(int fd) {
     return true;
 }
 
-void Mp3Decoder::DecodingThread() {
+void Mp3Decoder::DecodingThread(std::shared_ptr<ByteChannel> out) {
     const int fd = file_.get();
-    const int out = pipeWrite_.get();
     const std::size_t chunk = std::size_t(info_.channels) * 1152;  // 576 sample frames
     const double chunkMs = 576000.0 / info_.sampleRate;
 
@@ -309,7 +308,7 @@ void Mp3Decoder::DecodingThread() {
             break;
         }
         producedAny = true;
-        if (!WriteAll(out, pcm.data() + readIndex, n)) break;  // Close has let go of the read end
+        if (!out->Write(pcm.data() + readIndex, n)) break;  // Close has let go of the read end
         readIndex += n;
         positionMs_ = positionMs_.load() + chunkMs;
     }
@@ -317,7 +316,7 @@ void Mp3Decoder::DecodingThread() {
     // Set before the write end closes, so a Read that sees the end already
     // finds the flag for a new start.
     startThread_ = true;
-    pipeWrite_.reset();
+    out->CloseWrite();
 }
 
 }  // namespace kiv

@@ -8,12 +8,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "components/common/decoder_object.h"
 #include "components/mp3/format/mp3_scan.h"
 #include "components/mp3/runtime_library.h"
+#include "platform/system/byte_channel.h"
 #include "platform/system/pipe.h"
 
 namespace kiv {
@@ -41,7 +43,7 @@ private:
     HRESULT FinalConstruct() override;
     void FinalRelease() override;
     HRESULT StartThread();
-    void DecodingThread();
+    void DecodingThread(std::shared_ptr<ByteChannel> out);
     // On the decoding thread, after the library lost the stream: moves to
     // where it goes on and keeps the account of what was skipped. false
     // ends the stream (no frame of it follows, or another format does).
@@ -66,8 +68,9 @@ private:
     // thread to the next, so a Read after the end stays at the end.
     std::int64_t filePos_ = 0;
     std::thread thread_;
-    UniqueFd pipeRead_;
-    UniqueFd pipeWrite_;  // owned by the decoding thread while it runs
+    // The decoded PCM's way to Read; null once Read has seen its end. The
+    // decoding thread holds its own reference and closes the writing side.
+    std::shared_ptr<ByteChannel> pipe_;
 };
 
 }  // namespace kiv

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <thread>
@@ -80,25 +81,27 @@ HRESULT CompressedEncoder::Write(BYTE* data, LONG count) {
 }
 
 void CompressedEncoder::EncodingThread() {
+    // The thread writes the output, which may be a caller's pipe.
+    HoldPipeSignalOnThisThread();
     const std::size_t frame = inputFormat().nBlockAlign ? inputFormat().nBlockAlign : 1;
-    const std::size_t block = BlockSize();
-    // Reads may split a sample frame; the split part waits for the next read,
-    // so the block step only ever sees whole frames.
-    std::vector<BYTE> buffer(block + frame);
-    std::size_t carried = 0;
+    // Whole sample frames per block, at least one.
+    const std::size_t block = std::max(BlockSize() / frame, std::size_t{1}) * frame;
+    // Every block but the last is filled whole before the block step sees
+    // it: how the caller cut its Writes, and how the pipe split them, must
+    // not change the output, and encoders (the Vorbis analysis among them)
+    // decide by how much input they are given at once.
+    std::vector<BYTE> buffer(block);
     const int fd = pipe_.read.get();
     for (;;) {
-        ssize_t n = ::read(fd, buffer.data() + carried, block);
-        if (n < 0 && errno == EINTR) continue;
+        const long n = ReadFull(fd, buffer.data(), block);
         if (n <= 0) break;
-        std::size_t have = carried + static_cast<std::size_t>(n);
-        std::size_t whole = have - have % frame;
+        // A stream cut inside a sample frame loses the part frame at the end.
+        const std::size_t whole = std::size_t(n) - std::size_t(n) % frame;
         if (whole > 0 && !EncodeBlock(buffer.data(), whole)) {
             streamFailed_ = true;
             break;
         }
-        carried = have - whole;
-        if (carried) std::copy(buffer.begin() + long(whole), buffer.begin() + long(have), buffer.begin());
+        if (std::size_t(n) < block) break;  // the write end is closed and the pipe drained
     }
     // Closing the read end makes every later Write fail as a broken pipe.
     pipe_.read.reset();

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 #include "components/wma/tag_attributes.h"
 #include "platform/media/handle_stream.h"
@@ -20,6 +21,7 @@ constexpr char16_t kNoPacketSize[] = u"Cannot open: the file's packet size is 0;
 constexpr char16_t kNoDecodableAudio[] = u"Cannot read: the file holds no audio that can be decoded; it is damaged.";
 constexpr std::uint64_t kUnknownDuration = ~std::uint64_t{0};
 constexpr std::uint64_t kUnitsPerSecond = 10000000;
+constexpr std::size_t kPipeCapacity = 65536;  // a Linux pipe of the default size
 
 HRESULT ErrnoResult(int err) { return err ? HRESULT_FROM_WIN32(static_cast<std::uint32_t>(err)) : E_FAIL; }
 
@@ -141,41 +143,37 @@ HRESULT WmaDecoder::Read(BYTE* data, LONG count, LONG* read) {
     if (!reader_) return ReportError(texts::kDecoderReadNotOpen);
     if (count < 0) return E_INVALIDARG;
     *read = 0;
-    if (startThread_ && !pipeRead_) {
+    if (startThread_ && !pipe_) {
         // A thread that ended on its own is done; collect it before the next.
         if (thread_.joinable()) thread_.join();
         startThread_ = false;
-        Pipe pipe;
-        if (!pipe.Create()) {
-            startThread_ = true;
-            return ErrnoResult(errno);
-        }
-        pipeRead_ = std::move(pipe.read);
-        pipeWrite_ = std::move(pipe.write);
         try {
-            thread_ = std::thread(&WmaDecoder::DecodingThread, this);
+            // The capacity of a pipe of the system's default size.
+            pipe_ = std::make_shared<ByteChannel>(kPipeCapacity);
+            thread_ = std::thread(&WmaDecoder::DecodingThread, this, pipe_);
         } catch (const std::system_error& e) {
-            pipeRead_.reset();
-            pipeWrite_.reset();
+            pipe_.reset();
             startThread_ = true;
             return ErrnoResult(e.code().value());
+        } catch (const std::bad_alloc&) {
+            pipe_.reset();
+            startThread_ = true;
+            return E_OUTOFMEMORY;
         }
     }
-    if (!pipeRead_ || count == 0) return S_OK;
-    ssize_t n;
-    do {
-        n = ::read(pipeRead_.get(), data, static_cast<std::size_t>(count));
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) {
+    if (!pipe_ || count == 0) return S_OK;
+    // Filled whole unless the stream ends: one wake-up per block asked for.
+    const std::size_t n = pipe_->Read(data, static_cast<std::size_t>(count));
+    if (n == 0) {
         // End of the stream: the next Read after a Seek starts a new thread.
-        pipeRead_.reset();
+        pipe_.reset();
         return TakeStreamFailure();
     }
     *read = static_cast<LONG>(n);
     return S_OK;
 }
 
-void WmaDecoder::DecodingThread() {
+void WmaDecoder::DecodingThread(std::shared_ptr<ByteChannel> out) {
     const StreamSelection on{audioStream_, true};
     // Only the first run from the open can tell an empty file: later ones
     // start after the end or at a seek.
@@ -191,7 +189,7 @@ void WmaDecoder::DecodingThread() {
             BYTE* bytes = nullptr;
             DWORD length = 0;
             sample->GetBufferAndLength(&bytes, &length);
-            if (length && !WriteAll(pipeWrite_.get(), bytes, length)) {
+            if (length && !out->Write(bytes, length)) {
                 stopped = true;
                 break;
             }
@@ -210,16 +208,16 @@ void WmaDecoder::DecodingThread() {
     // The flag goes up before the end of data shows in the pipe: a Read
     // that sees the end and is followed by Seek and Read must find it set.
     startThread_ = true;
-    pipeWrite_.reset();
+    out->CloseWrite();
 }
 
 void WmaDecoder::StopThread() {
     // Closing the read end makes a write the thread is blocked in fail, so
     // the thread ends promptly; it is joined without a time limit because
     // the reader it is using is released right after.
-    pipeRead_.reset();
+    if (pipe_) pipe_->CloseRead();
+    pipe_.reset();
     if (thread_.joinable()) thread_.join();
-    pipeWrite_.reset();
 }
 
 void WmaDecoder::TakeDamageAccount() {

@@ -9,6 +9,7 @@
 
 #include "components/common/decoder_object.h"
 #include "platform/media/sync_reader.h"
+#include "platform/system/byte_channel.h"
 #include "platform/system/pipe.h"
 
 namespace kiv {
@@ -38,7 +39,7 @@ private:
 
     // After the reader has opened its source: audio stream, duration, tags.
     HRESULT FinishOpen(std::unique_ptr<media::SyncReader> reader, std::u16string name);
-    void DecodingThread();
+    void DecodingThread(std::shared_ptr<ByteChannel> out);
     void StopThread();
     // The reader counts the damage it read over; the account is ours.
     void TakeDamageAccount();
@@ -54,8 +55,9 @@ private:
     // Opened, and no decoding thread nor seek since.
     std::atomic<bool> fromOpen_{false};
     std::thread thread_;
-    UniqueFd pipeRead_;
-    UniqueFd pipeWrite_;  // owned by the decoding thread while it runs
+    // The decoded PCM's way to Read; null once Read has seen its end. The
+    // decoding thread holds its own reference and closes the writing side.
+    std::shared_ptr<ByteChannel> pipe_;
 };
 
 }  // namespace kiv

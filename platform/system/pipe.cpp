@@ -27,37 +27,69 @@ bool Pipe::Create(int size) {
     return true;
 }
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
-    // A pipe whose reader has gone raises SIGPIPE, which would end the whole
-    // process. The signal is held back for this thread while writing and a
-    // SIGPIPE caused by this write is taken off again, so the failure shows
-    // as EPIPE and the process's own signal handling stays untouched.
-    sigset_t pipeSignal, old;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &old);
-    sigset_t pending;
-    sigpending(&pending);
-    const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+namespace {
 
-    auto* p = static_cast<const char*>(data);
-    bool ok = true;
+thread_local bool pipeSignalHeld = false;
+
+sigset_t PipeSignal() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    return set;
+}
+
+// Takes a SIGPIPE raised by a failed write off the thread's pending set.
+void TakePendingPipeSignal(const sigset_t& pipeSignal) {
+    const timespec none{0, 0};
+    while (sigtimedwait(&pipeSignal, nullptr, &none) < 0 && errno == EINTR) {
+    }
+}
+
+bool WriteLoop(int fd, const char* p, std::size_t size) {
     while (size > 0) {
         ssize_t n = ::write(fd, p, size);
         if (n < 0) {
             if (errno == EINTR) continue;
-            ok = false;
-            break;
+            return false;
         }
         p += n;
         size -= static_cast<std::size_t>(n);
     }
-    const int err = errno;
-    if (!ok && err == EPIPE && !alreadyPending) {
-        const timespec none{0, 0};
-        while (sigtimedwait(&pipeSignal, nullptr, &none) < 0 && errno == EINTR) {
-        }
+    return true;
+}
+
+}  // namespace
+
+void HoldPipeSignalOnThisThread() {
+    if (pipeSignalHeld) return;
+    const sigset_t pipeSignal = PipeSignal();
+    pipeSignalHeld = pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr) == 0;
+}
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+    const sigset_t pipeSignal = PipeSignal();
+    auto* p = static_cast<const char*>(data);
+    if (pipeSignalHeld) {
+        // The signal of a failed write stays pending on this thread alone;
+        // it is taken off at once, so none piles up.
+        if (WriteLoop(fd, p, size)) return true;
+        const int err = errno;
+        if (err == EPIPE) TakePendingPipeSignal(pipeSignal);
+        errno = err;
+        return false;
     }
+    // A pipe whose reader has gone raises SIGPIPE, which would end the whole
+    // process. The signal is held back for this thread while writing and a
+    // SIGPIPE caused by this write is taken off again, so the failure shows
+    // as EPIPE and the process's own signal handling stays untouched.
+    sigset_t old;
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &old);
+    sigset_t pending;
+    sigpending(&pending);
+    const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+    const bool ok = WriteLoop(fd, p, size);
+    const int err = errno;
+    if (!ok && err == EPIPE && !alreadyPending) TakePendingPipeSignal(pipeSignal);
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     errno = err;
     return ok;

@@ -39,8 +39,14 @@ struct Pipe {
 };
 
 // Writes all bytes, retrying after signals and short writes. False with
-// errno set on failure.
+// errno set on failure; a reader that has gone shows as EPIPE, never as a
+// SIGPIPE that ends the process.
 bool WriteAll(int fd, const void* data, std::size_t size);
+// Holds SIGPIPE back on the calling thread for the rest of its life, so that
+// WriteAll on it needs no signal-mask calls around every write. For the
+// worker threads of our own that write blocks in a loop; a thread that
+// belongs to a client keeps its mask, and WriteAll guards each call there.
+void HoldPipeSignalOnThisThread();
 // Reads up to `size` bytes, retrying after signals; fills as much as it can
 // until end of file. Returns the count, or -1 with errno set.
 long ReadFull(int fd, void* data, std::size_t size);

@@ -105,7 +105,7 @@ std::optional<std::u16string> decodeList(std::uint8_t encoding, Bytes bytes) {
     return joined;
 }
 
-std::u16string genreText(std::u16string text) {
+std::u16string genreText(const std::u16string& text) {
     auto nameOf = [](long long index) -> std::optional<std::u16string> {
         if (index < 0 || index >= kGenreCount) return std::nullopt;
         const auto name = genreNames()[static_cast<std::size_t>(index)];
@@ -161,7 +161,7 @@ void applyFrame(Field field, Bytes content, std::uint8_t version, TagRecord& tag
         std::u16string genres;
         for (std::u16string& value : SplitTagValues(*text)) {
             if (!genres.empty()) genres += kTagValueSeparator;
-            genres += genreText(std::move(value));
+            genres += genreText(value);
         }
         tags.genre = std::move(genres);
         break;

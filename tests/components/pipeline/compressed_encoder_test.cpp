@@ -88,6 +88,27 @@ TEST_F(PipelineTest, EverythingWrittenIsEncodedOffTheCallersThreadInWholeFrames)
     EXPECT_EQ(enc->finishedStarted, 1);
 }
 
+TEST_F(PipelineTest, BlocksAreFilledWholeWhateverPiecesTheCallerWrites) {
+    // The block step sees the same blocks however the stream was cut, so an
+    // encoder that decides by how much input it gets at once gives the
+    // same output for the same samples.
+    auto enc = CopyEncoder::Make();
+    enc->blockSize = 1001;  // whole frames of it: 1000 bytes
+    ASSERT_EQ(Open(enc.get(), "r.cpy"), S_OK);
+    const auto data = PatternBytes(300000, 3);
+    const std::size_t pieces[] = {1, 3, 333, 2, 4097, 65536, 7};
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < data.size(); ++i) {
+        const std::size_t n = std::min(pieces[i % std::size(pieces)], data.size() - at);
+        ASSERT_EQ(enc->Write(const_cast<BYTE*>(data.data() + at), LONG(n)), S_OK);
+        at += n;
+    }
+    ASSERT_EQ(enc->Close(), S_OK);
+    EXPECT_EQ(ReadFileBytes(dir_ / "r.cpy"), data);
+    ASSERT_EQ(enc->blockSizes.size(), 300u);
+    for (std::size_t s : enc->blockSizes) EXPECT_EQ(s, 1000u);
+}
+
 TEST_F(PipelineTest, OpenAndCloseWithoutWriteSkipsTheStream) {
     auto enc = CopyEncoder::Make();
     BYTE b[4] = {};
