@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "components/common/wav_source_reader.h"
+#include "platform/riff/pcm_layout.h"
 #include "platform/system/message_box.h"
 #include "platform/system/text.h"
 
@@ -91,7 +92,11 @@ HRESULT EncoderObject::SetInputFormatWFX(WAVEFORMATEX* pWfx) {
     WAVEFORMATEX f;
     std::memcpy(&f, pWfx, sizeof f);
     if (traits_.checkWfx) {
-        if (f.wFormatTag != WAVE_FORMAT_PCM) return ReportError(texts::kOnlyPcm);
+        // Integer PCM, in the plain record or in WAVE_FORMAT_EXTENSIBLE,
+        // which is how more than two channels arrive.
+        const auto layout = ReadPcmLayout(*pWfx);
+        const bool extensiblePcm = f.wFormatTag == WAVE_FORMAT_EXTENSIBLE && layout && !layout->isFloat;
+        if (f.wFormatTag != WAVE_FORMAT_PCM && !extensiblePcm) return ReportError(texts::kOnlyPcm);
         if (HRESULT hr = CheckFormat(f.nChannels, LONG(f.nSamplesPerSec), f.wBitsPerSample); FAILED(hr)) return hr;
     }
     input_ = WAVEFORMATEXTENSIBLE{};
