@@ -10,6 +10,8 @@ packages=(
   libvorbis-dev libogg-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   portaudio19-dev libasound2-dev
+  # clang with its sanitizer and libFuzzer runtime, for the fuzz targets
+  clang libclang-rt-14-dev
   # reference tools that the tests and benchmarks compare against
   lame mpg123 vorbis-tools ffmpeg sox
 )
