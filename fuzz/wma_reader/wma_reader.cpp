@@ -7,6 +7,10 @@
 #include <string_view>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "fuzz/memory_file.h"
 #include "platform/media/handle_stream.h"
 #include "platform/media/media_props.h"
@@ -49,6 +53,13 @@ void ReadStreams(SyncReader& reader) {
 }
 
 }  // namespace
+
+// The library's warnings about broken files would drown the fuzzer's own
+// output and slow it down.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    av_log_set_level(AV_LOG_QUIET);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     kiv::fuzz::MemoryFile file(data, size);
