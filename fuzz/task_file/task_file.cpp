@@ -52,6 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const kiv::app::TaskRow& row : list.rows()) {
         // Rows name existing files by absolute paths.
         if (row.folder.empty() || row.folder.front() != '/' || row.fileName.empty()) std::abort();
+        // A row must name the file that was checked, not what precedes a zero byte.
+        if (row.Path().find('\0') != std::string::npos) std::abort();
     }
     return 0;
 }
