@@ -23,6 +23,17 @@ if(ONDALO_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The fuzz build instruments every library for coverage and runs it under
+# both sanitizers; only the fuzz targets themselves link the fuzzer driver.
+if(ONDALO_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "ONDALO_FUZZ needs clang (libFuzzer): configure with -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # Adds every direct sub-folder of AREA (in name order) that has a CMakeLists.txt.
 function(ondalo_add_subfolders area)
   file(GLOB children LIST_DIRECTORIES true RELATIVE ${PROJECT_SOURCE_DIR}/${area} ${PROJECT_SOURCE_DIR}/${area}/*)

@@ -13,6 +13,8 @@ packages=(
   # the desktop program: Qt 6 Widgets and SVG pictures; fonts for the
   # offscreen platform of its tests and screenshots
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins fonts-dejavu-core xdg-user-dirs
+  # clang with its sanitizer and libFuzzer runtime, for the fuzz targets
+  clang libclang-rt-14-dev
   # reference tools that the tests and benchmarks compare against
   lame mpg123 vorbis-tools ffmpeg sox
   # manual pages, and the checks of the desktop files and the package

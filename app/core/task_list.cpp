@@ -173,6 +173,9 @@ bool IsSupportedSource(const std::string& fileName) {
 }
 
 bool TaskList::AddFile(const std::string& path, TaskListHost& host) {
+    // A zero byte would end the name the system sees, so the row would
+    // name another file than the one checked.
+    if (path.find('\0') != std::string::npos) return false;
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
 

@@ -15,11 +15,12 @@ std::string Upper(std::string text) {
     return text;
 }
 
-// "mm:ss:ff" in frames.
+// "mm:ss:ff" in frames. Minutes have at most three digits, so that no
+// time can overflow the frame count.
 std::optional<std::int32_t> ParseTime(const std::string& text) {
     int minutes = 0, seconds = 0, frames = 0;
     char tail = 0;
-    if (std::sscanf(text.c_str(), "%d:%d:%d%c", &minutes, &seconds, &frames, &tail) != 3) return std::nullopt;
+    if (std::sscanf(text.c_str(), "%3d:%2d:%2d%c", &minutes, &seconds, &frames, &tail) != 3) return std::nullopt;
     if (minutes < 0 || seconds < 0 || seconds > 59 || frames < 0 || frames > 74) return std::nullopt;
     return (minutes * 60 + seconds) * 75 + frames;
 }

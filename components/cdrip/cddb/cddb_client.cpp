@@ -70,6 +70,8 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
+}  // namespace
+
 // Level 6 answers are UTF-8; level 5 answers are ISO-8859-1. A level 6
 // line that is not valid UTF-8 came from an old entry and is read as
 // Latin-1 rather than mangled.
@@ -77,6 +79,8 @@ std::string Decode(std::string_view line, int level) {
     if (level >= 6 && IsValidUtf8(line)) return std::string(line);
     return ToUtf8(FromLatin1(line));
 }
+
+namespace {
 
 Failure FromIo(IoStatus s) {
     switch (s) {
@@ -88,7 +92,8 @@ Failure FromIo(IoStatus s) {
     }
 }
 
-// "category discid description..." ; false when the line has no id.
+}  // namespace
+
 bool ParseMatchLine(std::string_view line, Match& match) {
     line = Trim(line);
     const auto first = line.find(' ');
@@ -110,6 +115,8 @@ int StatusCode(std::string_view line) {
     }
     return code;
 }
+
+namespace {
 
 // One command: connect, send, check the HTTP and CDDB status lines. On
 // success the connection is positioned after the CDDB status line.

@@ -64,6 +64,15 @@ struct LookupResult {
     std::string_view message() const { return FailureText(failure); }
 };
 
+// The pieces of an answer, on their own for tests and fuzzing. The CDDB
+// status code of a status line (-1 without three digits in front).
+int StatusCode(std::string_view line);
+// "category discid description..."; false when the line has no id.
+bool ParseMatchLine(std::string_view line, Match& match);
+// One received line as UTF-8: level 6 answers are UTF-8, level 5 answers
+// (and level 6 lines that are not valid UTF-8) ISO-8859-1.
+std::string Decode(std::string_view line, int level);
+
 // The HTTP request for one CDDB command (exposed for tests and logs).
 // With a proxy the request line carries the absolute URL. Lines end in
 // CRLF; a Host header names the server.

@@ -389,6 +389,8 @@ TEST_F(TaskListTest, HandEditedTaskFileLoadsTheRemainingPaths) {
         {"CR only and missing files", p1 + "\r" + dir_ / "gone.mp3" + "\r" + p3 + "\r", {p1, p3}},
         {"zero bytes", "", {}},
         {"only line ends", "\r\n\n\r", {}},
+        // A line naming an existing file up to a zero byte names no file.
+        {"zero byte inside a line", p1 + std::string(1, '\0') + "x.mp3\n" + p2, {p2}},
     };
     const std::string task = dir_ / "hand.otk";
     for (const Case& c : cases) {
