@@ -26,11 +26,6 @@ std::string Env(const char* name) {
     return v ? std::string(v) : std::string();
 }
 
-std::string Home() {
-    std::string home = Env("HOME");
-    return home.empty() ? std::string("/") : home;
-}
-
 bool IsDirectory(const std::string& path) {
     std::error_code ec;
     return fs::is_directory(path, ec);
@@ -68,7 +63,7 @@ std::string DataDirectory() {
 std::string UserDataDirectory() {
     // XDG asks that a relative XDG_DATA_HOME be ignored.
     std::string base = Env("XDG_DATA_HOME");
-    if (base.empty() || base.front() != '/') base = WithTrailingSlash(Home()) + ".local/share";
+    if (base.empty() || base.front() != '/') base = WithTrailingSlash(HomeDirectory()) + ".local/share";
     return WithTrailingSlash(base) + "ondalo/";
 }
 
@@ -83,7 +78,7 @@ std::string DefaultDestinationFolder() {
     }
     std::string music = XdgMusicFolder();
     if (!music.empty() && music.front() == '/' && IsDirectory(music)) return WithTrailingSlash(music);
-    return WithTrailingSlash(Home());
+    return WithTrailingSlash(HomeDirectory());
 }
 
 }  // namespace kiv::app

@@ -30,18 +30,6 @@ std::string EnvOrEmpty(const char* name) {
     return v ? std::string(v) : std::string();
 }
 
-std::string HomeDirectory() {
-    std::string home = EnvOrEmpty("HOME");
-    if (!home.empty()) return home;
-    // A service started without HOME still has a password-file entry.
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::string buffer(size > 0 ? std::size_t(size) : 16384, '\0');
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return "/tmp";
-}
 
 // A decimal integer filling the whole value (an optional sign, nothing
 // after the digits). The profile layer's own integer read takes the leading
@@ -78,6 +66,19 @@ const char* Step2Section(Wizard wizard) {
 }
 
 }  // namespace
+
+std::string HomeDirectory() {
+    std::string home = EnvOrEmpty("HOME");
+    if (!home.empty()) return home;
+    // A service started without HOME still has a password-file entry.
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(size > 0 ? std::size_t(size) : 16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return "/tmp";
+}
 
 std::string ProgramDirectory() {
     std::error_code ec;

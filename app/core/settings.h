@@ -11,6 +11,9 @@ namespace kiv::app {
 // The folder of the running program, with a trailing '/'.
 std::string ProgramDirectory();
 
+// The user's home folder: $HOME, else the password file's entry, else /tmp.
+std::string HomeDirectory();
+
 // Where "Option.ini" and the application's other files live: the folder
 // named by ONDALO_CONFIG_DIR when set (tests always set it); else the
 // program's folder when it can be written and is not an installation's
