@@ -9,17 +9,13 @@
 #include <memory>
 #include <system_error>
 
+#include "app/core/output_planning.h"
 #include "app/core/settings.h"
 
 namespace kiv::app {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string WithTrailingSlash(std::string folder) {
-    if (folder.empty() || folder.back() != '/') folder += '/';
-    return folder;
-}
 
 std::string Env(const char* name) {
     const char* v = std::getenv(name);

@@ -11,7 +11,9 @@
 namespace kiv::gui {
 
 QString SystemLine() {
-    return QString("%1, %2 %3")
+    // The kernel on a line of its own: its version is one long word that a
+    // wrapped line would break in the middle.
+    return QString("%1\n%2 %3")
         .arg(QSysInfo::prettyProductName(), QSysInfo::kernelType(), QSysInfo::kernelVersion());
 }
 
