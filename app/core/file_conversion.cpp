@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cctype>
-#include <cstdlib>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

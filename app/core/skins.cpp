@@ -208,8 +208,9 @@ void SkinSelection::Apply(const std::string& item) {
     }
     std::string path = catalog_.PathOf(item);
     std::error_code ec;
-    if (fs::exists(path, ec)) engine_.LoadSkin(path);
-    engine_.Activate();
+    // A skin file that is gone or broken changes nothing: turning the engine
+    // on for it would bring back whatever sheet it held before.
+    if (fs::exists(path, ec) && engine_.LoadSkin(path)) engine_.Activate();
 }
 
 void SkinSelection::ApplySaved(const std::string& value) {

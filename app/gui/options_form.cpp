@@ -417,6 +417,7 @@ void TOptionForm::btnImportClick() {
     std::vector<std::string> paths;
     for (const QString& f : files)
         if (QFileInfo(f).isFile()) paths.push_back(Std(f));
+    if (paths.empty()) return;  // cancelled: nothing to say
     catalog_.Import(paths);
     ListSkins();
     MessageBox(nullptr, u"Import skin successfully", u"Information", MB_OK | MB_ICONINFORMATION);
@@ -446,7 +447,7 @@ void TOptionForm::btnDelSkinClick() {
     const QString item = selectedSkin();
     if (item.isEmpty()) return;
     if (!Ask(u"Are you sure to delete that skin?")) return;
-    catalog_.Delete(Std(item));
+    if (catalog_.Delete(Std(item))) ListSkins();
 }
 
 // Further skins are described in the help, which ships with the program.

@@ -74,7 +74,7 @@ public:
             std::lock_guard lock(damageLock_);
             if (damaged_) text = DamageNoteText(skippedSeconds_, skippedBytes_, detail_);
         }
-        *note = SysAllocString(std::u16string_view(FromUtf8(text)));
+        *note = SysAllocString(std::u16string_view(FromUtf8Text(text)));
         return *note ? S_OK : E_OUTOFMEMORY;
     }
 

@@ -11,6 +11,7 @@
 #include "components/common/wav_source_reader.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/error_info.h"
+#include "platform/system/pipe.h"
 #include "platform/system/text.h"
 
 namespace kiv {
@@ -19,17 +20,6 @@ namespace {
 
 bool EndsWithNoCase(std::u16string_view name, std::u16string_view ext) {
     return name.size() > ext.size() && EqualsNoCase(name.substr(name.size() - ext.size()), ext);
-}
-
-ssize_t ReadAt(int fd, std::uint8_t* data, std::size_t size, off_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, data + done, size - done, offset + off_t(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += std::size_t(n);
-    }
-    return ssize_t(done);
 }
 
 bool IsMpegAudioFrameHeader(const std::uint8_t* h) {
@@ -46,7 +36,7 @@ ContentKind SniffContent(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return ContentKind::unknown;
     std::array<std::uint8_t, 16> head{};
-    const ssize_t got = ReadAt(fd, head.data(), head.size(), 0);
+    const long got = ReadFull(fd, head.data(), head.size());
     ::close(fd);
     static constexpr std::uint8_t kAsfHeader[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                                                     0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};

@@ -40,9 +40,6 @@ HRESULT WavSourceReader::Open(const std::string& path) {
         if (end > riffEnd) return fail();
         if (sub.ckid == kFourCC_fmt && !haveFormat) {
             if (sub.cksize > kMaxFormatChunk) return fail();
-            // The size is the file's word: a format chunk larger than the
-            // file is refused before a buffer of that size is made.
-            if (std::int64_t(sub.dwDataOffset) + sub.cksize > file_.Size()) return fail();
             format_.assign(std::max<std::size_t>(sub.cksize, sizeof(WAVEFORMATEX)), 0);
             if (file_.Read(format_.data(), sub.cksize) != long(sub.cksize)) return fail();
             if (formatPtr()->wFormatTag == WAVE_FORMAT_PCM) formatPtr()->cbSize = 0;

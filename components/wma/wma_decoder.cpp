@@ -202,7 +202,7 @@ void WmaDecoder::DecodingThread(std::shared_ptr<ByteChannel> out) {
     if (!delivered && !stopped && fromOpen && duration_ != 0) {
         const std::string complaint = reader_->GetDamage().firstComplaint;
         std::u16string text = kNoDecodableAudio;
-        if (!complaint.empty()) text += u" First problem: " + FromUtf8(complaint) + u".";
+        if (!complaint.empty()) text += u" First problem: " + FromUtf8Text(complaint) + u".";
         FailStream(text);
     }
     // The flag goes up before the end of data shows in the pipe: a Read

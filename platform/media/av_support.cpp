@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <unordered_set>
 
 #include "platform/media/media_types.h"
 
@@ -9,19 +10,33 @@ namespace kiv::media::av {
 
 namespace {
 
+// The sinks alive now; the lock also keeps a sink from going while a line
+// is added to it.
+std::mutex& SinksLock() {
+    static std::mutex lock;
+    return lock;
+}
+std::unordered_set<LogSink*>& Sinks() {
+    static std::unordered_set<LogSink*> sinks;
+    return sinks;
+}
+
 // Finds the sink of the context that logs; only format and codec contexts
 // can carry one (any other object's first member is its class, too, but
 // its opaque pointer, if any, is not ours).
 LogSink* SinkOf(void* object) {
     if (object == nullptr) return nullptr;
     const AVClass* cls = *static_cast<const AVClass* const*>(object);
-    if (cls == avformat_get_class()) return static_cast<LogSink*>(static_cast<AVFormatContext*>(object)->opaque);
-    if (cls == avcodec_get_class()) return static_cast<LogSink*>(static_cast<AVCodecContext*>(object)->opaque);
-    return nullptr;
+    void* opaque = nullptr;
+    if (cls == avformat_get_class()) opaque = static_cast<AVFormatContext*>(object)->opaque;
+    else if (cls == avcodec_get_class()) opaque = static_cast<AVCodecContext*>(object)->opaque;
+    auto* sink = static_cast<LogSink*>(opaque);
+    return sink && Sinks().count(sink) ? sink : nullptr;
 }
 
 void LogCallback(void* object, int level, const char* format, va_list args) {
     if (level > AV_LOG_WARNING) return;
+    std::lock_guard known(SinksLock());
     LogSink* sink = SinkOf(object);
     if (sink == nullptr) return;
     char text[512];
@@ -39,6 +54,16 @@ void LogCallback(void* object, int level, const char* format, va_list args) {
 }
 
 }  // namespace
+
+LogSink::LogSink() {
+    std::lock_guard known(SinksLock());
+    Sinks().insert(this);
+}
+
+LogSink::~LogSink() {
+    std::lock_guard known(SinksLock());
+    Sinks().erase(this);
+}
 
 void LogSink::Add(std::string line) {
     std::lock_guard guard(lock);

@@ -68,7 +68,14 @@ using IoContextPtr = std::unique_ptr<AVIOContext, IoContextDeleter>;
 // Once routed (RouteLog, idempotent), lines go nowhere unless the context
 // that logs them carries a LogSink as its `opaque` pointer: then warnings
 // and errors about that context's data are kept there for its owner.
+// A sink is known to the log while it lives, so an `opaque` pointer that a
+// host program's own FFmpeg contexts carry is never taken for one.
 struct LogSink {
+    LogSink();
+    ~LogSink();
+    LogSink(const LogSink&) = delete;
+    LogSink& operator=(const LogSink&) = delete;
+
     std::mutex lock;
     std::string first;  // the first complaint, "name: text"
     int count = 0;
