@@ -1,6 +1,7 @@
 // The MP3 stream scan a decoder makes on opening (tags, first frame,
-// "Xing"/"Info" header, duration), then the two later searches: the seek
-// offset for a time and the next frame of the stream.
+// "Xing"/"Info" header, duration), then the later searches: the seek
+// offset for a time, the next frame of the stream, and the searches after
+// damage.
 #include <cstdint>
 #include <cstdlib>
 
@@ -18,5 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (offset < 0 || offset > info.audioBytes) std::abort();
         kiv::mp3::findStreamFrame(file.fd(), info.firstFrameOffset + offset, info.firstFrame);
     }
+    // The searches a decoder makes after damage: where the stream goes on,
+    // and whether frames of another format lie in the way.
+    const std::int64_t from = info.firstFrameOffset + 1;
+    if (auto at = kiv::mp3::resyncStreamFrame(file.fd(), from, info.fileSize, info.firstFrame))
+        if (*at < from || *at >= info.fileSize) std::abort();
+    kiv::mp3::findForeignFrameRun(file.fd(), info.firstFrameOffset, info.fileSize, info.firstFrame);
     return 0;
 }

@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // An input starting with a line feed stands for a stream without a
     // comment header.
     const auto table = kiv::vorbis::BuildCommentTable(vendor.empty() ? nullptr : vendor.c_str(), lines);
-    kiv::vorbis::TagsFromCommentTable(table);
+    // And back: the tags as the encoder writes them (several values split).
+    kiv::vorbis::CommentsFromTags(kiv::vorbis::TagsFromCommentTable(table));
     return 0;
 }

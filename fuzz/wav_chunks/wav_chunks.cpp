@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "components/common/wav_source_reader.h"
+#include "platform/riff/pcm_layout.h"
 #include "fuzz/memory_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,9 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (kiv::FAILED(reader.Open(file.path()))) return 0;
     // Every field of the promised 18 bytes must be readable.
     const kiv::WAVEFORMATEX& format = reader.format();
-    if (format.nAvgBytesPerSec == 0) std::abort();
     volatile kiv::WORD extra = format.cbSize;
     (void)extra;
+    // The sample layout reads the record with the cbSize bytes it announces.
+    if (auto layout = kiv::ReadPcmLayout(format)) (void)kiv::MakePcmFormatRecord(*layout);
 
     std::vector<std::uint8_t> buffer(4096);
     std::int64_t total = 0;

@@ -80,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QWORD time = 0, duration = 0;
         reader->GetNextSample(0, sample, &time, &duration);
     }
+    (void)reader->GetDamage();
     reader->Close();
     return 0;
 }

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -194,9 +195,16 @@ ssize_t writev(int fd, const struct iovec* iov, int count) {
     const ssize_t allowed = Allowance(fd, total);
     if (allowed < 0) return -1;
     if (std::size_t(allowed) == total) return real(fd, iov, count);
-    // Cut short: write only the first buffer's allowed part.
-    static auto realWrite = Next<ssize_t (*)(int, const void*, size_t)>("write");
-    return count > 0 ? realWrite(fd, iov[0].iov_base, std::min<std::size_t>(iov[0].iov_len, std::size_t(allowed))) : 0;
+    // Cut short: the buffers up to the allowance, the last one in part, so
+    // the disk is charged with exactly what is written.
+    std::vector<struct iovec> part;
+    std::size_t left = std::size_t(allowed);
+    for (int i = 0; i < count && left > 0; ++i) {
+        const std::size_t n = std::min(iov[i].iov_len, left);
+        part.push_back({iov[i].iov_base, n});
+        left -= n;
+    }
+    return part.empty() ? 0 : real(fd, part.data(), int(part.size()));
 }
 
 int rename(const char* from, const char* to) {

@@ -98,6 +98,7 @@ TEST(PcmReductionTest, FramesSplitOverBlocksAreJoined) {
     whole.Setup(from, to);
     auto w = whole.Convert(in.data(), in.size());
     const std::vector<BYTE> expected(w.begin(), w.end());
+    ASSERT_EQ(expected.size(), 500u * to.FrameBytes()) << "every frame converted in one block";
     for (std::size_t block : {1u, 7u, 18u, 1000u}) {
         PcmReduction r;
         r.Setup(from, to);
