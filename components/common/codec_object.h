@@ -9,7 +9,7 @@
 namespace kiv {
 
 template <class Main, const DispInterface& Table>
-class CodecObject : public ComponentObject<Main, Table>, public TagObject {
+class CodecObject : public ComponentObject<Main, Table>, public TagObject, public IKivTagPictures {
     using Base = ComponentObject<Main, Table>;
 
 public:
@@ -21,8 +21,18 @@ public:
             AddRef();
             return S_OK;
         }
+        if (ppv && riid == IID_IKivTagPictures && CarriesPictures()) {
+            *ppv = static_cast<IKivTagPictures*>(this);
+            AddRef();
+            return S_OK;
+        }
         return Base::QueryInterface(riid, ppv);
     }
+
+    HRESULT get_PictureCount(LONG* count) override { return PictureCount(count); }
+    HRESULT GetPicture(LONG index, TagPicture* picture) override { return CopyPicture(index, picture); }
+    HRESULT AddPicture(const TagPicture* picture) override { return AppendPicture(picture); }
+    HRESULT ClearPictures() override { return RemovePictures(); }
     ULONG AddRef() override { return Base::AddRef(); }
     ULONG Release() override { return Base::Release(); }
 
@@ -35,6 +45,10 @@ public:
 
 protected:
     ~CodecObject() override = default;
+
+    // Whether the format keeps pictures with its tags: only then does the
+    // object answer IKivTagPictures.
+    virtual bool CarriesPictures() const { return false; }
 
     // Posts an error text from a worker thread; the helper window fires it as
     // OnError on the creating thread. The text travels as a heap copy that is

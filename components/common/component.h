@@ -192,6 +192,17 @@ public:
         tags_ = t;
     }
 
+    // The pictures of the tag (served through IKivTagPictures by the codecs
+    // whose format carries them).
+    std::vector<TagPicture> Pictures() const {
+        std::lock_guard lock(tagLock_);
+        return pictures_;
+    }
+    void SetPictures(std::vector<TagPicture> pictures) {
+        std::lock_guard lock(tagLock_);
+        pictures_ = std::move(pictures);
+    }
+
 protected:
     ~TagObject() = default;
 
@@ -208,8 +219,37 @@ private:
         return S_OK;
     }
 
+protected:
+    HRESULT PictureCount(LONG* count) const {
+        if (!count) return E_POINTER;
+        std::lock_guard lock(tagLock_);
+        *count = static_cast<LONG>(pictures_.size());
+        return S_OK;
+    }
+    HRESULT CopyPicture(LONG index, TagPicture* picture) const {
+        if (!picture) return E_POINTER;
+        std::lock_guard lock(tagLock_);
+        if (index < 0 || static_cast<std::size_t>(index) >= pictures_.size()) return E_INVALIDARG;
+        *picture = pictures_[static_cast<std::size_t>(index)];
+        return S_OK;
+    }
+    HRESULT AppendPicture(const TagPicture* picture) {
+        if (!picture) return E_POINTER;
+        if (picture->data.empty() || picture->data.size() > kMaxTagPictureBytes) return E_INVALIDARG;
+        std::lock_guard lock(tagLock_);
+        pictures_.push_back(*picture);
+        return S_OK;
+    }
+    HRESULT RemovePictures() {
+        std::lock_guard lock(tagLock_);
+        pictures_.clear();
+        return S_OK;
+    }
+
+private:
     mutable std::mutex tagLock_;
     TagRecord tags_;
+    std::vector<TagPicture> pictures_;
 };
 
 // Booleans of the codecs: any non-zero put is true; gets answer 1 or 0.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "components/common/identities.h"
+#include "components/common/tag_record.h"
 #include "platform/com/dispatch.h"
 
 namespace kiv {
@@ -83,6 +84,27 @@ protected:
     ~IKivDecodeReport() = default;
 };
 
+// Optional beside IAudioTag: the pictures of the tag. Only the tag object of
+// a format that carries pictures answers it, so a client that finds it on
+// both sides of a conversion copies the pictures, and one that does not
+// leaves them out. A decoder's holds what its file carries once opened; an
+// encoder writes what it holds when it writes its tags (at Open), like the
+// seven fields. The methods are called from the object's creating thread;
+// the picture travels as a plain structure, the modules sharing one C++
+// runtime in-process.
+struct IKivTagPictures : IUnknown {
+    virtual HRESULT get_PictureCount(LONG* count) = 0;
+    // A copy of picture `index`, 0-based, in file order.
+    virtual HRESULT GetPicture(LONG index, TagPicture* picture) = 0;
+    // Appends a copy; E_INVALIDARG for a picture without data or larger
+    // than kMaxTagPictureBytes (a caller that wants to say so logs it).
+    virtual HRESULT AddPicture(const TagPicture* picture) = 0;
+    virtual HRESULT ClearPictures() = 0;
+
+protected:
+    ~IKivTagPictures() = default;
+};
+
 struct IKivAudioConverter : IDispatch {
     virtual HRESULT get_Source(IKivAudioDecoder** value) = 0;
     virtual HRESULT put_Source(IKivAudioDecoder* value) = 0;
@@ -115,6 +137,10 @@ struct IidOf<IKivAudioDecoder> {
 template <>
 struct IidOf<IKivDecodeReport> {
     static constexpr const IID& value = IID_IKivDecodeReport;
+};
+template <>
+struct IidOf<IKivTagPictures> {
+    static constexpr const IID& value = IID_IKivTagPictures;
 };
 template <>
 struct IidOf<IKivAudioConverter> {

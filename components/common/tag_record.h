@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,22 @@ struct TagRecord {
 
     friend bool operator==(const TagRecord&, const TagRecord&) = default;
 };
+
+// A picture carried with the tags: a front cover, a back cover, a photo of
+// the artist. The type is the one that ID3v2, FLAC and Vorbis comments
+// share (3 is the front cover, 0 other); the data is the image file itself.
+struct TagPicture {
+    long type = 3;
+    std::string mimeType;  // "image/jpeg", "image/png", ...
+    std::u16string description;
+    std::vector<unsigned char> data;
+
+    friend bool operator==(const TagPicture&, const TagPicture&) = default;
+};
+
+// A picture larger than this is left out, with a line in the log, rather
+// than cut: a cut image is worse than none.
+inline constexpr std::size_t kMaxTagPictureBytes = std::size_t{16} << 20;
 
 inline constexpr char16_t kTagValueSeparator = u'\n';
 
