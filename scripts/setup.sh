@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev
   libmp3lame-dev libmpg123-dev
   libvorbis-dev libogg-dev
+  libcurl4-openssl-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   portaudio19-dev libasound2-dev
   # the desktop program: Qt 6 Widgets and SVG pictures; fonts for the
