@@ -91,6 +91,14 @@ void ChooseNormalFormat(Step2Settings& step2, OutputFormat format) {
     step2.quality = QualityAfterFormatChoice(format, step2.quality);
 }
 
+std::vector<std::string> ChooserFormats(const std::string& sourceFormat) {
+    const std::string source = AsciiUpper(sourceFormat);
+    if (source == "WAV") return {"MP3", "WMA", "OGG"};
+    if (source == "MP3") return {"WAV", "WMA", "OGG"};
+    if (source == "WMA") return {"WAV", "MP3", "OGG"};
+    return {"WAV", "MP3", "WMA"};
+}
+
 int QualitySlider::ValueAt(QualityMode mode, int position) const {
     position = std::clamp(position, low, high());
     if (mode == QualityMode::Vbr) return static_cast<int>(RoundEven((position - low) * 0.8333));
