@@ -203,6 +203,8 @@ void BatchPage::AppendLog(const app::LogLine& line) {
     if (lines_.size() > 1) cursor.insertBlock();
     QTextCharFormat format;
     format.setForeground(ColorOf(line.colour));
+    // The block takes the colour too, so an empty line has one as well.
+    cursor.setBlockCharFormat(format);
     cursor.insertText(QString::fromStdString(line.text), format);
     QScrollBar* bar = rchLog->verticalScrollBar();
     bar->setValue(bar->maximum());

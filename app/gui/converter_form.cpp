@@ -251,7 +251,7 @@ TConverterForm::TConverterForm(AppContext& context)
     retiredWatch_->setInterval(200);
     connect(retiredWatch_, &QTimer::timeout, this, &TConverterForm::ReleaseRetired);
     percents_ = new QTimer(this);
-    percents_->setInterval(500);
+    percents_->setInterval(250);
     connect(percents_, &QTimer::timeout, this, &TConverterForm::ShowRunningPercents);
 
     preview_.onProgress = [this](int percent) { SetPanel(1, QString::number(percent) + "%"); };
@@ -261,6 +261,10 @@ TConverterForm::TConverterForm(AppContext& context)
 }
 
 TConverterForm::~TConverterForm() {
+    // Closing belongs to the living window (it writes settings); the
+    // program's end only takes it down.
+    setOnClose({});
+    hide();
     // The batches (and the player) go before the views they report to.
     preview_.Stop();
     batch_.reset();
