@@ -130,6 +130,12 @@ void ConverterTest::UseCustomFolder(TConverterForm& c, const std::string& folder
     c.output->edtCustom->setText(Q(folder));
 }
 
+void ConverterTest::Plan(TConverterForm& c, std::initializer_list<const char*> files, QRadioButton* format) {
+    for (const char* f : files) QVERIFY2(c.AddFile(Q(In(f))), f);
+    UseCustomFolder(c, *dir_ / "out");
+    format->click();
+}
+
 bool ConverterTest::RunBatch(TConverterForm& c) {
     if (!c.ClickPageTab(2)) return false;
     c.page3->btnStart->click();
@@ -448,10 +454,7 @@ void ConverterTest::pauseAndStopBetweenFiles() {
     MakeWav(In("first.wav"), 60.0, 1);
     MakeWav(In("second.wav"), 1.0, 2);
     TConverterForm& c = OpenWizard("[Conversion]\nPlaySound=0\n[Advanced]\nFilesAtOnce=1\n");
-    c.AddFile(Q(In("first.wav")));
-    c.AddFile(Q(In("second.wav")));
-    UseCustomFolder(c, *dir_ / "out");
-    c.output->rdbOgg->click();
+    Plan(c, {"first.wav", "second.wav"}, c.output->rdbOgg);
     QVERIFY(c.ClickPageTab(2));
     c.page3->btnStart->click();
     QVERIFY(!c.page3->btnStart->isEnabled() && c.page3->btnPause->isEnabled() && c.page3->btnStop->isEnabled());
@@ -479,10 +482,7 @@ void ConverterTest::stopDuringAFileAndStartAgain() {
     MakeWav(In("long.wav"), 20.0, 1);
     MakeWav(In("next.wav"), 1.0, 2);
     TConverterForm& c = OpenWizard("[Conversion]\nPlaySound=0\n[Advanced]\nFilesAtOnce=1\n");
-    c.AddFile(Q(In("long.wav")));
-    c.AddFile(Q(In("next.wav")));
-    UseCustomFolder(c, *dir_ / "out");
-    c.output->rdbOgg->click();
+    Plan(c, {"long.wav", "next.wav"}, c.output->rdbOgg);
     QVERIFY(c.ClickPageTab(2));
     c.page3->btnStart->click();
     c.page3->btnStop->click();
@@ -522,9 +522,7 @@ void ConverterTest::aFailingFileInTheMiddle() {
     kiv::test::WriteFileBytes(In("b.wav"), {'R', 'I', 'F', 'F', 'x', 'y'});
     MakeWav(In("c.wav"), 0.5, 3);
     TConverterForm& c = OpenWizard("[Conversion]\nPlaySound=0\nDeleteSourceFile=1\n");
-    for (const char* f : {"a.wav", "b.wav", "c.wav"}) c.AddFile(Q(In(f)));
-    UseCustomFolder(c, *dir_ / "out");
-    c.output->rdbOgg->click();
+    Plan(c, {"a.wav", "b.wav", "c.wav"}, c.output->rdbOgg);
     QVERIFY(RunBatch(c));
     QCOMPARE(Column(c.page3->ltvStatus, 8), (QStringList{"Done", "Failed", "Done"}));
     QCOMPARE(c.page3->statusIcon(1), RowIcon::Failed);
@@ -545,10 +543,7 @@ void ConverterTest::logSavedAsRtfAndPrinted() {
     MakeWav(In("a.wav"), 0.2, 1);
     kiv::test::WriteFileBytes(In("b.wav"), {'R', 'I', 'F', 'F'});
     TConverterForm& c = OpenWizard("[Conversion]\nPlaySound=0\n");
-    c.AddFile(Q(In("a.wav")));
-    c.AddFile(Q(In("b.wav")));
-    UseCustomFolder(c, *dir_ / "out");
-    c.output->rdbOgg->click();
+    Plan(c, {"a.wav", "b.wav"}, c.output->rdbOgg);
     QVERIFY(RunBatch(c));
 
     const std::string rtf = *dir_ / "log";
@@ -679,9 +674,7 @@ void ConverterTest::keepTheFolderTree() {
 void ConverterTest::step2IsSavedOnlyAsRecordSettingsSays() {
     MakeWav(In("a.wav"), 0.1);
     TConverterForm& c = OpenWizard("[Conversion]\nPlaySound=0\n[Advanced]\nRecordSettings=2\n");
-    c.AddFile(Q(In("a.wav")));
-    UseCustomFolder(c, *dir_ / "out");
-    c.output->rdbWma->click();
+    Plan(c, {"a.wav"}, c.output->rdbWma);
     QVERIFY(RunBatch(c));
     QVERIFY(ReadOptionIni().find("ConverterStep2") == std::string::npos);
     // Restoring is off as well: a section written by hand is not read.
@@ -695,9 +688,7 @@ void ConverterTest::endOfBatchActions() {
     MakeWav(In("a.wav"), 0.1);
     // Exit ends the program before the computer would be shut down.
     TConverterForm& c = OpenWizard("[Conversion]\nPlaySound=0\nOpenDirectory=1\nExitProgram=1\nShutDown=1\n");
-    c.AddFile(Q(In("a.wav")));
-    UseCustomFolder(c, *dir_ / "out");
-    c.output->rdbOgg->click();
+    Plan(c, {"a.wav"}, c.output->rdbOgg);
     QVERIFY(RunBatch(c));
     QCOMPARE(opened_, (QStringList{Q(*dir_ / "out/")}));
     QCOMPARE(endCalls_, 1);
@@ -707,9 +698,7 @@ void ConverterTest::endOfBatchActions() {
     init();
     MakeWav(In("a.wav"), 0.1);
     TConverterForm& d = OpenWizard("[Conversion]\nPlaySound=0\nShutDown=1\n");
-    d.AddFile(Q(In("a.wav")));
-    UseCustomFolder(d, *dir_ / "out");
-    d.output->rdbOgg->click();
+    Plan(d, {"a.wav"}, d.output->rdbOgg);
     QVERIFY(RunBatch(d));
     QCOMPARE(powerOffs_, 1);  // the test's stand-in, never the real one
     QCOMPARE(endCalls_, 0);

@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+class QRadioButton;
+
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -123,6 +126,8 @@ private:
     std::string In(const std::string& name) const;
     std::string Out(const std::string& name) const;
     static void UseCustomFolder(TConverterForm& c, const std::string& folder);
+    // The files of "in/" in the task list, "out/" as the custom folder, and a format.
+    void Plan(TConverterForm& c, std::initializer_list<const char*> files, QRadioButton* format);
     // Page 3 through its tab, "&Start", and the wait for the batch's end.
     static bool RunBatch(TConverterForm& c);
 
