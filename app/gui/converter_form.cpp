@@ -38,6 +38,7 @@
 #include <algorithm>
 #include <set>
 
+#include "app/core/data_paths.h"
 #include "app/core/output_planning.h"
 #include "app/gui/about_form.h"
 #include "app/gui/app_context.h"
@@ -357,8 +358,9 @@ QWidget* TConverterForm::BuildPage1() {
     ltvList->viewport()->setAcceptDrops(true);
     ltvList->setDragDropMode(QAbstractItemView::DropOnly);
     ltvList->viewport()->installEventFilter(this);
-    ltvList->header()->resizeSection(0, 220);
-    ltvList->header()->resizeSection(1, 220);
+    ltvList->header()->resizeSection(0, 170);
+    ltvList->header()->resizeSection(1, 210);
+    ltvList->header()->resizeSection(2, 70);
     ltvList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ltvList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { popList->popup(ltvList->viewport()->mapToGlobal(pos)); });
@@ -434,6 +436,7 @@ QWidget* TConverterForm::BuildExplorer() {
     FileList->setDragDropMode(QAbstractItemView::DragOnly);
     FileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     for (int c = 2; c < 4; ++c) FileList->hideColumn(c);
+    FileList->header()->resizeSection(0, 180);
 
     connect(DirList->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
@@ -796,7 +799,7 @@ void TConverterForm::TabSheet3Show() {
     percents_->stop();
     page3->ClearLog();
     page3->ResetProgress(0);
-    auto rows = app::BuildStatusList(tasks_.rows(), output->settings(), context_.applicationDirectory);
+    auto rows = app::BuildStatusList(tasks_.rows(), output->settings(), app::DefaultDestinationFolder());
     batch_->Prepare(std::move(rows), context_.title().toStdString());
     std::vector<QStringList> texts;
     for (std::size_t i = 0; i < batch_->rows().size(); ++i) texts.push_back(StatusTexts(i));
@@ -923,7 +926,7 @@ void TConverterForm::showEvent(QShowEvent* e) {
     model_->Reset();
     previewRow_ = -1;
     TaskListChanged();
-    output->setApplicationDirectory(Q(context_.applicationDirectory));
+    output->setApplicationDirectory(Q(app::DefaultDestinationFolder()));
     page3->ShowReady();
     const int record = options_ ? options_->cmbRecord->currentIndex() : context_.store.Load().recordSettings;
     if (app::RecordsStep2(record, app::Wizard::Conversion))

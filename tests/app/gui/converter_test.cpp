@@ -173,7 +173,7 @@ void ConverterTest::windowFrame() {
     for (int i = 0; i < c.ltvList->model()->columnCount(); ++i)
         columns << c.ltvList->model()->headerData(i, Qt::Horizontal).toString();
     QCOMPARE(columns, (QStringList{"File Name", "Path", "Size", "Format"}));
-    QCOMPARE(c.output->edtDefault->text(), Q(app_->context().applicationDirectory));
+    QCOMPARE(c.output->edtDefault->text(), Q(*dir_ / "cfg/"));  // the writable application directory
 
     // Closing writes the explorer's folder and brings the start window back.
     c.SelectFolder(Q(*dir_ / "in"));
