@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QSlider>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
@@ -343,6 +345,13 @@ void ConverterTest::page2RulesAndStatusList() {
     QCOMPARE(p.sldCBR->value(), 177);
     p.edtCBR->setValue(999);
     QCOMPARE(p.edtCBR->value(), 320);
+    // Moving a thumb selects its mode and writes the value it stands for.
+    p.sldVBR->triggerAction(QAbstractSlider::SliderToMinimum);
+    QVERIFY(p.rdbVBR->isChecked());
+    QCOMPARE(p.edtVBR->value(), 0);
+    p.sldABR->triggerAction(QAbstractSlider::SliderToMaximum);
+    QVERIFY(p.rdbABR->isChecked());
+    QCOMPARE(p.edtABR->value(), 320);
 
     // Leaving page 2 for a custom folder that is not there is refused.
     QVERIFY(c.ClickPageTab(1));
@@ -439,7 +448,9 @@ void ConverterTest::batchOfThreeFormats() {
     // After the batch: the end-of-task buttons, and the tabs refuse to move.
     QVERIFY(c.page3->btnNewTask->isVisible() && c.page3->btnClose->isVisible() && c.page3->btnOpenFolder->isVisible());
     QVERIFY(!c.page3->btnStart->isVisible() && !c.page3->btnPause->isVisible());
-    QVERIFY(!c.ClickPageTab(0));
+    QTabBar* tabs = c.pgcConverter->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+    QCOMPARE(c.pgcConverter->currentIndex(), 2);
     QCOMPARE(answers_->asked().back().text,
              FromUtf8("Current task is finished.\n\rClick \"New Task\" to create a new task.\n\rClick \"Done && Close\" to close."));
     c.page3->btnOpenFolder->click();
