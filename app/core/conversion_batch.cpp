@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <new>
 
 #include "app/core/file_conversion.h"
@@ -43,6 +44,7 @@ ConversionSettings ConversionSettings::From(const Step2Settings& step2, const Op
     s.keepTags = options.conversion.keepTag;
     s.deleteSource = options.conversion.deleteSourceFile;
     s.TakeStep2(step2);
+    s.createFolders = step2.keepFolders;
     s.after = options.conversion.after;
     return s;
 }
@@ -345,6 +347,13 @@ bool ConversionBatch::StartConversion(std::size_t index, const std::string& dest
     job.temporary = TemporaryPathFor(destination);
     if (const std::string folder = DirectoryOf(destination); swept_.insert(folder).second) {
         if (const std::string line = SweepStaleTemporaries(folder); !line.empty()) core_.LogFor(index, LogColour::Orange, line);
+    }
+
+    // With the folder tree kept, a sub-folder of the output folder may not
+    // exist yet; a failure here shows as the encoder's own when it opens.
+    if (settings_.createFolders) {
+        std::error_code ec;
+        std::filesystem::create_directories(DirectoryOf(destination), ec);
     }
 
     const ClassIdentity& encoderClass = EncoderForPath(destination);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include "platform/system/text.h"
 
@@ -58,14 +59,63 @@ std::string StatusRow::SourceFilePath() const { return WithTrailingSlash(sourceP
 
 std::string StatusRow::DestinationFilePath() const { return destinationPath + destinationFile; }
 
+std::string RelativeSubFolder(const TaskRow& task) {
+    if (task.baseFolder.empty()) return {};
+    // The search may have written "a//b" where the user gave "a/": compare
+    // the folders as the file system reads them.
+    const std::filesystem::path base = std::filesystem::path(task.baseFolder).lexically_normal();
+    const std::filesystem::path rel = std::filesystem::path(task.folder).lexically_normal().lexically_relative(base);
+    const std::string text = rel.generic_string();
+    if (text.empty() || text == "." || text.rfind("..", 0) == 0) return {};
+    return WithTrailingSlash(text);
+}
+
 std::string DestinationFolder(const Step2Settings& step2, const TaskRow& task, const std::string& applicationDirectory) {
+    std::string folder;
     switch (step2.folder) {
-        case OutputFolder::Default: return WithTrailingSlash(applicationDirectory);
+        case OutputFolder::Default: folder = WithTrailingSlash(applicationDirectory); break;
         case OutputFolder::Source: return WithTrailingSlash(task.folder);
         case OutputFolder::Custom:
-        case OutputFolder::None: break;
+        case OutputFolder::None: folder = WithTrailingSlash(step2.customDir); break;
     }
-    return WithTrailingSlash(step2.customDir);
+    if (step2.keepFolders && !folder.empty()) folder += RelativeSubFolder(task);
+    return folder;
+}
+
+QualityMode QualityAfterFormatChoice(OutputFormat format, QualityMode current) {
+    const char* name = FormatName(format);
+    if (format == OutputFormat::Wav || format == OutputFormat::None) return QualityMode::None;
+    if (current != QualityMode::None && FormatOffers(name, current)) return current;
+    return format == OutputFormat::Ogg ? QualityMode::Abr : QualityMode::Cbr;
+}
+
+void ChooseNormalFormat(Step2Settings& step2, OutputFormat format) {
+    step2.mode = FormatMode::Normal;
+    step2.format = format;
+    step2.quality = QualityAfterFormatChoice(format, step2.quality);
+}
+
+std::vector<std::string> ChooserFormats(const std::string& sourceFormat) {
+    const std::string source = AsciiUpper(sourceFormat);
+    if (source == "WAV") return {"MP3", "WMA", "OGG"};
+    if (source == "MP3") return {"WAV", "WMA", "OGG"};
+    if (source == "WMA") return {"WAV", "MP3", "OGG"};
+    return {"WAV", "MP3", "WMA"};
+}
+
+int QualitySlider::ValueAt(QualityMode mode, int position) const {
+    position = std::clamp(position, low, high());
+    if (mode == QualityMode::Vbr) return static_cast<int>(RoundEven((position - low) * 0.8333));
+    return static_cast<int>(RoundEven((position - (low - 51.43)) * 1.8666667));
+}
+
+std::optional<int> QualitySlider::PositionOf(QualityMode mode, int value) const {
+    if (mode == QualityMode::Vbr) {
+        if (value < 0 || value > 100) return std::nullopt;
+        return static_cast<int>(RoundEven(value / 0.8333 + low));
+    }
+    if (value < 96 || value > 320) return std::nullopt;
+    return static_cast<int>(RoundEven(value / 1.8666667 + (low - 51.5)));
 }
 
 std::string DestinationFormat(const Step2Settings& step2, const TaskRow& task) {

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 
 #include "app/gui/about_form.h"
+#include "app/gui/converter_form.h"
 #include "app/gui/help_viewer.h"
 #include "app/gui/options_form.h"
 #include "app/gui/query_form.h"
@@ -13,11 +14,11 @@
 namespace kiv::gui {
 
 Application::Application(std::function<void()> endProcess, app::TipPicker pick)
-    : context_{{}, {}, app::SettingsStore(std::string()), nullptr, std::move(endProcess)} {
+    : context_{{}, {}, app::SettingsStore(std::string()), nullptr, std::move(endProcess), {}, OpenFolderOnDesktop} {
     help_ = std::make_unique<HelpViewer>();
     context_.help = help_.get();
     start_ = std::make_unique<TStartForm>(context_);
-    converter_ = std::make_unique<TConverterForm>();
+    converter_ = std::make_unique<TConverterForm>(context_);
     query_ = std::make_unique<TDialogForm>(context_);
     ripper_ = std::make_unique<TRipperForm>();
     // The options' load selects the converter's folder and applies the
@@ -26,6 +27,7 @@ Application::Application(std::function<void()> endProcess, app::TipPicker pick)
     about_ = std::make_unique<TAboutForm>(context_);
     tips_ = std::make_unique<TTipForm>(context_, *options_, std::move(pick));
     start_->setWindows(converter_.get(), ripper_.get(), options_.get(), about_.get());
+    converter_->setWindows(query_.get(), options_.get(), about_.get());
 
     // A wizard that closes brings the start window back once a wizard was opened from it.
     auto backToStart = [this] {

@@ -15,8 +15,6 @@ void WizardShell::closeEvent(QCloseEvent* e) {
     if (e->isAccepted() && onClose_) onClose_();
 }
 
-TConverterForm::TConverterForm() : WizardShell("TConverterForm", "Audio Converter - WIZARD") {}
-
 TRipperForm::TRipperForm() : WizardShell("TRipperForm", "Audio CD Ripper - WIZARD") {}
 
 }  // namespace kiv::gui

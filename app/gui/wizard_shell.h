@@ -1,6 +1,6 @@
-// The two wizard windows. For now they are windows with their captions and
-// nothing else: the start window shows and hides them, and a wizard that
-// closes brings the start window back.
+// The frame of the two wizard windows: the start window shows and hides
+// them, and a wizard that closes brings the start window back. The
+// conversion wizard is `TConverterForm` (converter_form.h).
 #pragma once
 
 #include <QString>
@@ -21,18 +21,6 @@ protected:
 
 private:
     std::function<void()> onClose_;
-};
-
-// "Audio Converter - WIZARD".
-class TConverterForm : public WizardShell {
-public:
-    TConverterForm();
-    // The folder of the explorer pane (General/InitialDir).
-    void SelectFolder(const QString& folder) { initialDir_ = folder; }
-    const QString& selectedFolder() const { return initialDir_; }
-
-private:
-    QString initialDir_;
 };
 
 // "Audio CD Ripper - WIZARD".
