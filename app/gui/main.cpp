@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/core/batch_core.h"
 #include "app/gui/application.h"
 #include "app/gui/qt_message_box.h"
 #include "platform/com/class_registry.h"
@@ -74,6 +75,8 @@ int main(int argc, char** argv) {
     kiv::CoInitialize(nullptr);
     kiv::gui::InstallDialogMessageBoxes();
     kiv::gui::Application app(kiv::gui::EndProcessNow);
+    // Only the real program may power the computer off at the end of a batch.
+    app.context().powerOff = [] { kiv::app::SystemPostActions().PowerOff(); };
     if (line.rip)
         app.StartWithRipper(QString::fromStdString(line.device));
     else
