@@ -153,4 +153,49 @@ LookupResult Client::Lookup(const cddb::DiscToc& toc, int lastAudio, const std::
     return result;
 }
 
+namespace {
+
+// The picture's type from its first bytes; a server's Content-Type is not
+// trusted for what goes into a file's tags.
+std::string PictureType(const std::string& data) {
+    auto starts = [&](std::string_view magic) { return data.compare(0, magic.size(), magic) == 0; };
+    if (starts("\xFF\xD8\xFF")) return "image/jpeg";
+    if (starts("\x89PNG\r\n\x1A\n")) return "image/png";
+    if (starts("GIF87a") || starts("GIF89a")) return "image/gif";
+    if (starts("RIFF") && data.compare(8, 4, "WEBP") == 0) return "image/webp";
+    return {};
+}
+
+}  // namespace
+
+CoverResult FetchFrontCover(const Settings& settings, const std::string& releaseId, std::size_t maxBytes,
+                            const std::atomic<bool>* cancel) {
+    CoverResult result;
+    net::HttpRequest request;
+    request.url = settings.coverServer + "/release/" + net::UrlEscape(releaseId) + "/front";
+    request.userAgent = settings.userAgent;
+    request.connectTimeout = settings.connectTimeout;
+    request.totalTimeout = settings.timeout;
+    request.maxBodyBytes = maxBytes;
+    request.cancel = cancel;
+    const net::HttpResponse response = net::HttpGet(request);
+    if (response.failure == net::HttpFailure::TooLarge) {
+        result.message = "Cover Art Archive: the front cover is larger than " + std::to_string(maxBytes >> 20) +
+                         " MiB and is left out.";
+    } else if (response.failure != net::HttpFailure::None) {
+        result.message = std::string("Cover Art Archive: ") + net::FailureText(response.failure) + ".";
+    } else if (response.status == 404) {
+        result.message = "Cover Art Archive: the release has no front cover.";
+    } else if (response.status != 200) {
+        result.message =
+            "Cover Art Archive: the service answered with HTTP status " + std::to_string(response.status) + ".";
+    } else if (const std::string type = PictureType(response.body); type.empty()) {
+        result.message = "Cover Art Archive: the answer is not a picture.";
+    } else {
+        result.mimeType = type;
+        result.data.assign(response.body.begin(), response.body.end());
+    }
+    return result;
+}
+
 }  // namespace kiv::musicbrainz

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "components/cdrip/cddb/cddb_client.h"
 #include "components/cdrip/cddb/disc_toc.h"
@@ -59,6 +60,19 @@ struct LookupResult {
     std::string message;  // why nothing was found, for the user
     bool ok() const { return found; }
 };
+
+struct CoverResult {
+    std::string mimeType;             // "image/jpeg", "image/png", ...
+    std::vector<unsigned char> data;  // empty when there is none
+    std::string message;              // why not, for the user
+    bool ok() const { return !data.empty(); }
+};
+
+// The release's front cover from the Cover Art Archive (its redirects to
+// the picture followed), at most maxBytes large; an answer that is not a
+// JPEG, PNG, GIF or WebP picture is refused.
+CoverResult FetchFrontCover(const Settings& settings, const std::string& releaseId, std::size_t maxBytes,
+                            const std::atomic<bool>* cancel = nullptr);
 
 class Client {
 public:

@@ -229,5 +229,29 @@ TEST_F(MusicBrainzRipTest, AServerDownOrSlowCostsOnlyTheNames) {
     }
 }
 
+TEST_F(MusicBrainzRipTest, TheFrontCoverIsFetchedOnlyForNamesFromMusicBrainz) {
+    const std::string png = std::string("\x89PNG\r\n\x1A\n", 8) + "picture";
+    LocalHttpServer server([&](const HttpRequestSeen& seen) {
+        if (seen.target == "/release/rel-1/front") return HttpReply{200, png, "image/png", {}, "", {}};
+        return TwoReleases(seen);
+    });
+    musicbrainz::UseMusicBrainz(server.base());
+    ::setenv("ONDALO_COVERART_URL", server.base().c_str(), 1);
+    CliRun r = Cli("rip --to wav --dest out --tracks 1 --cover");
+    ::unsetenv("ONDALO_COVERART_URL");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("ondalo-cli rip: front cover from the Cover Art Archive (image/png, 15 bytes)"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(server.requests().size(), 2u);
+
+    r = Cli("rip --to wav --dest out --tracks 1 --cover --no-cddb --exists overwrite");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("ondalo-cli rip: no front cover: the names do not come from MusicBrainz"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(server.requests().size(), 2u);
+}
+
 }  // namespace
 }  // namespace kiv::test

@@ -281,5 +281,41 @@ TEST_F(MusicBrainzLookup, BothAsksMusicBrainzOnlyWhenCddbFindsNothing) {
     EXPECT_EQ(r.recordsRead, 0u);
 }
 
+TEST(CoverArt, FrontCoverIsFetchedBoundedAndChecked) {
+    const std::string jpeg = std::string("\xFF\xD8\xFF\xE0", 4) + std::string(2000, 'j');
+    const std::string png = std::string("\x89PNG\r\n\x1A\n", 8) + "rest";
+    LocalHttpServer server([&](const HttpRequestSeen& seen) {
+        // The archive sends the picture's own address.
+        if (seen.target == "/release/rel-jpeg/front")
+            return HttpReply{307, "", "text/plain", {"Location: /images/1.jpg"}, "", {}};
+        if (seen.target == "/images/1.jpg") return HttpReply{200, jpeg, "image/jpeg", {}, "", {}};
+        if (seen.target == "/release/rel-png/front") return HttpReply{200, png, "application/octet-stream", {}, "", {}};
+        if (seen.target == "/release/rel-html/front") return HttpReply{200, "<html>", "image/jpeg", {}, "", {}};
+        if (seen.target == "/release/rel-big/front") return HttpReply{200, jpeg + std::string(5000, 'x'), "image/jpeg", {}, "", {}};
+        return HttpReply{404, "", "text/plain", {}, "", {}};
+    });
+    Settings settings;
+    settings.coverServer = server.base();
+    struct Case {
+        const char* release;
+        std::string mimeType, message;
+        std::size_t size;
+    };
+    const Case cases[] = {
+        {"rel-jpeg", "image/jpeg", "", jpeg.size()},
+        {"rel-png", "image/png", "", png.size()},
+        {"rel-none", "", "Cover Art Archive: the release has no front cover.", 0},
+        {"rel-html", "", "Cover Art Archive: the answer is not a picture.", 0},
+        {"rel-big", "", "Cover Art Archive: the front cover is larger than 0 MiB and is left out.", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.release);
+        const CoverResult r = FetchFrontCover(settings, c.release, 4096);
+        EXPECT_EQ(r.mimeType, c.mimeType);
+        EXPECT_EQ(r.message, c.message);
+        EXPECT_EQ(r.data.size(), c.size);
+    }
+}
+
 }  // namespace
 }  // namespace kiv::musicbrainz
