@@ -47,7 +47,8 @@ constexpr char kCddbHelp[] =
     "Looks the disc in drive N (default 1) up in CDDB and shows the records\n"
     "found and the track titles of the first. The server is set by\n"
     "ONDALO_CDDB_SERVER, ONDALO_CDDB_PORT, ONDALO_CDDB_PATH, ONDALO_CDDB_EMAIL;\n"
-    "http_proxy is honoured.\n";
+    "http_proxy is honoured. ONDALO_LOOKUP=musicbrainz (or both) asks MusicBrainz\n"
+    "instead (or when CDDB does not know the disc).\n";
 
 struct DriveOptions {
     LONG drive = 1;
