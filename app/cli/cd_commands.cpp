@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,9 @@
 #include "app/core/rip_batch.h"
 #include "app/core/rip_plan.h"
 #include "app/core/settings.h"
+#include "components/cdrip/cddb/cddb_record.h"
 #include "components/cdrip/cdrip_interfaces.h"
+#include "components/cdrip/musicbrainz/musicbrainz_client.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/connection_point.h"
 #include "platform/msg/message_queue.h"
@@ -44,7 +47,8 @@ constexpr char kCddbHelp[] =
     "Looks the disc in drive N (default 1) up in CDDB and shows the records\n"
     "found and the track titles of the first. The server is set by\n"
     "ONDALO_CDDB_SERVER, ONDALO_CDDB_PORT, ONDALO_CDDB_PATH, ONDALO_CDDB_EMAIL;\n"
-    "http_proxy is honoured.\n";
+    "http_proxy is honoured. ONDALO_LOOKUP=musicbrainz (or both) asks MusicBrainz\n"
+    "instead (or when CDDB does not know the disc).\n";
 
 struct DriveOptions {
     LONG drive = 1;
@@ -126,11 +130,61 @@ std::string DriveName(IDrive* drive) {
     return ToUtf8(name.view());
 }
 
+// The text of the drive's first record, empty when it has none.
+std::string FirstRecordText(IDrive* drive) {
+    ComPtr<ICDDBRecord> first;
+    Bstr raw;
+    if (SUCCEEDED(drive->GetCDDBRecord(1, first.put())) && SUCCEEDED(first->get_RawData(raw.put())))
+        return ToUtf8(raw.view());
+    TakeErrorDescription();
+    return {};
+}
+
 bool LoadRecords(IDrive* drive, const char* command) {
     const HRESULT hr = drive->LoadCDDBData();
-    if (SUCCEEDED(hr)) return true;
-    std::fprintf(stderr, "ondalo-cli %s: CDDB: %s\n", command, ErrorText(hr).c_str());
+    if (SUCCEEDED(hr)) {
+        // What the record's maker wants said, such as which of several
+        // MusicBrainz releases was taken.
+        for (const std::string& note : cddb::RecordNotes(FirstRecordText(drive)))
+            std::fprintf(stderr, "ondalo-cli %s: %s\n", command, note.c_str());
+        return true;
+    }
+    // MusicBrainz says its own name; the CDDB client's texts need it.
+    const std::string text = ErrorText(hr);
+    std::fprintf(stderr, "ondalo-cli %s: %s%s\n", command, text.rfind("MusicBrainz", 0) == 0 ? "" : "CDDB: ",
+                 text.c_str());
     return false;
+}
+
+// The front cover of the MusicBrainz release the names came from; nothing
+// (and a line that says why) when there is none to be had.
+std::shared_ptr<const TagPicture> FetchCover(IDrive* drive, bool named) {
+    const std::string release = named ? cddb::ParseRecord(FirstRecordText(drive)).musicBrainzReleaseId : "";
+    if (release.empty()) {
+        std::fprintf(stderr, "ondalo-cli rip: no front cover: the names do not come from MusicBrainz\n");
+        return nullptr;
+    }
+    musicbrainz::CoverResult cover =
+        musicbrainz::FetchFrontCover(musicbrainz::SettingsFromEnvironment(), release, kMaxTagPictureBytes);
+    if (!cover.ok()) {
+        std::fprintf(stderr, "ondalo-cli rip: %s\n", cover.message.c_str());
+        return nullptr;
+    }
+    std::fprintf(stderr, "ondalo-cli rip: front cover from the Cover Art Archive (%s, %zu bytes)\n",
+                 cover.mimeType.c_str(), cover.data.size());
+    auto picture = std::make_shared<TagPicture>();
+    picture->type = 3;  // front cover
+    picture->mimeType = cover.mimeType;
+    picture->data = std::move(cover.data);
+    return picture;
+}
+
+// Hands the lookup source to the CD component, which reads it from the
+// environment like its servers.
+void ChooseLookupSource(const std::string& name) {
+    std::string lower;
+    for (char c : name) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    ::setenv("ONDALO_LOOKUP", lower.c_str(), 1);
 }
 
 std::string TrackTitle(ITrack* track, const std::u16string& pattern) {
@@ -251,7 +305,12 @@ const char kRipHelp[] =
     "  --drive N          the drive (default 1; see ondalo-cli drives)\n"
     "  --tracks LIST      track numbers such as 1,3-5 (default: every audio track)\n"
     "  --jitter           jitter correction (slower; for drives that need it)\n"
-    "  --no-cddb          no CDDB lookup: \"Track NN\" names and no tags\n"
+    "  --lookup SOURCE    where names come from: cddb, musicbrainz, or both\n"
+    "                     (CDDB first; the first that knows the disc wins)\n"
+    "  --no-cddb          no lookup at all: \"Track NN\" names and no tags\n"
+    "  --cover            the release's front cover from the Cover Art Archive\n"
+    "                     into the files (names from MusicBrainz; formats whose\n"
+    "                     files keep pictures)\n"
     "  --no-tags          no tags in the files (names still come from CDDB)\n"
     "\n"
     "Output:\n"
@@ -284,10 +343,13 @@ const char kRipHelp[] =
     "Defaults: the choices the desktop program remembers in its Option.ini\n"
     "(section RipperStep2: output folder, format, existing-file policy,\n"
     "renaming rule, quality; section Rip: WriteInformation for tags,\n"
-    "AutoLoadCDDB for the lookup) are used when it saved them; without them\n"
-    "the format is WAV into the current folder. Options override them for one\n"
-    "run and are not saved. The CDDB server is set by ONDALO_CDDB_SERVER,\n"
-    "ONDALO_CDDB_PORT, ONDALO_CDDB_PATH, ONDALO_CDDB_EMAIL; http_proxy is honoured.\n"
+    "AutoLoadCDDB for the lookup, LookupSource for its source) are used when\n"
+    "it saved them; without them the format is WAV into the current folder.\n"
+    "Options override them for one run and are not saved. The CDDB server is\n"
+    "set by ONDALO_CDDB_SERVER, ONDALO_CDDB_PORT, ONDALO_CDDB_PATH,\n"
+    "ONDALO_CDDB_EMAIL; MusicBrainz by ONDALO_MUSICBRAINZ_URL,\n"
+    "ONDALO_MUSICBRAINZ_CONTACT, ONDALO_MUSICBRAINZ_TIMEOUT, the Cover Art\n"
+    "Archive by ONDALO_COVERART_URL; http_proxy is honoured.\n"
     "\n"
     "A track is written under a hidden temporary name and moved into place only\n"
     "when it was read without an error: a failed or cancelled track never leaves\n"
@@ -341,7 +403,9 @@ int RunRip(const std::vector<std::string>& args) {
 
     LONG driveNumber = 1;
     std::string trackList, pattern = "%2";
-    bool jitter = false, cddb = options.rip.autoLoadCDDB;
+    bool jitter = false, cddb = options.rip.autoLoadCDDB, cover = false;
+    // The file's choice only when it has one: else the environment's stands.
+    std::string lookup = store.ReadString("Rip", "LookupSource", "").empty() ? "" : options.rip.lookupSource;
 
     BatchChoices choices;
     choices.output = settings;
@@ -373,6 +437,13 @@ int RunRip(const std::vector<std::string>& args) {
             jitter = true;
         } else if (r.Is("--eject")) {
             settings.eject = true;
+        } else if (r.Is("--lookup")) {
+            if (auto v = r.Value()) {
+                lookup = app::LookupSourceName(*v);
+                if (lookup.empty()) r.Error("unknown lookup source '" + *v + "' (use cddb, musicbrainz or both)");
+            }
+        } else if (r.Is("--cover")) {
+            cover = true;
         } else if (r.Is("--no-cddb")) {
             cddb = false;
         } else if (r.Is("--no-tags")) {
@@ -415,10 +486,12 @@ int RunRip(const std::vector<std::string>& args) {
 
     // Without a record the tracks keep their "Track NN" names, and the
     // control writes no tags.
+    if (!lookup.empty()) ChooseLookupSource(lookup);
     if (cddb) LoadRecords(drive.get(), "rip");
     bool named = false;
     std::vector<app::TrackListRow> list = app::ReadTrackList(drive.get(), &named);
     if (!cddb) named = false;
+    if (cover) settings.cover = FetchCover(drive.get(), named);
     for (app::TrackListRow& row : list) {
         if (named) {
             const std::string title = TrackTitle(tracks[static_cast<std::size_t>(row.track - 1)].get(), FromUtf8(pattern));

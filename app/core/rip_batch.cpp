@@ -407,6 +407,11 @@ void RipBatch::StartExtraction(std::size_t index, const std::string& destination
     }
     job.encoder->put_AddExtension(0);
     job.encoder->put_OverwritePrompt(0);
+    if (settings_.cover && settings_.writeTags) {
+        ComPtr<IKivTagPictures> pictures;
+        if (SUCCEEDED(job.encoder->QueryInterface(IID_IKivTagPictures, pictures.put_void())) && pictures)
+            pictures->AddPicture(settings_.cover.get());
+    }
     ripper_->put_Encoder(job.encoder.get());
     TryExtract();
 }

@@ -97,6 +97,9 @@ struct RipSettings : OutputChoices {
     bool eject = false;
     // The standard beep that ends every batch of the wizard.
     bool beepAtEnd = true;
+    // A front cover for every track, given to encoders whose format keeps
+    // pictures (with the tags, so only when writeTags).
+    std::shared_ptr<const TagPicture> cover;
 
     // The page's choices and the options dialog's, in one.
     static RipSettings From(const Step2Settings& step2, const Options& options);

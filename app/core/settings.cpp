@@ -216,6 +216,8 @@ Options SettingsStore::Load() const {
     r.after.playSound = ReadBool("Rip", "PlaySound", defaults.rip.after.playSound);
     r.after.soundDefault = ReadBool("Rip", "SoundDefault", defaults.rip.after.soundDefault);
     r.after.customSound = ReadString("Rip", "CustomSound", defaults.rip.after.customSound);
+    r.lookupSource = LookupSourceName(ReadString("Rip", "LookupSource", defaults.rip.lookupSource));
+    if (r.lookupSource.empty()) r.lookupSource = defaults.rip.lookupSource;
 
     o.skin = ReadString("Skin", "Skin", defaults.skin);
 
@@ -254,11 +256,24 @@ bool SettingsStore::Save(const Options& o) const {
            WriteBool("Advanced", "InformCDDBFailed", o.informCDDBFailed) &&
            WriteBool("Advanced", "EverydayTips", o.everydayTips) &&
            WriteInt("Advanced", "RecordSettings", o.recordSettings) &&
-           WriteInt("Advanced", "FilesAtOnce", o.filesAtOnce);
+           WriteInt("Advanced", "FilesAtOnce", o.filesAtOnce) && SaveLookupSource(o.rip.lookupSource);
 }
 
 int Options::DefaultFilesAtOnce() {
     return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxFilesAtOnce);
+}
+
+// Written once it is not the default or the file has it, so that files of
+// the time before the choice keep their shape.
+bool SettingsStore::SaveLookupSource(const std::string& source) const {
+    if (source == Options().rip.lookupSource && ReadString("Rip", "LookupSource", "").empty()) return true;
+    return WriteString("Rip", "LookupSource", source);
+}
+
+std::string LookupSourceName(std::string_view text) {
+    for (const char* name : {"CDDB", "MusicBrainz", "Both"})
+        if (EqualsNoCase(text, std::string_view(name))) return name;
+    return {};
 }
 
 Step2Settings SettingsStore::LoadStep2(Wizard wizard, Step2Settings s) const {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace kiv::app {
 
@@ -63,6 +64,9 @@ struct Options {
         bool writeInformation = true;
         bool ejectDrive = false;
         PostActions after;  // OpenDir, Exit, ShutDown, PlaySound, SoundDefault, CustomSound
+        // LookupSource: where track names come from, "CDDB", "MusicBrainz"
+        // or "Both" (CDDB first). A file without the key reads as CDDB.
+        std::string lookupSource = "CDDB";
     } rip;
 
     std::string skin = "macos";  // Skin/Skin; "None": no skin
@@ -78,6 +82,10 @@ struct Options {
 
     static int DefaultFilesAtOnce();
 };
+
+// The stored spelling of a lookup source ("CDDB", "MusicBrainz", "Both")
+// for any case of it; empty for anything else.
+std::string LookupSourceName(std::string_view text);
 
 // The two wizards that keep a step-2 section of their own.
 enum class Wizard { Conversion, Rip };
@@ -150,6 +158,7 @@ public:
     bool WriteBool(const char* section, const char* key, bool value) const;
     bool WriteInt(const char* section, const char* key, int value) const;
     bool WriteString(const char* section, const char* key, const std::string& value) const;
+    bool SaveLookupSource(const std::string& source) const;
 
 private:
     std::string path_;

@@ -296,8 +296,11 @@ void CdRipper::RunJobs(std::vector<ExtractionJob> jobs) {
                             {&IAudioTag::put_Title, &tags.title}, {&IAudioTag::put_Artist, &tags.artist},
                             {&IAudioTag::put_Album, &tags.album}, {&IAudioTag::put_Year, &tags.year},
                             {&IAudioTag::put_Genre, &tags.genre}, {&IAudioTag::put_TrackNo, &tags.trackNo},
+                            {&IAudioTag::put_Comment, &tags.comment},
                         };
                         for (const auto& [put, value] : fields) {
+                            // A record that carries no comment leaves the encoder's own.
+                            if (put == &IAudioTag::put_Comment && value->empty()) continue;
                             Bstr text(*value);
                             (tag.get()->*put)(text.get());
                         }

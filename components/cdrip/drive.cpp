@@ -4,6 +4,7 @@
 
 #include "components/cdrip/cd_ripper.h"
 #include "components/cdrip/cddb_record_object.h"
+#include "components/cdrip/musicbrainz/disc_lookup.h"
 #include "components/cdrip/track.h"
 #include "platform/system/text.h"
 
@@ -106,6 +107,16 @@ cddb::DiscToc DiscTocOf(const TrackTable& table) {
     return toc;
 }
 
+// The number of audio tracks before a data track that ends the disc
+// (enhanced CD); 0 when the disc ends with audio.
+int LastAudioTrack(const TrackTable& table) {
+    const int tracks = table.TrackCount();
+    if (tracks < 2 || table.IsAudio(tracks - 1)) return 0;
+    int last = tracks - 1;
+    while (last > 0 && !table.IsAudio(last - 1)) --last;
+    return last;
+}
+
 }  // namespace
 
 HRESULT Drive::get_DiscId(BSTR* value) {
@@ -121,14 +132,16 @@ HRESULT Drive::LoadCDDBData() {
         std::lock_guard lock(lock_);
         activeRecord_ = 0;
     }
-    const cddb::DiscToc toc = DiscTocOf(Table());
+    const TrackTable table = Table();
+    const cddb::DiscToc toc = DiscTocOf(table);
     // The lookup runs on a connector thread of its own; the caller waits
-    // for it, as the lookup is meant to block its caller. The client keeps
-    // its own limits on connecting and on each line, so the wait ends.
-    cddb::LookupResult result;
+    // for it, as the lookup is meant to block its caller. The clients keep
+    // their own limits on connecting and answering, so the wait ends. The
+    // source (CDDB, MusicBrainz or both) is the environment's choice, like
+    // the servers.
+    musicbrainz::DiscLookupResult result;
     std::thread connector([&] {
-        const cddb::CddbClient client(cddb::SettingsFromEnvironment());
-        result = client.Lookup(toc);
+        result = musicbrainz::LookupDisc(toc, musicbrainz::LookupSourceFromEnvironment(), LastAudioTrack(table));
     });
     connector.join();
 
@@ -141,7 +154,7 @@ HRESULT Drive::LoadCDDBData() {
     for (std::size_t i = 0; i < result.recordsRead && i < result.matches.size(); ++i)
         records.emplace_back(CddbRecordObject::Create(ComPtr<Drive>(this), i).get());
     records_->Replace(std::move(records));
-    if (!result.ok()) return ReportCdError(FromUtf8(result.message()));
+    if (!result.ok()) return ReportCdError(FromUtf8(result.message));
     return S_OK;
 }
 

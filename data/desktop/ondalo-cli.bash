@@ -21,6 +21,9 @@ _ondalo_cli() {
             COMPREPLY=($(compgen -W "skip overwrite ask rename rename=" -- "$cur"))
             [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
             return ;;
+        --lookup)
+            COMPREPLY=($(compgen -W "cddb musicbrainz both" -- "$cur"))
+            return ;;
         --dest)
             COMPREPLY=($(compgen -d -- "$cur"))
             compopt -o filenames 2>/dev/null
@@ -42,7 +45,7 @@ _ondalo_cli() {
             options="--to --as --dest --same-folder --keep-folders --recursive --no-recursive --task --save-task
                      --no-tags --delete-source --jobs $outputs" ;;
         rip)
-            options="--drive --tracks --to --dest --template --jitter --no-cddb --no-tags
+            options="--drive --tracks --to --dest --template --jitter --lookup --cover --no-cddb --no-tags
                      --eject $outputs" ;;
         toc|cddb)
             options="--drive" ;;

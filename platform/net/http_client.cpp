@@ -91,6 +91,11 @@ HttpResponse HttpGet(const HttpRequest& request) {
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);  // worker threads; no SIGALRM
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeout.count()));
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(request.totalTimeout.count()));
+    if (request.stallTimeout.count() > 0) {
+        curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>((request.stallTimeout.count() + 999) / 1000));
+    }
+    if (request.http10) curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(c, CURLOPT_USERAGENT, request.userAgent.c_str());
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");  // whatever libcurl can decode
     if (headers) curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
@@ -104,6 +109,7 @@ HttpResponse HttpGet(const HttpRequest& request) {
 
     const CURLcode code = curl_easy_perform(c);
     response.failure = Classify(code, transfer);
+    response.libcurlCode = static_cast<int>(code);
     // A connection that never came within the connect time-out says so.
     if (code == CURLE_OPERATION_TIMEDOUT) {
         curl_off_t connected = 0;

@@ -42,6 +42,13 @@ struct HttpRequest {
     std::optional<std::string> proxy;
     std::chrono::milliseconds connectTimeout{20000};
     std::chrono::milliseconds totalTimeout{60000};
+    // When above zero: abandoned (TimedOut) once no byte has come for this
+    // long, in whole seconds rounded up; for services whose limit is on
+    // silence rather than on the whole answer. totalTimeout zero: no limit
+    // on the whole.
+    std::chrono::milliseconds stallTimeout{0};
+    // Ask in HTTP/1.0 (for old services that speak nothing newer).
+    bool http10 = false;
     // An answer larger than this is abandoned (hostile or broken server).
     std::size_t maxBodyBytes = std::size_t{16} << 20;
     // Redirects followed (http and https only).
@@ -57,6 +64,7 @@ struct HttpResponse {
     std::string contentType;   // as the server sent it, may be empty
     std::string effectiveUrl;  // after redirects
     std::string detail;        // libcurl's own words, for a log line
+    int libcurlCode = 0;       // libcurl's result code, for callers that tell finer cases apart
 };
 
 HttpResponse HttpGet(const HttpRequest& request);

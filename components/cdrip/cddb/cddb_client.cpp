@@ -1,10 +1,11 @@
 #include "components/cdrip/cddb/cddb_client.h"
 
+#include <curl/curl.h>
+
 #include <chrono>
 #include <utility>
 
-#include "components/cdrip/cddb/host_resolver.h"
-#include "components/cdrip/cddb/line_connection.h"
+#include "platform/net/http_client.h"
 #include "platform/system/text.h"
 
 namespace kiv::cddb {
@@ -40,9 +41,11 @@ std::string FormEncode(std::string_view s) {
     return out;
 }
 
-std::string HostPort(std::string_view host, std::uint16_t port) {
+// host[:port], IPv6 addresses in brackets; the port is left out when it is
+// the one the scheme implies.
+std::string HostPort(std::string_view host, std::uint16_t port, std::uint16_t implied) {
     std::string out = host.find(':') != std::string_view::npos ? "[" + std::string(host) + "]" : std::string(host);
-    if (port != 80) out += ":" + std::to_string(port);
+    if (port != implied) out += ":" + std::to_string(port);
     return out;
 }
 
@@ -80,20 +83,6 @@ std::string Decode(std::string_view line, int level) {
     return ToUtf8(FromLatin1(line));
 }
 
-namespace {
-
-Failure FromIo(IoStatus s) {
-    switch (s) {
-        case IoStatus::Ok: return Failure::None;
-        case IoStatus::Cancelled: return Failure::Cancelled;
-        case IoStatus::TimedOut:
-        case IoStatus::Closed: return Failure::ReceiveTimeout;
-        default: return Failure::ReceiveFailed;
-    }
-}
-
-}  // namespace
-
 bool ParseMatchLine(std::string_view line, Match& match) {
     line = Trim(line);
     const auto first = line.find(' ');
@@ -118,46 +107,65 @@ int StatusCode(std::string_view line) {
 
 namespace {
 
-// One command: connect, send, check the HTTP and CDDB status lines. On
-// success the connection is positioned after the CDDB status line.
+// Longest line and answer taken from a server; a longer one is a broken or
+// hostile server, not a record.
+constexpr std::size_t kMaxLine = 64 * 1024;
+constexpr std::size_t kMaxAnswer = 4 * 1024 * 1024;
+
+Failure FromHttp(const net::HttpResponse& r) {
+    switch (r.failure) {
+        case net::HttpFailure::None: return r.status == 200 ? Failure::None : Failure::HttpStatus;
+        case net::HttpFailure::HostNotFound:
+        case net::HttpFailure::ConnectFailed: return Failure::ServerNotFound;
+        case net::HttpFailure::ConnectTimeout: return Failure::ConnectTimeout;
+        case net::HttpFailure::TimedOut: return Failure::ReceiveTimeout;
+        case net::HttpFailure::SendFailed: return Failure::SendFailed;
+        case net::HttpFailure::Cancelled: return Failure::Cancelled;
+        case net::HttpFailure::TooLarge: return Failure::ReceiveFailed;
+        case net::HttpFailure::BadUrl:
+        case net::HttpFailure::Internal: return Failure::Internal;
+        case net::HttpFailure::ReceiveFailed: break;
+    }
+    switch (r.libcurlCode) {
+        // An answer whose first line is no HTTP status line.
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_WEIRD_SERVER_REPLY: return Failure::NotHttp;
+        // The server closed before its answer was whole: the same as a
+        // server that stopped talking.
+        case CURLE_GOT_NOTHING:
+        case CURLE_PARTIAL_FILE: return Failure::ReceiveTimeout;
+        default: return Failure::ReceiveFailed;
+    }
+}
+
+// One command: the request, then the answer's lines after the HTTP head.
 class Exchange {
 public:
     Exchange(const Settings& s, const std::atomic<bool>* cancel) : settings_(s), cancel_(cancel) {}
 
+    // On success the CDDB status line has been taken.
     Failure Run(std::string_view command, int& code, std::string& statusLine) {
         if (Cancelled(cancel_)) return Failure::Cancelled;
-        const bool viaProxy = settings_.proxy.has_value();
-        const std::string& host = viaProxy ? settings_.proxy->host : settings_.host;
-        const std::uint16_t port = viaProxy ? settings_.proxy->port : settings_.port;
-
-        const auto deadline = std::chrono::steady_clock::now() + settings_.connectTimeout;
-        std::vector<SocketAddress> addresses;
-        switch (ResolveHost(host, port, deadline, cancel_, addresses)) {
-            case ResolveStatus::Ok: break;
-            case ResolveStatus::NotFound: return Failure::ServerNotFound;
-            case ResolveStatus::TimedOut: return Failure::ConnectTimeout;
-            case ResolveStatus::Cancelled: return Failure::Cancelled;
-            case ResolveStatus::Internal: return Failure::Internal;
-        }
-        switch (connection_.Connect(addresses, deadline, cancel_)) {
-            case IoStatus::Ok: break;
-            case IoStatus::TimedOut: return Failure::ConnectTimeout;
-            case IoStatus::Cancelled: return Failure::Cancelled;
-            default: return Failure::ServerNotFound;
-        }
-        switch (connection_.SendAll(BuildRequest(settings_, command), settings_.lineTimeout, cancel_)) {
-            case IoStatus::Ok: break;
-            case IoStatus::Cancelled: return Failure::Cancelled;
-            default: return Failure::SendFailed;
-        }
-
-        std::string line;
-        if (Failure f = Next(line); f != Failure::None) return f;
-        if (line.compare(0, 4, "HTTP") != 0) return Failure::NotHttp;
-        if (line.size() < 12 || line.compare(9, 3, "200") != 0) return Failure::HttpStatus;
-        do {
-            if (Failure f = Next(line); f != Failure::None) return f;
-        } while (!line.empty());
+        net::HttpRequest request;
+        request.url = RequestUrl(settings_, command);
+        request.http10 = true;
+        request.userAgent = settings_.userAgent;
+        request.headers = {"Accept: text/plain"};
+        // The settings read http_proxy and no_proxy themselves; libcurl
+        // must not read them a second time its own way.
+        request.proxy = settings_.proxy ? "http://" + HostPort(settings_.proxy->host, settings_.proxy->port, 0)
+                                        : std::string();
+        request.connectTimeout = settings_.connectTimeout;
+        request.stallTimeout = settings_.lineTimeout;
+        // Silence ends a lookup, and the answer's size is capped, so
+        // nothing else needs to bound the whole.
+        request.totalTimeout = std::chrono::milliseconds(0);
+        request.maxBodyBytes = kMaxAnswer;
+        request.maxRedirects = 0;
+        request.cancel = cancel_;
+        const net::HttpResponse response = net::HttpGet(request);
+        if (Failure f = FromHttp(response); f != Failure::None) return f;
+        body_ = response.body;
         if (Failure f = Next(statusLine); f != Failure::None) return f;
         code = StatusCode(statusLine);
         return Failure::None;
@@ -174,11 +182,23 @@ public:
     }
 
 private:
-    Failure Next(std::string& line) { return FromIo(connection_.ReadLine(line, settings_.lineTimeout, cancel_)); }
+    // The next line without its line feed and carriage returns. An answer
+    // that ends without its line feed was cut off.
+    Failure Next(std::string& line) {
+        const std::size_t lf = body_.find('\n', at_);
+        if (lf == std::string::npos) return body_.size() - at_ > kMaxLine ? Failure::ReceiveFailed : Failure::ReceiveTimeout;
+        if (lf - at_ > kMaxLine) return Failure::ReceiveFailed;
+        line.clear();
+        for (std::size_t i = at_; i < lf; ++i)
+            if (body_[i] != '\r') line += body_[i];
+        at_ = lf + 1;
+        return Failure::None;
+    }
 
     const Settings& settings_;
     const std::atomic<bool>* cancel_;
-    LineConnection connection_;
+    std::string body_;
+    std::size_t at_ = 0;
 };
 
 }  // namespace
@@ -201,7 +221,7 @@ std::string_view FailureText(Failure f) {
     return "CDDB error #3: internal error.";
 }
 
-std::string BuildRequest(const Settings& settings, std::string_view command) {
+std::string RequestUrl(const Settings& settings, std::string_view command) {
     std::string_view email = settings.email;
     std::string_view user = email, mailHost;
     if (const auto at = email.find('@'); at != std::string_view::npos) {
@@ -211,20 +231,12 @@ std::string BuildRequest(const Settings& settings, std::string_view command) {
     if (user.empty()) user = "ondalo";
     if (mailHost.empty()) mailHost = "localhost";
 
-    const std::string server = HostPort(settings.host, settings.port);
-    std::string request = "GET ";
-    if (settings.proxy) request += "http://" + server;
-    request += settings.path;
-    request += "?cmd=" + FormEncode(command);
-    request += "&hello=" + FormEncode(user) + "+" + FormEncode(mailHost) + "+" + FormEncode(settings.clientName) +
-               "+" + FormEncode(settings.clientVersion);
-    request += "&proto=" + std::to_string(settings.protocolLevel);
-    request += " HTTP/1.0\r\n";
-    // Virtual hosts (the public servers among them) pick the site by this.
-    request += "Host: " + server + "\r\n";
-    request += "User-Agent: " + settings.userAgent + "\r\n";
-    request += "Accept: text/plain\r\n\r\n";
-    return request;
+    std::string url = "http://" + HostPort(settings.host, settings.port, 80) + settings.path;
+    url += "?cmd=" + FormEncode(command);
+    url += "&hello=" + FormEncode(user) + "+" + FormEncode(mailHost) + "+" + FormEncode(settings.clientName) + "+" +
+           FormEncode(settings.clientVersion);
+    url += "&proto=" + std::to_string(settings.protocolLevel);
+    return url;
 }
 
 CddbClient::CddbClient(Settings settings) : settings_(std::move(settings)) {}

@@ -11,9 +11,10 @@
 //   // r.ok() or r.message() with the user-facing failure text.
 //
 // Lookups are independent: any number may run at once on different
-// threads (the host-name cache is locked). A lookup never blocks longer
-// than the connect limit plus the line limit per line received, and it
-// gives up within about 100 ms once *cancel becomes true.
+// threads. Each request goes through the HTTP layer over libcurl; it gives
+// up after the connect limit without a connection, or once the server has
+// sent nothing for the line limit (whole seconds), and within about a
+// second once *cancel becomes true.
 #pragma once
 
 #include <atomic>
@@ -73,10 +74,10 @@ bool ParseMatchLine(std::string_view line, Match& match);
 // (and level 6 lines that are not valid UTF-8) ISO-8859-1.
 std::string Decode(std::string_view line, int level);
 
-// The HTTP request for one CDDB command (exposed for tests and logs).
-// With a proxy the request line carries the absolute URL. Lines end in
-// CRLF; a Host header names the server.
-std::string BuildRequest(const Settings& settings, std::string_view command);
+// The URL of one CDDB command (exposed for tests and logs). It goes out as
+// an HTTP/1.0 GET with a Host header naming the server; through a proxy the
+// request line carries it whole.
+std::string RequestUrl(const Settings& settings, std::string_view command);
 
 class CddbClient {
 public:

@@ -67,7 +67,7 @@ Record ParseRecord(std::string_view raw, std::string_view category) {
     record.raw = std::string(raw);
 
     std::map<std::string, std::string, std::less<>> disc;
-    std::map<int, std::string> titles, extended;
+    std::map<int, std::string> titles, extended, trackIds;
 
     std::string_view rest = raw;
     while (!rest.empty()) {
@@ -80,12 +80,15 @@ Record ParseRecord(std::string_view raw, std::string_view category) {
         if (eq == std::string_view::npos) continue;
         const std::string_view key = Trim(line.substr(0, eq));
         const std::string_view value = line.substr(eq + 1);
-        if (key == "DISCID" || key == "DTITLE" || key == "DYEAR" || key == "DGENRE" || key == "EXTD") {
+        if (key == "DISCID" || key == "DTITLE" || key == "DYEAR" || key == "DGENRE" || key == "EXTD" ||
+            key == "MBRELEASEID") {
             disc[std::string(key)] += value;
         } else if (int t = TrackNumber(key, "TTITLE"); t >= 0) {
             titles[t] += value;
         } else if (int e = TrackNumber(key, "EXTT"); e >= 0) {
             extended[e] += value;
+        } else if (int m = TrackNumber(key, "MBTRACKID"); m >= 0) {
+            trackIds[m] += value;
         }
     }
 
@@ -98,6 +101,7 @@ Record ParseRecord(std::string_view raw, std::string_view category) {
     record.year = take("DYEAR");
     record.genre = take("DGENRE");
     record.extended = take("EXTD");
+    record.musicBrainzReleaseId = take("MBRELEASEID");
 
     // Artists such as "AC/DC" carry a slash of their own; the protocol's
     // separator is " / ", so that one wins when present.
@@ -118,6 +122,7 @@ Record ParseRecord(std::string_view raw, std::string_view category) {
     int count = 0;
     if (!titles.empty()) count = titles.rbegin()->first + 1;
     if (!extended.empty()) count = std::max(count, extended.rbegin()->first + 1);
+    if (!trackIds.empty()) count = std::max(count, trackIds.rbegin()->first + 1);
     record.tracks.resize(static_cast<std::size_t>(count));
     const bool compilation = IsVarious(record.artist);
     for (auto& [i, v] : titles) {
@@ -129,6 +134,7 @@ Record ParseRecord(std::string_view raw, std::string_view category) {
         }
     }
     for (auto& [i, v] : extended) record.tracks[static_cast<std::size_t>(i)].extended = Unescape(v);
+    for (auto& [i, v] : trackIds) record.tracks[static_cast<std::size_t>(i)].musicBrainzTrackId = Unescape(v);
     return record;
 }
 
@@ -141,7 +147,33 @@ kiv::TagRecord TrackTags(const Record& record, int trackIndex) {
     tags.genre = FromUtf8Text(record.genre);
     const std::string number = std::to_string(trackIndex + 1);
     tags.trackNo.assign(number.begin(), number.end());
+    if (!record.musicBrainzReleaseId.empty()) {
+        // MusicBrainz credits each track of a compilation: the tags say who
+        // sings it, not "Various Artists".
+        const TrackInfo& track = record.Track(trackIndex);
+        if (!track.artist.empty()) {
+            tags.artist = FromUtf8Text(track.artist);
+            tags.title = FromUtf8Text(track.title.substr(track.title.find(" / ") + 3));
+        }
+        std::string comment = "MusicBrainz Album Id: " + record.musicBrainzReleaseId;
+        if (const std::string& id = record.Track(trackIndex).musicBrainzTrackId; !id.empty())
+            comment += "; MusicBrainz Track Id: " + id;
+        tags.comment = FromUtf8Text(comment);
+    }
     return tags;
+}
+
+std::vector<std::string> RecordNotes(std::string_view raw) {
+    static constexpr std::string_view kNote = "# Note: ";
+    std::vector<std::string> notes;
+    while (!raw.empty()) {
+        const auto lf = raw.find('\n');
+        std::string_view line = raw.substr(0, lf);
+        raw = lf == std::string_view::npos ? std::string_view() : raw.substr(lf + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.substr(0, kNote.size()) == kNote) notes.emplace_back(line.substr(kNote.size()));
+    }
+    return notes;
 }
 
 }  // namespace kiv::cddb

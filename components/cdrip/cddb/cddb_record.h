@@ -15,6 +15,7 @@ struct TrackInfo {
     // as disc artist and "Artist / Title" in TTITLEn); empty otherwise.
     std::string artist;
     std::string extended;  // EXTTn
+    std::string musicBrainzTrackId;  // MBTRACKIDn (records made from MusicBrainz)
 };
 
 // All texts UTF-8. A key that occurs on several lines is one value, its
@@ -29,6 +30,7 @@ struct Record {
     std::string year;       // DYEAR
     std::string genre;      // DGENRE
     std::string extended;   // EXTD
+    std::string musicBrainzReleaseId;  // MBRELEASEID (records made from MusicBrainz)
     std::vector<TrackInfo> tracks;  // index = 0-based track number
     std::string raw;        // the text parsed, as received
 
@@ -42,7 +44,15 @@ struct Record {
 Record ParseRecord(std::string_view raw, std::string_view category = {});
 
 // Title = TTITLEn (full value), Artist and Album from DTITLE, Year, Genre,
-// TrackNo = index + 1 in decimal; Comment stays empty.
+// TrackNo = index + 1 in decimal. Comment stays empty, except on a record
+// made from MusicBrainz: "MusicBrainz Album Id: ID; MusicBrainz Track Id:
+// ID", as the tag fields have no place of their own for the ids; and on
+// such a record's compilation track, Artist is the track's own artist and
+// Title the title without it.
 kiv::TagRecord TrackTags(const Record& record, int trackIndex);
+
+// The texts of the record's "# Note: " comment lines (what the record's
+// maker wants the user to know, such as a choice among several releases).
+std::vector<std::string> RecordNotes(std::string_view raw);
 
 }  // namespace kiv::cddb

@@ -34,7 +34,8 @@ struct Settings {
     std::optional<ProxySettings> proxy;
     // Resolving the name and connecting together.
     std::chrono::milliseconds connectTimeout{20000};
-    // Longest wait for one complete line of the answer (201 waits of 100 ms).
+    // Longest silence of the server while it answers (201 waits of 100 ms);
+    // counted in whole seconds.
     std::chrono::milliseconds lineTimeout{20100};
 };
 

@@ -99,6 +99,28 @@ TEST_F(SettingsTest, HandWrittenFileIsReadWithoutRegardToCase) {
     EXPECT_FALSE(o.showQuery);
 }
 
+TEST_F(SettingsTest, LookupSourceIsReadInAnyCaseAndWrittenOnlyOnceChosen) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "CDDB"}, {"[Rip]\nLookupSource=musicbrainz\n", "MusicBrainz"}, {"[Rip]\nLookupSource=BOTH\n", "Both"},
+        {"[Rip]\nLookupSource=freedb\n", "CDDB"}};
+    for (const auto& [file, source] : cases) {
+        WriteText(ini_, file);
+        EXPECT_EQ(store_.Load().rip.lookupSource, source) << file;
+    }
+    // A file of the time before the choice keeps its shape.
+    WriteText(ini_, "");
+    Options o = store_.Load();
+    ASSERT_TRUE(store_.Save(o));
+    EXPECT_EQ(ReadText(ini_).find("LookupSource"), std::string::npos);
+    o.rip.lookupSource = "Both";
+    ASSERT_TRUE(store_.Save(o));
+    EXPECT_EQ(store_.ReadString("Rip", "LookupSource", ""), "Both");
+    // Back to the default: written, not left saying "Both".
+    o.rip.lookupSource = "CDDB";
+    ASSERT_TRUE(store_.Save(o));
+    EXPECT_EQ(store_.Load().rip.lookupSource, "CDDB");
+}
+
 TEST_F(SettingsTest, MalformedNumbersGiveTheDefault) {
     struct Case {
         const char* text;

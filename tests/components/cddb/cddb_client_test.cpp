@@ -197,10 +197,9 @@ TEST(CddbClientTest, ProxyGetsTheAbsoluteUrl) {
 TEST(CddbClientTest, ValuesCannotAddRequestParameters) {
     Settings s = LocalSettings(0);
     s.email = "a&proto=1 x@h+st";
-    const std::string request = BuildRequest(s, "cddb read rock&x=1 0c025803");
-    EXPECT_EQ(FirstLine(request),
-              "GET /~cddb/cddb.cgi?cmd=cddb+read+rock%26x%3D1+0c025803"
-              "&hello=a%26proto%3D1+x+h%2Bst+CDRipper+1.0&proto=6 HTTP/1.0");
+    EXPECT_EQ(RequestUrl(s, "cddb read rock&x=1 0c025803"),
+              "http://127.0.0.1:0/~cddb/cddb.cgi?cmd=cddb+read+rock%26x%3D1+0c025803"
+              "&hello=a%26proto%3D1+x+h%2Bst+CDRipper+1.0&proto=6");
 }
 
 TEST(CddbClientTest, ServerThatNeverAnswersTimesOut) {

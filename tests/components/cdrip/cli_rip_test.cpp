@@ -5,6 +5,7 @@
 
 #include "tests/components/cdrip/cdrip_fixture.h"
 #include "tests/components/cdrip/local_cddb_server.h"
+#include "tests/components/musicbrainz/musicbrainz_answers.h"
 
 namespace kiv::test {
 namespace {
@@ -121,11 +122,135 @@ TEST_F(CliRipTest, BadTrackListsAndFormatsAreRefused) {
     MakeTracks({20, 20, 20});
     Config("[drive]\n" + TrackLines(3));
     for (const char* bad : {"--tracks 0", "--tracks 4", "--tracks 2-1", "--tracks 1,", "--tracks x", "--to flac",
-                            "--exists maybe", "--cbr 500", "--dest nowhere", "stray"})
+                            "--exists maybe", "--cbr 500", "--dest nowhere", "stray", "--lookup freedb"})
         EXPECT_EQ(Cli(std::string("rip --no-cddb ") + bad).status, 2) << bad;
     const CliRun help = Cli("rip --help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.output.find("--exists POLICY"), std::string::npos) << help.output;
+}
+
+class MusicBrainzRipTest : public CliRipTest {
+protected:
+    void SetUp() override {
+        CliRipTest::SetUp();
+        // Ogg Vorbis files carry every tag field the rip writes.
+        UseTemporaryRegistry(dir_, {"kivcdrip", "kivwave", "kivvorbis"});
+        pcm_ = MakeTracks({100, 200});
+        Config("[drive]\n" + TrackLines(2));
+        fs::create_directories(dir_.path() / "out");
+    }
+    void TearDown() override {
+        musicbrainz::ForgetMusicBrainz();
+        CliRipTest::TearDown();
+    }
+    // The Vorbis comments of a ripped file, one "KEY=value" a line.
+    std::string Comments(const std::string& path) {
+        return RunCommand("vorbiscomment -l '" + (dir_ / path) + "' 2>&1").output;
+    }
+    std::vector<Bytes> pcm_;
+};
+
+// A compilation, and a second release of the same disc that must not win.
+HttpReply TwoReleases(const HttpRequestSeen& seen) {
+    using namespace musicbrainz;
+    const std::string id = RequestedDiscId(seen.target);
+    return HttpReply{200,
+                     DiscAnswerJson(id, {ReleaseJson("rel-1", "Hits", "Various Artists", "2001",
+                                                     {{"Song A", "Singer X", "rec-a"}, {"Song B", "Duo Y", "rec-b"}}, id),
+                                         ReleaseJson("rel-2", "Hits (Reissue)", "Various Artists", "2011",
+                                                     {{"Other", "Z", "rec-z"}, {"Other", "Z", "rec-z"}}, id)}),
+                     "application/json", {}, "", {}};
+}
+
+TEST_F(MusicBrainzRipTest, NamesAndTagsComeFromTheFirstReleaseAndTheChoiceIsLogged) {
+    if (RunCommand("command -v vorbiscomment >/dev/null 2>&1").status != 0) GTEST_SKIP() << "vorbis-tools not installed";
+    LocalHttpServer server(TwoReleases);
+    musicbrainz::UseMusicBrainz(server.base(), "cddb");  // the option must win over the environment
+    CliRun r = Cli("rip --to ogg --dest out --lookup musicbrainz --template '%3/%6 %2'");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("ondalo-cli rip: MusicBrainz knows 2 releases of this disc; the first is taken: "
+                            "Various Artists / Hits (rel-1)."),
+              std::string::npos)
+        << r.output;
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].target.rfind("/ws/2/discid/", 0), 0u);
+    // The track's artist is part of the name, its '/' made harmless.
+    const std::string comments = Comments("out/Hits/02 Duo Y _ Song B.ogg");
+    for (const char* tag : {"title=Song B", "artist=Duo Y", "album=Hits", "date=2001", "tracknumber=2",
+                            "comment=MusicBrainz Album Id: rel-1; MusicBrainz Track Id: rec-b"})
+        EXPECT_NE(comments.find(std::string(tag) + "\n"), std::string::npos) << tag << "\n" << comments;
+    EXPECT_TRUE(fs::exists(dir_ / "out/Hits/01 Singer X _ Song A.ogg"));
+}
+
+TEST_F(MusicBrainzRipTest, TheOptionFileChoosesTheSourceAndASingleArtistNamesTheTracks) {
+    LocalHttpServer server([](const HttpRequestSeen& seen) {
+        using namespace musicbrainz;
+        const std::string id = RequestedDiscId(seen.target);
+        return HttpReply{200,
+                         DiscAnswerJson(id, {ReleaseJson("rel-9", "The Album", "The Band", "1999-04-12",
+                                                         {{"Intro", "The Band", "r0"}, {"Outro", "The Band", "r1"}}, id)}),
+                         "application/json", {}, "", {}};
+    });
+    musicbrainz::UseMusicBrainz(server.base(), "cddb");
+    WriteFileBytes(dir_ / "Option.ini", [] {
+        const std::string ini = "[Rip]\nLookupSource=MusicBrainz\n";
+        return Bytes(ini.begin(), ini.end());
+    }());
+    CliRun r = Cli("rip --to wav --dest out --template '%1 - %3 - %4 - %6 %2'");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(WavData(dir_ / "out/The Band - The Album - 1999 - 01 Intro.wav"), pcm_[0]);
+    EXPECT_EQ(WavData(dir_ / "out/The Band - The Album - 1999 - 02 Outro.wav"), pcm_[1]);
+    EXPECT_EQ(r.output.find("releases of this disc"), std::string::npos) << r.output;
+}
+
+TEST_F(MusicBrainzRipTest, AServerDownOrSlowCostsOnlyTheNames) {
+    LocalHttpServer slow([](const HttpRequestSeen& seen) {
+        HttpReply reply = TwoReleases(seen);
+        reply.delay = std::chrono::milliseconds(6000);
+        return reply;
+    });
+    struct Case {
+        std::string url, message;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1:" + std::to_string(UnusedLocalPort()), "ondalo-cli rip: MusicBrainz: cannot connect to the server."},
+        {slow.base(), "ondalo-cli rip: MusicBrainz: the server did not answer in time."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        musicbrainz::UseMusicBrainz(c.url);
+        ::setenv("ONDALO_MUSICBRAINZ_TIMEOUT", "1", 1);
+        const auto started = std::chrono::steady_clock::now();
+        CliRun r = Cli("rip --to wav --dest out --tracks 1 --exists overwrite");
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+        EXPECT_EQ(WavData(dir_ / "out/Track 01.wav"), pcm_[0]);
+    }
+}
+
+TEST_F(MusicBrainzRipTest, TheFrontCoverIsFetchedOnlyForNamesFromMusicBrainz) {
+    const std::string png = std::string("\x89PNG\r\n\x1A\n", 8) + "picture";
+    LocalHttpServer server([&](const HttpRequestSeen& seen) {
+        if (seen.target == "/release/rel-1/front") return HttpReply{200, png, "image/png", {}, "", {}};
+        return TwoReleases(seen);
+    });
+    musicbrainz::UseMusicBrainz(server.base());
+    ::setenv("ONDALO_COVERART_URL", server.base().c_str(), 1);
+    CliRun r = Cli("rip --to wav --dest out --tracks 1 --cover");
+    ::unsetenv("ONDALO_COVERART_URL");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("ondalo-cli rip: front cover from the Cover Art Archive (image/png, 15 bytes)"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(server.requests().size(), 2u);
+
+    r = Cli("rip --to wav --dest out --tracks 1 --cover --no-cddb --exists overwrite");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("ondalo-cli rip: no front cover: the names do not come from MusicBrainz"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(server.requests().size(), 2u);
 }
 
 }  // namespace
