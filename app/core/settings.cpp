@@ -266,7 +266,8 @@ int Options::DefaultFilesAtOnce() {
 // Written once it is not the default or the file has it, so that files of
 // the time before the choice keep their shape.
 bool SettingsStore::SaveLookupSource(const std::string& source) const {
-    if (source == Options().rip.lookupSource && ReadString("Rip", "LookupSource", "").empty()) return true;
+    static const std::string byDefault = Options::Rip().lookupSource;
+    if (source == byDefault && ReadString("Rip", "LookupSource", "").empty()) return true;
     return WriteString("Rip", "LookupSource", source);
 }
 

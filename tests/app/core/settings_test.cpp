@@ -194,7 +194,8 @@ TEST_F(SettingsTest, WritesFailCleanly) {
     // A folder that cannot be made: a file stands where it would be.
     WriteText(dir_ / "not-a-folder", "");
     SettingsStore nowhere(dir_ / "not-a-folder/Option.ini");
-    EXPECT_FALSE(nowhere.Save(Options{}));
+    const Options defaults;
+    EXPECT_FALSE(nowhere.Save(defaults));
     EXPECT_FALSE(nowhere.SaveStep2(Wizard::Rip, Step2Settings{}));
 
     // A line break would plant a second key in the file.
