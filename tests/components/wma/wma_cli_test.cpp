@@ -109,6 +109,28 @@ TEST_F(WmaCliTest, TagsSurviveConversionThroughWma) {
     EXPECT_EQ(ProbeValue(Probe(dir_ / "back/tagged.wma", "format_tags"), "TAG:title"), "");
 }
 
+// Two ARTIST comments of an Ogg Vorbis file (vorbiscomment) are two
+// "Author" attributes in the WMA file, as mutagen reads it, and two ARTIST
+// comments again in an Ogg file made from that, as vorbiscomment lists them.
+TEST_F(WmaCliTest, SeveralArtistsStaySeveralThroughWma) {
+    if (!ToolAvailable("oggenc") || !ToolAvailable("vorbiscomment")) GTEST_SKIP() << "vorbis-tools not installed";
+    if (!MutagenAvailable()) GTEST_SKIP() << "python3-mutagen missing";
+    ToolRun made = RunTool("ffmpeg -v error -y -f lavfi -i sine=f=440:d=2:r=44100 -ac 2 " + Quote(dir_ / "src.wav") +
+                               " && oggenc -Q -o " + Quote(dir_ / "duet.ogg") + " " + Quote(dir_ / "src.wav") +
+                               " && vorbiscomment -w -t ARTIST=Ann -t ARTIST=Bob -t TITLE=Duet " +
+                               Quote(dir_ / "duet.ogg"),
+                           true);
+    ASSERT_EQ(made.status, 0) << made.output;
+    CommandRun r = Cli("convert -q --to wma --dest wma duet.ogg");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(MutagenView(dir_ / "wma/duet.wma"), "Author=Ann|Bob\n");
+    r = Cli("convert -q --to ogg --dest back wma/duet.wma");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ToolRun listed = RunTool("vorbiscomment -l " + Quote(dir_ / "back/duet.ogg"));
+    ASSERT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.output, "title=Duet\nartist=Ann\nartist=Bob\n");
+}
+
 // A constant bitrate the codec lacks for the source takes the nearest one
 // it has: the file is encoded once, and the log says which bitrate was
 // used. Sources made by sox; the reference for the bitrate is ffprobe.
