@@ -73,11 +73,9 @@ HRESULT WmaDecoder::FinishOpen(std::unique_ptr<SyncReader> reader, std::u16strin
     duration_ = 0;
     for (int i = 7; i >= 0; --i) duration_ = (duration_ << 8) | bytes[i];
 
-    SyncReader* r = reader.get();
-    SetTags(wma::ReadTagAttributes([r](std::u16string_view n, AttrType* t, BYTE* v, WORD* len) {
-        WORD s = 0;
-        return r->GetAttributeByName(&s, n, t, v, len);
-    }));
+    const wma::AttributeLister attributes = wma::ListAttributesOf(*reader);
+    SetTags(wma::ReadTagAttributes(attributes));
+    SetPictures(wma::ReadPictureAttributes(attributes));
     ForgetDamage();
     reader_ = std::move(reader);
     fileName_ = std::move(name);

@@ -34,6 +34,9 @@ public:
     HRESULT Close() override;
     HRESULT get_DamageNote(BSTR* note) override;
 
+protected:
+    bool CarriesPictures() const override { return true; }
+
 private:
     ~WmaDecoder() override = default;
 

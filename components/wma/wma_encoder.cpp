@@ -84,6 +84,7 @@ HRESULT WmaEncoder::CreateOutput(const std::string& path) {
     // The writer creates the file only once writing begins.
     writer_ = std::move(writer);
     writingBegun_ = false;
+    tagsWritten_ = false;
     sampleClockMs_ = 0;
     return S_OK;
 }
@@ -124,10 +125,16 @@ HRESULT WmaEncoder::PrepareWriter() {
     if (hr = props->SetMediaType(type); FAILED(hr)) return hr;
     if (hr = writer_->SetInputProps(0, *props); FAILED(hr)) return hr;
 
-    hr = wma::WriteTagAttributes(Tags(), [this](std::u16string_view name, AttrType t, const BYTE* v, WORD len) {
-        return writer_->SetAttribute(0, name, t, v, len);
-    });
-    if (FAILED(hr)) return hr;
+    // Attributes are added, not replaced: a preparation that failed later on
+    // and runs again must not add them twice.
+    if (!tagsWritten_) {
+        hr = wma::WriteTagAttributes(Tags(), Pictures(),
+                                     [this](std::u16string_view name, AttrType t, const BYTE* v, DWORD len) {
+                                         return writer_->AddAttribute(0, name, nullptr, t, v, len);
+                                     });
+        if (FAILED(hr)) return hr;
+        tagsWritten_ = true;
+    }
 
     if (hr = writer_->BeginWriting(); FAILED(hr)) return hr;
     writingBegun_ = true;

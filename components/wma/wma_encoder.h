@@ -41,6 +41,7 @@ protected:
     HRESULT WriteWholeFileBlock(BYTE* data, LONG size, bool first, bool& counted) override;
 
     LRESULT OnHelperMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+    bool CarriesPictures() const override { return true; }
 
 private:
     ~WmaEncoder() override = default;
@@ -59,6 +60,7 @@ private:
 
     std::unique_ptr<media::Writer> writer_;
     bool writingBegun_ = false;
+    bool tagsWritten_ = false;
     // COM is initialised per Open and uninitialised per Close, on the thread
     // that opened (a converter may close from its worker thread).
     bool comInitialised_ = false;

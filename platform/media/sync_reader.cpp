@@ -1,15 +1,13 @@
 #include "platform/media/sync_reader.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
 
+#include "platform/media/asf_header.h"
 #include "platform/media/av_support.h"
 #include "platform/media/header_attributes.h"
-
-extern "C" {
-#include <libavutil/avstring.h>
-}
 
 namespace kiv::media {
 
@@ -17,29 +15,8 @@ namespace {
 
 constexpr int kIoBufferSize = 65536;
 constexpr QWORD kUnknownDuration = ~QWORD{0};
-
-// FFmpeg's names for the tags of an ASF header, back to the header names
-// a Windows Media reader reports.
-struct TagName {
-    const char* ffmpeg;
-    const char16_t* header;
-};
-constexpr TagName kTagNames[] = {
-    {"title", u"Title"},
-    {"artist", u"Author"},
-    {"author", u"Author"},
-    {"comment", u"Description"},
-    {"copyright", u"Copyright"},
-    {"album", u"WM/AlbumTitle"},
-    {"album_artist", u"WM/AlbumArtist"},
-    {"genre", u"WM/Genre"},
-    {"track", u"WM/TrackNumber"},
-    {"composer", u"WM/Composer"},
-    {"publisher", u"WM/Publisher"},
-    {"language", u"WM/Language"},
-    {"encoded_by", u"WM/EncodedBy"},
-    {"disc", u"WM/PartOfSet"},
-};
+// Enough for a header with several large pictures.
+constexpr std::size_t kMaxHeaderBytes = std::size_t{64} << 20;
 
 GUID SubtypeForTag(WORD tag) {
     GUID g = WMMEDIASUBTYPE_PCM;
@@ -124,6 +101,21 @@ std::int64_t DataObjectEnd(AVIOContext* pb) {
     // A data object of unknown size (a live stream) says 0 or too little.
     if (size <= 50 || size > std::uint64_t(INT64_MAX / 2)) return -1;
     return first - 50 + std::int64_t(size);
+}
+
+// The attributes of the header, read by us: FFmpeg keeps one value per
+// name (the last) and leaves large ones out. The position is restored.
+void ReadHeaderAttributes(AVIOContext* pb, HeaderAttributes& out) {
+    const std::int64_t resume = avio_tell(pb);
+    if (resume < 0 || avio_seek(pb, 0, SEEK_SET) < 0) return;
+    const std::vector<BYTE> header = asf::ReadHeaderObject(
+        [pb](BYTE* buffer, std::size_t size) -> std::size_t {
+            const int got = avio_read(pb, buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
+            return got > 0 ? static_cast<std::size_t>(got) : 0;
+        },
+        kMaxHeaderBytes);
+    asf::ReadAttributes(header, out);
+    avio_seek(pb, resume, SEEK_SET);
 }
 
 // After the demuxer stopped on damage: sets it going at the packet after
@@ -254,6 +246,7 @@ HRESULT SyncReader::OpenLocked(std::unique_ptr<State> st, const char* url) {
     if (int err = avformat_open_input(&fc, url, asf, nullptr); err < 0) return av::ToHResult(err);
     st->format.reset(fc);
     st->dataEnd = DataObjectEnd(fc->pb);
+    ReadHeaderAttributes(fc->pb, st->attributes);
     if (int err = avformat_find_stream_info(fc, nullptr); err < 0) return av::ToHResult(err);
 
     for (unsigned i = 0; i < fc->nb_streams; ++i) {
@@ -297,19 +290,6 @@ HRESULT SyncReader::OpenLocked(std::unique_ptr<State> st, const char* url) {
     st->attributes.SetQword(u"Duration", fc->duration == AV_NOPTS_VALUE || fc->duration < 0
                                              ? kUnknownDuration
                                              : static_cast<QWORD>(fc->duration) * 10);
-    const AVDictionaryEntry* tag = nullptr;
-    while ((tag = av_dict_get(fc->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
-        std::u16string name;
-        for (const auto& t : kTagNames)
-            if (av_strcasecmp(tag->key, t.ffmpeg) == 0) name = t.header;
-        if (name.empty()) name = kiv::FromUtf8Text(tag->key);
-        WORD stream = 0;
-        AttrType type;
-        WORD length = 0;
-        // The first of two spellings wins ("Author" over "author").
-        if (st->attributes.GetAttributeByName(&stream, name, &type, nullptr, &length) == S_OK) continue;
-        st->attributes.SetString(name, kiv::FromUtf8Text(tag->value));
-    }
 
     st->packet.reset(av_packet_alloc());
     st->frame.reset(av_frame_alloc());
@@ -337,6 +317,20 @@ HRESULT SyncReader::GetAttributeByName(WORD* streamNumber, std::u16string_view n
     std::lock_guard lock(lock_);
     if (!state_) return NS_E_INVALID_REQUEST;
     return state_->attributes.GetAttributeByName(streamNumber, name, type, value, length);
+}
+
+HRESULT SyncReader::GetAttributeIndices(WORD streamNumber, std::u16string_view name,
+                                        std::vector<WORD>& indices) const {
+    std::lock_guard lock(lock_);
+    if (!state_) return NS_E_INVALID_REQUEST;
+    return state_->attributes.GetAttributeIndices(streamNumber, name, indices);
+}
+
+HRESULT SyncReader::GetAttributeByIndexEx(WORD streamNumber, WORD index, std::u16string* name, AttrType* type,
+                                          BYTE* value, DWORD* length) const {
+    std::lock_guard lock(lock_);
+    if (!state_) return NS_E_INVALID_REQUEST;
+    return state_->attributes.GetAttributeByIndexEx(streamNumber, index, name, type, value, length);
 }
 
 DWORD SyncReader::GetPacketSize() const {

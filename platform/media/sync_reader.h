@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/media/byte_stream.h"
 #include "platform/media/media_props.h"
@@ -48,12 +49,16 @@ public:
     HRESULT GetProfile(std::unique_ptr<Profile>& out) const;
 
     // File-level attributes: "Duration" (QWORD, 100-ns units, all ones
-    // when unknown) and the tags under their header names ("Title",
-    // "Author", "Description", "WM/AlbumTitle", "WM/AlbumArtist",
-    // "WM/Genre", "WM/Year", "WM/TrackNumber", "WM/Track", ...), as text.
-    // Same calling convention as HeaderAttributes::GetAttributeByName.
+    // when unknown) and every attribute of the header's content
+    // description, extended content description and metadata objects
+    // ("Title", "Author", "Description", "WM/AlbumTitle", "WM/Picture",
+    // ...) with its type, repeated names included, in that order. Same
+    // calling conventions as HeaderAttributes.
     HRESULT GetAttributeByName(WORD* streamNumber, std::u16string_view name, AttrType* type, BYTE* value,
                                WORD* length) const;
+    HRESULT GetAttributeIndices(WORD streamNumber, std::u16string_view name, std::vector<WORD>& indices) const;
+    HRESULT GetAttributeByIndexEx(WORD streamNumber, WORD index, std::u16string* name, AttrType* type, BYTE* value,
+                                  DWORD* length) const;
 
     // Size of the file's data packets, from its header; 0 in a damaged
     // header, whose packets then cannot be told apart.

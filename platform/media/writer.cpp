@@ -1,9 +1,14 @@
 #include "platform/media/writer.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#include "platform/media/asf_header.h"
 #include "platform/media/av_support.h"
+#include "platform/system/pipe.h"
 #include "platform/media/wma_format_table.h"
 
 namespace kiv::media {
@@ -39,19 +44,6 @@ WAVEFORMATEX PcmFormat(WORD channels, DWORD rate) {
     w.nBlockAlign = static_cast<WORD>(channels * 2);
     w.nAvgBytesPerSec = rate * w.nBlockAlign;
     return w;
-}
-
-// The ASF muxer fills the content description object (where every reader
-// looks for title, author, copyright and description) only from FFmpeg's
-// generic names; under the header names they would land among the
-// extended attributes, where many readers never look. Every other name,
-// "WM/Year" included, is written as an extended attribute of its own name.
-std::string MuxerKey(const std::u16string& name) {
-    if (name == u"Title") return "title";
-    if (name == u"Author") return "artist";
-    if (name == u"Copyright") return "copyright";
-    if (name == u"Description") return "comment";
-    return kiv::ToUtf8(name);
 }
 
 }  // namespace
@@ -135,6 +127,21 @@ HRESULT Writer::SetAttribute(WORD streamNumber, std::u16string_view name, AttrTy
     return attributes_.SetAttribute(streamNumber, name, type, value, length);
 }
 
+HRESULT Writer::AddAttribute(WORD streamNumber, std::u16string_view name, WORD* index, AttrType type,
+                             const BYTE* value, DWORD length) {
+    if (enc_) return NS_E_INVALID_REQUEST;
+    return attributes_.AddAttribute(streamNumber, name, index, type, value, length);
+}
+
+HRESULT Writer::GetAttributeIndices(WORD streamNumber, std::u16string_view name, std::vector<WORD>& indices) const {
+    return attributes_.GetAttributeIndices(streamNumber, name, indices);
+}
+
+HRESULT Writer::GetAttributeByIndexEx(WORD streamNumber, WORD index, std::u16string* name, AttrType* type,
+                                      BYTE* value, DWORD* length) const {
+    return attributes_.GetAttributeByIndexEx(streamNumber, index, name, type, value, length);
+}
+
 HRESULT Writer::BeginWriting() {
     if (enc_ || !profile_ || filename_.empty()) return NS_E_INVALID_REQUEST;
     auto e = std::make_unique<Encoding>();
@@ -161,12 +168,8 @@ HRESULT Writer::BeginWriting() {
     if (int err = avcodec_parameters_from_context(e->stream->codecpar, c); err < 0) return av::ToHResult(err);
     e->stream->time_base = c->time_base;
 
-    for (const auto& entry : attributes_.Entries()) {
-        std::u16string text;
-        if (!HeaderAttributes::AsText(entry, text) || text.empty()) continue;
-        av_dict_set(&fc->metadata, MuxerKey(entry.name).c_str(), kiv::ToUtf8(text).c_str(), 0);
-    }
-
+    // The muxer keeps one value per name and only short ones: the
+    // attributes go into the header once the file is complete.
     if (int err = avio_open(&fc->pb, path.c_str(), AVIO_FLAG_WRITE); err < 0) return Fail(av::ToHResult(err));
     if (int err = avformat_write_header(fc, nullptr); err < 0) return Fail(av::ToHResult(err));
     avio_flush(fc->pb);
@@ -328,8 +331,17 @@ HRESULT Writer::EndWriting() {
         int err = avio_closep(&fc->pb);
         if (SUCCEEDED(hr) && (pbError < 0 || err < 0)) hr = Fail(av::ToHResult(pbError < 0 ? pbError : err));
     }
+    if (SUCCEEDED(hr)) hr = WriteAttributes();
     enc_.reset();
     return hr;
+}
+
+HRESULT Writer::WriteAttributes() {
+    UniqueFd fd(open(kiv::ToUtf8(filename_).c_str(), O_RDWR | O_CLOEXEC));
+    if (!fd) return Fail(HRESULT_FROM_WIN32(static_cast<std::uint32_t>(errno)));
+    if (HRESULT hr = asf::RewriteAttributes(fd.get(), attributes_); FAILED(hr)) return Fail(hr);
+    if (fd.reset() != 0) return Fail(HRESULT_FROM_WIN32(static_cast<std::uint32_t>(errno)));
+    return S_OK;
 }
 
 HRESULT Writer::Fail(HRESULT hr) {

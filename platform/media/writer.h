@@ -18,8 +18,8 @@ namespace kiv::media {
 // Order of use: SetProfile, SetOutputFilename, input properties and header
 // attributes, BeginWriting (creates the file and writes the header),
 // AllocateSample / WriteSample any number of times, EndWriting (flushes
-// the encoder and completes the file). Nothing touches the file system
-// before BeginWriting.
+// the encoder, completes the file and writes the attributes into its
+// header). Nothing touches the file system before BeginWriting.
 //
 // The profile must hold exactly one audio stream with a 0x161 format, as
 // the codec enumeration offers them; the encoder runs at 8 × its
@@ -50,12 +50,20 @@ public:
     // differ from the stream's, the writer converts.
     HRESULT SetInputProps(DWORD input, const MediaProps& props);
 
-    // File-level header attributes, stored in the file at BeginWriting
-    // under their own names so other readers show them ("Author" as the
-    // artist, "Description" as the comment, "WM/AlbumTitle", "WM/Year"...).
-    // Numbers and booleans are written as their decimal text.
+    // File-level header attributes, stored in the file's header at
+    // EndWriting with their types, under their own names so other readers
+    // show them ("Author" as the artist, "Description" as the comment,
+    // "WM/AlbumTitle", "WM/Year"...). SetAttribute replaces the attributes
+    // of its name, AddAttribute adds one more (two "Author"s for two
+    // artists, a "WM/Picture" per picture); they are accepted until
+    // BeginWriting. The store's rules are HeaderAttributes'.
     HRESULT SetAttribute(WORD streamNumber, std::u16string_view name, AttrType type, const BYTE* value,
                          WORD length);
+    HRESULT AddAttribute(WORD streamNumber, std::u16string_view name, WORD* index, AttrType type,
+                         const BYTE* value, DWORD length);
+    HRESULT GetAttributeIndices(WORD streamNumber, std::u16string_view name, std::vector<WORD>& indices) const;
+    HRESULT GetAttributeByIndexEx(WORD streamNumber, WORD index, std::u16string* name, AttrType* type, BYTE* value,
+                                  DWORD* length) const;
 
     HRESULT BeginWriting();
     HRESULT AllocateSample(DWORD size, std::unique_ptr<SampleBuffer>& out) const;
@@ -77,6 +85,7 @@ private:
     HRESULT FailIfOutputBroken();
     HRESULT EncodeFifo(bool final);
     HRESULT EncodeFrame(bool flush);
+    HRESULT WriteAttributes();
 
     std::unique_ptr<Profile> profile_;
     WAVEFORMATEX output_{};

@@ -11,11 +11,19 @@ namespace {
 using media::AttrType;
 using media::HeaderAttributes;
 
-TagRecord ReadFrom(const HeaderAttributes& attrs) {
-    return ReadTagAttributes([&](std::u16string_view name, AttrType* type, BYTE* value, WORD* length) {
-        WORD stream = 0;
-        return attrs.GetAttributeByName(&stream, name, type, value, length);
-    });
+TagRecord ReadFrom(const HeaderAttributes& attrs) { return ReadTagAttributes(ListAttributesOf(attrs)); }
+
+AttributeAdder AddTo(HeaderAttributes& store) {
+    return [&store](std::u16string_view name, AttrType type, const BYTE* v, DWORD len) {
+        return store.AddAttribute(0, name, nullptr, type, v, len);
+    };
+}
+
+void AddString(HeaderAttributes& a, std::u16string_view name, std::u16string_view text) {
+    std::vector<BYTE> b;
+    for (char16_t c : text) b.insert(b.end(), {BYTE(c & 0xFF), BYTE(c >> 8)});
+    b.insert(b.end(), {0, 0});
+    ASSERT_EQ(a.AddAttribute(0, name, nullptr, AttrType::String, b.data(), DWORD(b.size())), S_OK);
 }
 
 void SetDword(HeaderAttributes& a, std::u16string_view name, std::uint32_t v) {
@@ -85,7 +93,7 @@ TEST(WmaTagAttributes, WritingSkipsEmptyFieldsAndCountsTheTerminator) {
         std::vector<BYTE> value;
     };
     std::vector<Call> calls;
-    ASSERT_EQ(WriteTagAttributes(t, [&](std::u16string_view name, AttrType type, const BYTE* v, WORD len) {
+    ASSERT_EQ(WriteTagAttributes(t, {}, [&](std::u16string_view name, AttrType type, const BYTE* v, DWORD len) {
                   calls.push_back({std::u16string(name), type, std::vector<BYTE>(v, v + len)});
                   return S_OK;
               }),
@@ -103,20 +111,124 @@ TEST(WmaTagAttributes, WritingSkipsEmptyFieldsAndCountsTheTerminator) {
 
     // What is written reads back the same.
     HeaderAttributes store;
-    ASSERT_EQ(WriteTagAttributes(t, [&](std::u16string_view name, AttrType type, const BYTE* v, WORD len) {
-                  return store.SetAttribute(0, name, type, v, len);
-              }),
-              S_OK);
+    ASSERT_EQ(WriteTagAttributes(t, {}, AddTo(store)), S_OK);
     EXPECT_EQ(ReadFrom(store), t);
 
     // A refusal stops the writing and is passed on.
     int seen = 0;
-    EXPECT_EQ(WriteTagAttributes(t, [&](std::u16string_view, AttrType, const BYTE*, WORD) {
+    EXPECT_EQ(WriteTagAttributes(t, {}, [&](std::u16string_view, AttrType, const BYTE*, DWORD) {
                   ++seen;
                   return E_OUTOFMEMORY;
               }),
               E_OUTOFMEMORY);
     EXPECT_EQ(seen, 1);
+}
+
+// Two artists of a Vorbis file are two "Author" attributes, not one text
+// with a separator; repeated attributes of any file read back as the
+// values joined by line feeds.
+TEST(WmaTagAttributes, SeveralValuesAreRepeatedAttributes) {
+    TagRecord t;
+    t.artist = u"Ann\nBob\r\n\nCy";
+    t.genre = u"Jazz\nBlues";
+    t.comment = u"line one\nline two";
+    HeaderAttributes store;
+    ASSERT_EQ(WriteTagAttributes(t, {}, AddTo(store)), S_OK);
+    std::vector<std::pair<std::u16string, std::u16string>> written;
+    for (const auto& e : store.Entries()) {
+        std::u16string text;
+        ASSERT_TRUE(HeaderAttributes::AsText(e, text));
+        written.emplace_back(e.name, text);
+    }
+    const std::vector<std::pair<std::u16string, std::u16string>> expected = {
+        {u"Author", u"Ann"},   {u"Author", u"Bob"},    {u"Author", u"Cy"},
+        {u"WM/Genre", u"Jazz"}, {u"WM/Genre", u"Blues"}, {u"Description", u"line one\nline two"},
+    };
+    EXPECT_EQ(written, expected) << "the comment is free text and stays one attribute";
+    TagRecord back = ReadFrom(store);
+    EXPECT_EQ(back.artist, u"Ann\nBob\nCy");
+    EXPECT_EQ(back.genre, u"Jazz\nBlues");
+    EXPECT_EQ(back.comment, t.comment);
+
+    // Of other files: empty values are passed over, numbers count for the
+    // track, and the fallback is taken only when the first name gives
+    // nothing.
+    HeaderAttributes other;
+    AddString(other, u"Author", u"");
+    AddString(other, u"WM/AlbumArtist", u"AA1");
+    AddString(other, u"WM/AlbumArtist", u"AA2");
+    AddString(other, u"WM/TrackNumber", u"3");
+    const BYTE four[4] = {4, 0, 0, 0};
+    ASSERT_EQ(other.AddAttribute(0, u"WM/TrackNumber", nullptr, AttrType::Dword, four, 4), S_OK);
+    back = ReadFrom(other);
+    EXPECT_EQ(back.artist, u"AA1\nAA2");
+    EXPECT_EQ(back.trackNo, u"3\n4");
+}
+
+TagPicture Picture(long type, std::string mime, std::u16string description, std::size_t size) {
+    TagPicture p;
+    p.type = type;
+    p.mimeType = std::move(mime);
+    p.description = std::move(description);
+    for (std::size_t i = 0; i < size; ++i) p.data.push_back(static_cast<unsigned char>(i * 7 + 1));
+    return p;
+}
+
+TEST(WmaTagAttributes, PicturesAreWmPictureAttributes) {
+    const std::vector<TagPicture> pictures = {Picture(3, "image/jpeg", u"Cover", 70000),
+                                              Picture(4, "image/png", u"", 10)};
+    HeaderAttributes store;
+    ASSERT_EQ(WriteTagAttributes(TagRecord{}, pictures, AddTo(store)), S_OK);
+    ASSERT_EQ(store.Entries().size(), 2u);
+    const auto& first = store.Entries()[0];
+    EXPECT_EQ(first.name, u"WM/Picture");
+    EXPECT_EQ(first.type, AttrType::Binary);
+    // Type, length, "image/jpeg" and "Cover" with their zeros, the data.
+    ASSERT_EQ(first.value.size(), 1u + 4 + 22 + 12 + 70000);
+    EXPECT_EQ(first.value[0], 3);
+    EXPECT_EQ(first.value[1] | first.value[2] << 8 | first.value[3] << 16 | first.value[4] << 24, 70000);
+    EXPECT_EQ(first.value[5], 'i');
+    EXPECT_EQ(first.value[6], 0);
+    EXPECT_EQ(ReadPictureAttributes(ListAttributesOf(store)), pictures);
+}
+
+TEST(WmaTagAttributes, DamagedPictureValuesAreLeftOut) {
+    const std::vector<BYTE> good = PictureValue(Picture(3, "image/png", u"d", 8));
+    ASSERT_TRUE(ParsePictureValue(good));
+    struct Case {
+        const char* what;
+        std::vector<BYTE> value;
+    } cases[] = {
+        {"empty", {}},
+        {"only the type and length", std::vector<BYTE>(good.begin(), good.begin() + 5)},
+        {"cut in the MIME type", std::vector<BYTE>(good.begin(), good.begin() + 9)},
+        {"cut in the description", std::vector<BYTE>(good.begin(), good.begin() + 26)},
+        {"cut in the data", std::vector<BYTE>(good.begin(), good.end() - 1)},
+        {"no terminator anywhere", std::vector<BYTE>{3, 1, 0, 0, 0, 'a', 0, 'b', 0, 'c'}},
+        {"zero length", [&] {
+             auto v = good;
+             v[1] = 0;
+             return v;
+         }()},
+        {"length past the value", [&] {
+             auto v = good;
+             v[4] = 0x7F;
+             return v;
+         }()},
+    };
+    for (const Case& c : cases) EXPECT_FALSE(ParsePictureValue(c.value)) << c.what;
+
+    // A damaged one among good ones costs only itself; other types are not
+    // pictures.
+    HeaderAttributes store;
+    ASSERT_EQ(store.AddAttribute(0, u"WM/Picture", nullptr, AttrType::Binary, cases[4].value.data(),
+                                 DWORD(cases[4].value.size())),
+              S_OK);
+    ASSERT_EQ(store.AddAttribute(0, u"WM/Picture", nullptr, AttrType::Binary, good.data(), DWORD(good.size())), S_OK);
+    AddString(store, u"WM/Picture", u"not a picture");
+    const auto read = ReadPictureAttributes(ListAttributesOf(store));
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0], Picture(3, "image/png", u"d", 8));
 }
 
 }  // namespace

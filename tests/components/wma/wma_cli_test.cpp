@@ -109,6 +109,57 @@ TEST_F(WmaCliTest, TagsSurviveConversionThroughWma) {
     EXPECT_EQ(ProbeValue(Probe(dir_ / "back/tagged.wma", "format_tags"), "TAG:title"), "");
 }
 
+// Two ARTIST comments of an Ogg Vorbis file (vorbiscomment) are two
+// "Author" attributes in the WMA file, as mutagen reads it, and two ARTIST
+// comments again in an Ogg file made from that, as vorbiscomment lists them.
+TEST_F(WmaCliTest, SeveralArtistsStaySeveralThroughWma) {
+    if (!ToolAvailable("oggenc") || !ToolAvailable("vorbiscomment")) GTEST_SKIP() << "vorbis-tools not installed";
+    if (!MutagenAvailable()) GTEST_SKIP() << "python3-mutagen missing";
+    ToolRun made = RunTool("ffmpeg -v error -y -f lavfi -i sine=f=440:d=2:r=44100 -ac 2 " + Quote(dir_ / "src.wav") +
+                               " && oggenc -Q -o " + Quote(dir_ / "duet.ogg") + " " + Quote(dir_ / "src.wav") +
+                               " && vorbiscomment -w -t ARTIST=Ann -t ARTIST=Bob -t TITLE=Duet " +
+                               Quote(dir_ / "duet.ogg"),
+                           true);
+    ASSERT_EQ(made.status, 0) << made.output;
+    CommandRun r = Cli("convert -q --to wma --dest wma duet.ogg");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(MutagenView(dir_ / "wma/duet.wma"), "Author=Ann|Bob\n");
+    r = Cli("convert -q --to ogg --dest back wma/duet.wma");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ToolRun listed = RunTool("vorbiscomment -l " + Quote(dir_ / "back/duet.ogg"));
+    ASSERT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.output, "title=Duet\nartist=Ann\nartist=Bob\n");
+}
+
+// The header is rewritten once the file is complete. A disk that fills up
+// during that step fails the file with its reason, and neither the file nor
+// its temporary is left: the limit lets the complete file through (its size
+// measured by a first conversion; FFmpeg also writes its header twice) but
+// not the rewrite, which writes what follows the header again. With room for
+// both, the same conversion succeeds.
+TEST_F(WmaCliTest, ADiskFullWhileTheHeaderIsRewrittenFailsTheFile) {
+    WriteFileBytes(dir_ / "tone.wav", MakeWav(SinePcm(44100 * 2, 2, 44100), 2, 44100));
+    CommandRun r = Cli("convert -q --to wma --cbr 128 --dest wma tone.wav");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const auto size = fs::file_size(dir_.path() / "wma/tone.wma");
+    ASSERT_GT(size, 20000u);
+    auto run = [&](std::uintmax_t limit) {
+        fs::remove_all(dir_.path() / "out");
+        fs::create_directories(dir_.path() / "out");
+        const std::string env = "LD_PRELOAD='" + std::string(ONDALO_BUILD_DIR) + "/lib/fault_shim.so' ONDALO_FAULT_DIR='" +
+                                (dir_ / "out") + "' ONDALO_FAULT_MODE=full:" + std::to_string(limit) +
+                                " ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\" ";
+        return RunOndaloCli(dir_, "convert --to wma --cbr 128 --dest out tone.wav", dir_.path().string(), env);
+    };
+    r = run(size + 4000);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("No space left on device"), std::string::npos) << r.output;
+    EXPECT_TRUE(fs::is_empty(dir_.path() / "out")) << "no file, no temporary";
+    r = run(2 * size + 8000);
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(ReadFileBytes(dir_ / "out/tone.wma") == ReadFileBytes(dir_ / "wma/tone.wma"));
+}
+
 // A constant bitrate the codec lacks for the source takes the nearest one
 // it has: the file is encoded once, and the log says which bitrate was
 // used. Sources made by sox; the reference for the bitrate is ffprobe.

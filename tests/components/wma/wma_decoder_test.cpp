@@ -91,6 +91,46 @@ TEST_F(WmaDecoderTest, FfmpegFilesReadWithTheirFormatBitrateTagsAndLength) {
     }
 }
 
+// A file that mutagen tagged the way the usual taggers do (the first
+// artist in the content description, the second in the metadata library; a
+// small picture among the extended attributes, a large one in the library):
+// every value comes through, and the audio is ffmpeg's.
+TEST_F(WmaDecoderTest, MutagenTagsWithRepeatsAndPicturesAreRead) {
+    if (!MutagenAvailable()) GTEST_SKIP() << "python3-mutagen missing";
+    const std::string path = Make3s("mutagen.wma");
+    static const char kScript[] = R"(import sys
+from mutagen.asf import ASF, ASFByteArrayAttribute
+def picture(kind, mime, description, size, seed):
+    data = bytes((i * seed + i // 256) % 256 for i in range(size))
+    return ASFByteArrayAttribute(bytes([kind]) + size.to_bytes(4, 'little') + mime.encode('utf-16-le') + b'\0\0'
+                                 + description.encode('utf-16-le') + b'\0\0' + data)
+f = ASF(sys.argv[1])
+f.tags['Author'] = ['Ann', 'Bob']
+f.tags['WM/AlbumTitle'] = ['Disc']
+f.tags['WM/Picture'] = [picture(3, 'image/png', 'small', 1000, 5), picture(8, 'image/jpeg', 'large', 200000, 3)]
+f.save()
+)";
+    ToolRun r = RunTool("/usr/bin/python3 -c " + Quote(kScript) + " " + Quote(path), true);
+    ASSERT_EQ(r.status, 0) << r.output;
+
+    ASSERT_EQ(OpenBy(dec_.get(), path), S_OK);
+    ComPtr<IAudioTag> t;
+    ASSERT_EQ(dec_->get_TagData(t.put()), S_OK);
+    EXPECT_EQ(TagText(t.get(), &IAudioTag::get_Artist), "Ann\nBob");
+    EXPECT_EQ(TagText(t.get(), &IAudioTag::get_Album), "Disc");
+    ComPtr<IKivTagPictures> pictures;
+    ASSERT_EQ(dec_.As(IID_IKivTagPictures, pictures), S_OK);
+    LONG count = 0;
+    ASSERT_EQ(pictures->get_PictureCount(&count), S_OK);
+    ASSERT_EQ(count, 2);
+    TagPicture p;
+    ASSERT_EQ(pictures->GetPicture(0, &p), S_OK);
+    EXPECT_TRUE(p == PatternPicture(3, "image/png", u"small", 1000, 5));
+    ASSERT_EQ(pictures->GetPicture(1, &p), S_OK);
+    EXPECT_TRUE(p == PatternPicture(8, "image/jpeg", u"large", 200000, 3));
+    EXPECT_TRUE(ReadAll(dec_.get()) == FfmpegDecode(path));
+}
+
 // 300 s into a 10-minute file: a tone that sounds from 300.0 s to 300.5 s
 // must come at once, and silence after it. The start in 100-ns units (3e9)
 // does not fit 32 bits.

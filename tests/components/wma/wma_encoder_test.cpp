@@ -133,6 +133,47 @@ TEST_F(WmaEncoderTest, RoundTripThroughOurDecoder) {
     EXPECT_NEAR(double(decoded.size()) / 4, double(pcm.size()) / 4, 2048.0);
 }
 
+// Several artists are several "Author" attributes and each picture a
+// "WM/Picture" attribute: mutagen reads them so (the picture parsed by its
+// own script), and our decoder gives back what went in, byte for byte.
+TEST_F(WmaEncoderTest, ArtistsAndPicturesAreRepeatedAttributes) {
+    ComPtr<IAudioTag> tag;
+    ASSERT_EQ(enc_->get_TagData(tag.put()), S_OK);
+    SetTag(tag.get(), &IAudioTag::put_Artist, u"Ann\nBob");
+    SetTag(tag.get(), &IAudioTag::put_Title, u"Two");
+    ComPtr<IKivTagPictures> pictures;
+    ASSERT_EQ(enc_.As(IID_IKivTagPictures, pictures), S_OK);
+    // The first larger than a 16-bit length, the second small.
+    const TagPicture front = PatternPicture(3, "image/jpeg", u"Fr\u00f6nt", 70000, 7);
+    const TagPicture back = PatternPicture(4, "image/png", u"", 300, 11);
+    ASSERT_EQ(pictures->AddPicture(&front), S_OK);
+    ASSERT_EQ(pictures->AddPicture(&back), S_OK);
+    const std::string path = dir_ / "pictures.wma";
+    Encode(path, SinePcm(44100, 2, 44100));
+
+    if (MutagenAvailable()) {
+        EXPECT_EQ(MutagenView(path), "Author=Ann|Bob\n3 image/jpeg|Fr\xc3\xb6nt 70000\n4 image/png| 300\n");
+        EXPECT_TRUE(ReadFileBytes(path + ".picture0") == front.data);
+        EXPECT_TRUE(ReadFileBytes(path + ".picture1") == back.data);
+    }
+    auto dec = NewDecoder();
+    ASSERT_EQ(OpenBy(dec.get(), path), S_OK);
+    ComPtr<IAudioTag> read;
+    ASSERT_EQ(dec->get_TagData(read.put()), S_OK);
+    EXPECT_EQ(TagText(read.get(), &IAudioTag::get_Artist), "Ann\nBob");
+    EXPECT_EQ(TagText(read.get(), &IAudioTag::get_Title), "Two");
+    ComPtr<IKivTagPictures> got;
+    ASSERT_EQ(dec.As(IID_IKivTagPictures, got), S_OK);
+    LONG count = 0;
+    ASSERT_EQ(got->get_PictureCount(&count), S_OK);
+    ASSERT_EQ(count, 2);
+    TagPicture p;
+    ASSERT_EQ(got->GetPicture(0, &p), S_OK);
+    EXPECT_TRUE(p == front);
+    ASSERT_EQ(got->GetPicture(1, &p), S_OK);
+    EXPECT_TRUE(p == back);
+}
+
 TEST_F(WmaEncoderTest, AnUnofferedBitrateTakesTheNearestTheInputHas) {
     struct Case {
         LONG asked;

@@ -56,6 +56,39 @@ std::vector<unsigned char> FfmpegDecode(const std::string& path) {
     return std::vector<unsigned char>(r.output.begin(), r.output.end());
 }
 
+bool MutagenAvailable() { return RunTool("/usr/bin/python3 -c 'import mutagen.asf'").status == 0; }
+
+TagPicture PatternPicture(long type, const std::string& mime, const std::u16string& description, std::size_t size,
+                          int seed) {
+    TagPicture p;
+    p.type = type;
+    p.mimeType = mime;
+    p.description = description;
+    for (std::size_t i = 0; i < size; ++i) p.data.push_back(static_cast<unsigned char>((i * seed + i / 256) % 256));
+    return p;
+}
+
+std::string MutagenView(const std::string& path) {
+    // The picture layout is parsed here on its own, not by our code.
+    static const char kScript[] = R"(import sys
+from mutagen.asf import ASF
+path = sys.argv[1]
+tags = list(ASF(path).tags)
+print('Author=' + '|'.join(str(v) for k, v in tags if k == 'Author'))
+for n, v in enumerate(v.value for k, v in tags if k == 'WM/Picture'):
+    size = int.from_bytes(v[1:5], 'little')
+    rest, texts = v[5:], []
+    for _ in range(2):
+        end = next(i for i in range(0, len(rest), 2) if rest[i:i + 2] == b'\0\0')
+        texts.append(rest[:end].decode('utf-16-le'))
+        rest = rest[end + 2:]
+    print(v[0], texts[0] + '|' + texts[1], size)
+    open(path + '.picture' + str(n), 'wb').write(rest[:size])
+)";
+    ToolRun r = RunTool("/usr/bin/python3 -c " + Quote(kScript) + " " + Quote(path), true);
+    return r.status == 0 ? r.output : "mutagen failed: " + r.output;
+}
+
 std::vector<unsigned char> SinePcm(std::size_t frames, int channels, int rate, double amplitude) {
     std::vector<unsigned char> out;
     out.reserve(frames * channels * 2);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "components/common/tag_record.h"
 #include "platform/com/connection_point.h"
 #include "platform/system/text.h"
 #include "tests/support/test_env.h"
@@ -27,6 +28,19 @@ std::string Probe(const std::string& path, const std::string& entries);
 std::string ProbeValue(const std::string& probeOutput, const std::string& key);
 // PCM as ffmpeg decodes it (16-bit, the file's own rate and channels).
 std::vector<unsigned char> FfmpegDecode(const std::string& path);
+
+// Whether /usr/bin/python3 has mutagen, the tagger the tests read and
+// write WMA attributes with.
+bool MutagenAvailable();
+// A picture whose data is `size` bytes of a pattern seeded by `seed` (the
+// same bytes as bytes((i * seed + i // 256) % 256 for i in range(size)) in
+// Python).
+TagPicture PatternPicture(long type, const std::string& mime, const std::u16string& description, std::size_t size,
+                          int seed);
+// mutagen's view of a WMA file's "Author" attributes and pictures: one line
+// "Author=A|B", then per "WM/Picture" a line "type mime|description size",
+// the data written to `<path>.pictureN`.
+std::string MutagenView(const std::string& path);
 
 // 16-bit PCM of a sine (different per channel), `frames` sample frames.
 std::vector<unsigned char> SinePcm(std::size_t frames, int channels, int rate, double amplitude = 0.4);

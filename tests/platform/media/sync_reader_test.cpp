@@ -193,11 +193,11 @@ TEST(MediaReader, RangeStartsExactlyWhereAsked) {
     }
 }
 
-// A track number stored as a 32-bit number rather than as text comes out
-// as its decimal text. FFmpeg writes text only, so the fixture is a text
-// "7" whose type word is turned into DWORD: its four value bytes "7\0\0\0"
-// then read as the number 55.
-TEST(MediaReader, NumericTrackNumberReadsAsText) {
+// A track number stored as a 32-bit number rather than as text keeps its
+// type (the WMA decoder writes it in decimal). FFmpeg writes text only, so
+// the fixture is a text "7" whose type word is turned into DWORD: its four
+// value bytes "7\0\0\0" then read as the number 55.
+TEST(MediaReader, NumericTrackNumberKeepsItsType) {
     KIV_REQUIRE_TOOL("ffmpeg");
     TempDir dir;
     std::string file = MakeFixture(dir, "numeric.wma",
@@ -218,7 +218,13 @@ TEST(MediaReader, NumericTrackNumberReadsAsText) {
 
     SyncReader r;
     ASSERT_EQ(r.Open(Wide(file)), S_OK);
-    EXPECT_EQ(Attribute(r, u"WM/TrackNumber"), u"55");
+    WORD stream = 0, len = 4;
+    AttrType type{};
+    std::uint32_t track = 0;
+    ASSERT_EQ(r.GetAttributeByName(&stream, u"WM/TrackNumber", &type, reinterpret_cast<BYTE*>(&track), &len), S_OK);
+    EXPECT_EQ(type, AttrType::Dword);
+    EXPECT_EQ(len, 4);
+    EXPECT_EQ(track, 55u);
 }
 
 TEST(MediaReader, RefusesWhatItCannotRead) {

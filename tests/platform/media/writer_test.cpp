@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <fstream>
+#include <functional>
+#include <iterator>
 
 #include "media_test_support.h"
 #include "platform/media/sync_reader.h"
@@ -22,9 +25,20 @@ const std::vector<Tags> kTags = {
     {u"Description", u"été, 1962"},
 };
 
+HRESULT SetTestTags(Writer& w) {
+    for (const auto& t : kTags) {
+        auto bytes = test::WideBytes(t.value);
+        if (HRESULT hr = w.SetAttribute(0, t.name, AttrType::String, bytes.data(), static_cast<WORD>(bytes.size()));
+            FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
 // Prepares a writer the way the WMA encoder does: profile, input type,
 // string tags with their terminating zero, then begins writing.
-HRESULT StartWriter(Writer& w, const Profile& profile, const std::string& file, const WAVEFORMATEX& input) {
+HRESULT StartWriter(Writer& w, const Profile& profile, const std::string& file, const WAVEFORMATEX& input,
+                    const std::function<HRESULT(Writer&)>& attributes = SetTestTags) {
     if (HRESULT hr = w.SetProfile(profile); FAILED(hr)) return hr;
     if (HRESULT hr = w.SetOutputFilename(std::u16string(file.begin(), file.end())); FAILED(hr)) return hr;
     DWORD inputs = 0;
@@ -34,12 +48,7 @@ HRESULT StartWriter(Writer& w, const Profile& profile, const std::string& file, 
     if (HRESULT hr = w.GetInputProps(0, props); FAILED(hr)) return hr;
     props->SetMediaType(MediaType::ForWaveFormat(WMMEDIASUBTYPE_PCM, input));
     if (HRESULT hr = w.SetInputProps(0, *props); FAILED(hr)) return hr;
-    for (const auto& t : kTags) {
-        auto bytes = test::WideBytes(t.value);
-        if (HRESULT hr = w.SetAttribute(0, t.name, AttrType::String, bytes.data(), static_cast<WORD>(bytes.size()));
-            FAILED(hr))
-            return hr;
-    }
+    if (HRESULT hr = attributes(w); FAILED(hr)) return hr;
     return w.BeginWriting();
 }
 
@@ -135,6 +144,101 @@ TEST(MediaWriter, WritesFilesThatOtherToolsRead) {
             EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(buf.data())), t.value);
         }
     }
+}
+
+std::vector<BYTE> FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<BYTE>(std::istreambuf_iterator<char>(in), {});
+}
+
+QWORD LittleEndian(const std::vector<BYTE>& b, std::size_t at, int size) {
+    QWORD v = 0;
+    for (int i = size - 1; i >= 0; --i) v = (v << 8) | b.at(at + i);
+    return v;
+}
+
+// Two "Author" attributes and a picture of 100000 bytes (more than a 16-bit
+// length holds) reach mutagen and our reader; FFmpeg, which takes one value
+// per name, shows the first; and the header rewrite leaves the rest of the
+// file as FFmpeg wrote it, with the sizes right.
+TEST(MediaWriter, RepeatedAndLargeAttributesReachOtherReaders) {
+    KIV_REQUIRE_TOOL("ffprobe");
+    KIV_REQUIRE_TOOL("ffmpeg");
+    TempDir dir;
+    auto profile = test::BuildProfile(false, 128000, 2, 44100);
+    ASSERT_TRUE(profile);
+    auto input = test::PcmFormat(2, 44100);
+    auto pcm = test::Sine(2.0, 44100, 2);
+    // WM/Picture: type, 32-bit length, MIME type and description with their
+    // zeros, the data.
+    std::vector<BYTE> picture = {3, 0xA0, 0x86, 0x01, 0x00};
+    for (const auto& text : {test::WideBytes(u"image/png"), test::WideBytes(u"Cover")})
+        picture.insert(picture.end(), text.begin(), text.end());
+    for (int i = 0; i < 100000; ++i) picture.push_back(static_cast<BYTE>(i * 31 + i / 256));
+    const auto second = test::WideBytes(u"Second");
+
+    auto write = [&](const std::string& file, const std::function<HRESULT(Writer&)>& attributes) {
+        Writer w;
+        ASSERT_EQ(StartWriter(w, *profile, file, input, attributes), S_OK);
+        ASSERT_EQ(Feed(w, reinterpret_cast<const BYTE*>(pcm.data()), pcm.size() * 2, input.nAvgBytesPerSec), S_OK);
+        ASSERT_EQ(w.EndWriting(), S_OK);
+    };
+    const std::string tagged = dir.File("tagged.wma"), bare = dir.File("bare.wma");
+    write(tagged, [&](Writer& w) {
+        if (HRESULT hr = SetTestTags(w); FAILED(hr)) return hr;
+        if (HRESULT hr = w.AddAttribute(0, u"Author", nullptr, AttrType::String, second.data(), DWORD(second.size()));
+            FAILED(hr))
+            return hr;
+        return w.AddAttribute(0, u"WM/Picture", nullptr, AttrType::Binary, picture.data(), DWORD(picture.size()));
+    });
+    write(bare, [](Writer&) { return S_OK; });
+
+    // The data and what follows it are FFmpeg's, byte for byte, behind
+    // headers of their own sizes; the file properties know the new size.
+    for (const std::string& file : {tagged, bare}) {
+        const auto bytes = FileBytes(file);
+        const QWORD header = LittleEndian(bytes, 16, 8);
+        ASSERT_LT(header, bytes.size());
+        EXPECT_EQ(LittleEndian(bytes, 30 + 40, 8), bytes.size()) << file;
+    }
+    const auto a = FileBytes(tagged), b = FileBytes(bare);
+    EXPECT_GT(LittleEndian(a, 16, 8), LittleEndian(b, 16, 8) + picture.size());
+    EXPECT_TRUE(std::equal(a.begin() + std::ptrdiff_t(LittleEndian(a, 16, 8)), a.end(),
+                           b.begin() + std::ptrdiff_t(LittleEndian(b, 16, 8)), b.end()));
+    const auto pcmTagged = test::DecodeWithFfmpeg(tagged);
+    EXPECT_GT(pcmTagged.size(), 44100u * 2 * 2 - 4096);
+    EXPECT_TRUE(pcmTagged == test::DecodeWithFfmpeg(bare)) << "ffmpeg decodes the same samples";
+    auto info = test::Probe(tagged);
+    EXPECT_EQ(info["TAG:artist"], "Jeanne") << "a reader of one value per name sees the first";
+    EXPECT_EQ(info["TAG:title"], "Le Tourbillon");
+
+    if (test::Run("/usr/bin/python3 -c 'import mutagen'").status == 0) {
+        const std::string saved = dir.File("picture.bin");
+        auto r = test::Run("/usr/bin/python3 -c \"import sys; from mutagen.asf import ASF; t = ASF(sys.argv[1]).tags; "
+                           "print('|'.join(str(v) for v in t['Author'])); print(len(t['WM/Picture'])); "
+                           "open(sys.argv[2], 'wb').write(t['WM/Picture'][0].value)\" '" + tagged + "' '" + saved + "'");
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(r.output, "Jeanne|Second\n1\n");
+        EXPECT_TRUE(FileBytes(saved) == picture) << "mutagen reads the picture byte for byte";
+    }
+
+    std::unique_ptr<SyncReader> reader;
+    SyncReader::Create(reader);
+    ASSERT_EQ(reader->Open(std::u16string(tagged.begin(), tagged.end())), S_OK);
+    std::vector<WORD> authors, pictures;
+    ASSERT_EQ(reader->GetAttributeIndices(0, u"Author", authors), S_OK);
+    ASSERT_EQ(reader->GetAttributeIndices(0, u"WM/Picture", pictures), S_OK);
+    ASSERT_EQ(authors.size(), 2u);
+    ASSERT_EQ(pictures.size(), 1u);
+    std::vector<BYTE> value(picture.size());
+    AttrType type{};
+    DWORD length = DWORD(value.size());
+    ASSERT_EQ(reader->GetAttributeByIndexEx(0, authors[1], nullptr, &type, value.data(), &length), S_OK);
+    EXPECT_EQ(std::vector<BYTE>(value.begin(), value.begin() + length), second);
+    length = DWORD(value.size());
+    ASSERT_EQ(reader->GetAttributeByIndexEx(0, pictures[0], nullptr, &type, value.data(), &length), S_OK);
+    EXPECT_EQ(type, AttrType::Binary);
+    EXPECT_TRUE(value == picture);
 }
 
 TEST(MediaWriter, InputIsConvertedToTheStreamFormat) {
