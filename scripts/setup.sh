@@ -9,6 +9,7 @@ packages=(
   libmp3lame-dev libmpg123-dev
   libvorbis-dev libogg-dev
   libcurl4-openssl-dev
+  zlib1g-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   portaudio19-dev libasound2-dev
   # the desktop program: Qt 6 Widgets and SVG pictures; fonts for the

@@ -13,6 +13,7 @@
 
 #include "app/core/file_conversion.h"
 #include "app/core/rip_plan.h"
+#include "app/core/rip_verification.h"
 #include "app/core/task_list.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/error_info.h"
@@ -265,6 +266,10 @@ RipBatch::StartResult RipBatch::Start(const RipSettings& settings) {
     if (!ripper_ || !drive_) return StartResult::NoDrive;
     if (!Idle()) return StartResult::Busy;
     settings_ = settings;
+    verifier_.reset();
+    if (settings_.verify)
+        verifier_ = std::make_unique<RipVerifier>(
+            drive_.get(), settings_.accurateRipServer.empty() ? AccurateRipServer() : settings_.accurateRipServer);
     next_ = 0;
     lastHandled_ = 0;
     swept_.clear();
@@ -528,11 +533,22 @@ void RipBatch::FinishJob() {
             row.status = "Done";
             core_.view().RowChanged(index);
             core_.Log(LogColour::Green, " Done.");
+            if (verifier_) LogVerification(*job, row.track);
             core_.CountSuccess();
             core_.SetPanel(0, "Rip finished.");
         }
     }
     RowFinished();
+}
+
+void RipBatch::LogVerification(const Job& job, int track) {
+    const bool first = verifier_->checks().empty();
+    const TrackCheck check = verifier_->Check(job.track.get(), track);
+    if (first) core_.Log(verifier_->lookup().found ? LogColour::Blue : LogColour::Orange, " " + verifier_->LookupLine());
+    const bool accurate = check.haveSums && check.verdict.kind == accuraterip::Verdict::Kind::Accurate;
+    const bool mismatch = check.haveSums && check.verdict.kind == accuraterip::Verdict::Kind::Mismatch;
+    core_.Log(accurate ? LogColour::Green : mismatch ? LogColour::Red : LogColour::Orange,
+              " Track " + std::to_string(track) + ": " + TrackCheckText(check));
 }
 
 void RipBatch::MarkSkipped(std::size_t index) {
@@ -563,6 +579,7 @@ void RipBatch::RowFinished() {
 
 void RipBatch::EndBatch() {
     core_.End();
+    if (verifier_ && !verifier_->checks().empty()) core_.Log(LogColour::Navy, verifier_->SummaryText(), false);
     if (settings_.beepAtEnd) core_.actions().Beep();
     const std::string folder = rows_.empty() ? std::string() : rows_[lastHandled_].destinationPath;
     ComPtr<IDrive> drive = drive_;

@@ -25,6 +25,8 @@
 
 namespace kiv::app {
 
+class RipVerifier;
+
 // --- the track list of the chosen drive
 
 // One row of the track list.
@@ -97,6 +99,10 @@ struct RipSettings : OutputChoices {
     bool eject = false;
     // The standard beep that ends every batch of the wizard.
     bool beepAtEnd = true;
+    // Each ripped track's checksums compared with the AccurateRip database
+    // (server: AccurateRipServer() when empty).
+    bool verify = false;
+    std::string accurateRipServer;
 
     // The page's choices and the options dialog's, in one.
     static RipSettings From(const Step2Settings& step2, const Options& options);
@@ -138,6 +144,8 @@ public:
 
     const std::vector<RipStatusRow>& rows() const { return rows_; }
     const BatchCore& core() const { return core_; }
+    // The verification of the last batch that asked for one.
+    const RipVerifier* verifier() const { return verifier_.get(); }
 
     static constexpr const char* kEmptyListMessage = "Pleaes select tracks to be exacted firstly.";
     static constexpr const char* kMissingFormatMessage = BatchCore::kMissingFormatMessage;
@@ -158,6 +166,7 @@ private:
     void TryExtract();
     void WatchRun();
     void FinishJob();
+    void LogVerification(const Job& job, int track);
     void MarkSkipped(std::size_t index);
     void MarkFailed(std::size_t index, const std::string& message);
     void RowFinished();
@@ -183,6 +192,7 @@ private:
     bool advancing_ = false;
     // Folders already rid of the leftovers of killed runs in this batch.
     std::set<std::string> swept_;
+    std::unique_ptr<RipVerifier> verifier_;
 };
 
 }  // namespace kiv::app
