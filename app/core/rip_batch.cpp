@@ -148,6 +148,7 @@ RipSettings RipSettings::From(const Step2Settings& step2, const Options& options
     s.writeTags = options.rip.writeInformation;
     s.TakeStep2(step2);
     s.eject = options.rip.ejectDrive;
+    s.verify = options.rip.accurateRip;
     s.after = options.rip.after;
     return s;
 }

@@ -1,5 +1,6 @@
 #include "app/core/rip_verification.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -51,6 +52,25 @@ AccurateRipLookup LookUpAccurateRip(const std::string& server, const std::string
     if (!lookup.database.error.empty())
         lookup.line += "; the file is damaged (" + lookup.database.error + "), only the entries before the damage count";
     return lookup;
+}
+
+std::vector<OffsetMatch> FindReadOffsets(const accuraterip::Database& database, const accuraterip::DiscIds& ids,
+                                         int audioTrack, bool firstTrack, bool lastTrack,
+                                         const std::vector<std::uint32_t>& words, std::size_t count, int from, int to) {
+    std::vector<OffsetMatch> found;
+    if (to < from) return found;
+    const auto shifts = static_cast<std::size_t>(to - from) + 1;
+    const std::vector<std::uint32_t> v1 = accuraterip::SlidingV1(words, count, shifts, firstTrack, lastTrack);
+    if (words.size() < count + shifts - 1) return found;
+    for (std::size_t o = 0; o < shifts; ++o) {
+        const accuraterip::TrackChecksums sums{0, v1[o], v1[o]};
+        const accuraterip::Verdict verdict = accuraterip::Verify(database, ids, audioTrack, sums);
+        if (verdict.kind == accuraterip::Verdict::Kind::Accurate)
+            found.push_back({from + static_cast<int>(o), verdict.confidenceV1});
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const OffsetMatch& a, const OffsetMatch& b) { return a.confidence > b.confidence; });
+    return found;
 }
 
 namespace {

@@ -34,6 +34,20 @@ struct AccurateRipLookup {
 // IDrive::AccurateRipId gives it).
 AccurateRipLookup LookUpAccurateRip(const std::string& server, const std::string& fileName);
 
+// Read offsets whose rip of a track the database confirms. `words` are the
+// track's samples as read with offset `from`, followed by (to - from) more
+// samples, so that window o - from is the rip with offset o; `count` is
+// the track's length in samples. Only v1 checksums are tried at every
+// offset (they follow one another in a single pass); the result is sorted
+// by confidence, highest first.
+struct OffsetMatch {
+    int offset = 0;
+    int confidence = 0;
+};
+std::vector<OffsetMatch> FindReadOffsets(const accuraterip::Database& database, const accuraterip::DiscIds& ids,
+                                         int audioTrack, bool firstTrack, bool lastTrack,
+                                         const std::vector<std::uint32_t>& words, std::size_t count, int from, int to);
+
 // A track's checksums and their verdict.
 struct TrackCheck {
     int track = 0;       // number on the disc

@@ -209,6 +209,7 @@ Options SettingsStore::Load() const {
     r.autoLoadCDDB = ReadBool("Rip", "AutoLoadCDDB", defaults.rip.autoLoadCDDB);
     r.writeInformation = ReadBool("Rip", "WriteInformation", defaults.rip.writeInformation);
     r.ejectDrive = ReadBool("Rip", "EjectDrive", defaults.rip.ejectDrive);
+    r.accurateRip = ReadBool("Rip", "AccurateRip", defaults.rip.accurateRip);
     r.after.openFolder = ReadBool("Rip", "OpenDir", defaults.rip.after.openFolder);
     r.after.exitProgram = ReadBool("Rip", "Exit", defaults.rip.after.exitProgram);
     r.after.shutDown = ReadBool("Rip", "ShutDown", defaults.rip.after.shutDown);
@@ -308,6 +309,25 @@ bool SettingsStore::SaveStep2(Wizard wizard, const Step2Settings& s) const {
            WriteBool(sec, "ABR", s.quality == QualityMode::Abr) &&
            WriteBool(sec, "VBR", s.quality == QualityMode::Vbr) && WriteInt(sec, "CBRValue", s.cbrValue) &&
            WriteInt(sec, "ABRValue", s.abrValue) && WriteInt(sec, "VBRValue", s.vbrValue);
+}
+
+std::string DriveKey(const std::string& driveName) {
+    std::string key;
+    for (char c : driveName) {
+        const bool space = c == ' ' || c == '\t';
+        if (space && (key.empty() || key.back() == ' ')) continue;
+        key += space ? ' ' : c;
+    }
+    while (!key.empty() && key.back() == ' ') key.pop_back();
+    return key;
+}
+
+int SettingsStore::ReadOffsetOf(const std::string& driveName) const {
+    return ReadInt("ReadOffset", DriveKey(driveName).c_str(), 0);
+}
+
+bool SettingsStore::WriteReadOffset(const std::string& driveName, int samples) const {
+    return WriteInt("ReadOffset", DriveKey(driveName).c_str(), samples);
 }
 
 }  // namespace kiv::app

@@ -60,6 +60,9 @@ struct Options {
         bool writeInformation = true;
         bool ejectDrive = false;
         PostActions after;  // OpenDir, Exit, ShutDown, PlaySound, SoundDefault, CustomSound
+        // Rip/AccurateRip: ripped tracks are checked against the AccurateRip
+        // database (a request to its server per disc); off unless asked for.
+        bool accurateRip = false;
     } rip;
 
     std::string skin = "macos";  // Skin/Skin; "None": no skin
@@ -137,8 +140,17 @@ public:
     bool WriteInt(const char* section, const char* key, int value) const;
     bool WriteString(const char* section, const char* key, const std::string& value) const;
 
+    // The read offset correction of a drive, in samples: section
+    // "ReadOffset", the drive's name (runs of spaces as one) as the key.
+    // A drive without one reads 0.
+    int ReadOffsetOf(const std::string& driveName) const;
+    bool WriteReadOffset(const std::string& driveName, int samples) const;
+
 private:
     std::string path_;
 };
+
+// "KIV     Virtual CD       1.00" -> "KIV Virtual CD 1.00"
+std::string DriveKey(const std::string& driveName);
 
 }  // namespace kiv::app
