@@ -558,7 +558,8 @@ int RunOffset(const std::vector<std::string>& args) {
     LONG driveNumber = 1;
     long from = -1200, to = 1200, trackNumber = 0;
     bool jitter = false, save = false;
-    ArgReader r("offset", std::vector<std::string>(args.begin() + 1, args.end()));
+    const std::vector<std::string> options(args.begin() + 1, args.end());
+    ArgReader r("offset", options);
     while (r.ok() && r.Next()) {
         if (r.Is("-h", "--help")) {
             std::fputs(kOffsetHelp, stdout);

@@ -9,28 +9,14 @@
 
 #include "components/cdrip/accuraterip/accuraterip.h"
 #include "components/cdrip/offset_reader.h"
+#include "tests/components/cdrip/accuraterip_reference.h"
 
 namespace kiv::accuraterip {
 namespace {
 
-// The published definition, one sample at a time: sample i (from 1) as a
-// little-endian word, v1 adds the low 32 bits of word * i, v2 adds low and
-// high halves; the disc's first 5 * 588 - 1 and last 5 * 588 samples are
-// left out.
 TrackChecksums ByDefinition(const std::vector<std::uint8_t>& pcm, bool first, bool last) {
-    TrackChecksums sums;
-    const std::uint64_t n = pcm.size() / 4;
-    for (std::uint64_t i = 1; i <= n; ++i) {
-        if (first && i < 2940) continue;
-        if (last && i + 2940 > n) continue;
-        std::uint32_t word;
-        std::memcpy(&word, &pcm[(i - 1) * 4], 4);
-        const unsigned __int128 product = static_cast<unsigned __int128>(word) * i;
-        sums.v1 = static_cast<std::uint32_t>(sums.v1 + static_cast<std::uint64_t>(product));
-        sums.v2 = static_cast<std::uint32_t>(sums.v2 + static_cast<std::uint32_t>(product) +
-                                             static_cast<std::uint32_t>(static_cast<std::uint64_t>(product) >> 32));
-    }
-    return sums;
+    const test::ReferenceSums r = test::ReferenceChecksums(pcm, first, last);
+    return {r.crc32, r.v1, r.v2};
 }
 
 std::vector<std::uint8_t> Noise(std::size_t samples, unsigned seed) {
@@ -63,6 +49,7 @@ TEST(AccurateRip, ChecksumsFollowTheDefinitionWhereverTheInputIsCut) {
             const TrackChecksums got = sums.Result();
             EXPECT_EQ(got.v1, expected.v1) << first << last;
             EXPECT_EQ(got.v2, expected.v2) << first << last;
+            EXPECT_EQ(got.crc32, expected.crc32);
             EXPECT_NE(got.v1, got.v2);
         }
     }
