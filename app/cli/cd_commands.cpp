@@ -274,6 +274,12 @@ const char kRipHelp[] =
     "                     database (server: ONDALO_ACCURATERIP_URL, default\n"
     "                     http://www.accuraterip.com); --no-verify: do not\n"
     "                     (default: Rip/AccurateRip of Option.ini, else off)\n"
+    "  --log              write a rip log (drive, read offset, jitter correction,\n"
+    "                     table of contents, each track's CRC32, AccurateRip\n"
+    "                     results and read errors) and a cue sheet of the ripped\n"
+    "                     files beside them: ALBUM.log and ALBUM.cue (\"%1 - %3\"\n"
+    "                     of the CDDB record, else \"Disc \" and the disc id)\n"
+    "                     (default: Rip/RipLog of Option.ini, else off)\n"
     "\n"
     "Output:\n"
     "  --to FORMAT        wav, mp3, ogg or wma\n"
@@ -405,6 +411,8 @@ int RunRip(const std::vector<std::string>& args) {
             settings.verify = true;
         } else if (r.Is("--no-verify")) {
             settings.verify = false;
+        } else if (r.Is("--log")) {
+            settings.writeReport = true;
         } else {
             r.Unknown();
         }
@@ -424,11 +432,15 @@ int RunRip(const std::vector<std::string>& args) {
     }
     std::vector<int> chosen;
     if (trackList.empty()) {
+        // Data tracks stay in the list so that the log says they were skipped.
+        bool anyAudio = false;
         for (std::size_t i = 0; i < tracks.size(); ++i) {
             VARIANT_BOOL audio = 0;
             tracks[i]->get_IsAudio(&audio);
-            if (audio) chosen.push_back(static_cast<int>(i + 1));
+            anyAudio = anyAudio || audio;
+            chosen.push_back(static_cast<int>(i + 1));
         }
+        if (!anyAudio) chosen.clear();
     } else if (auto parsed = app::ParseTrackList(trackList, static_cast<int>(tracks.size()))) {
         chosen = *parsed;
     } else {
@@ -462,6 +474,8 @@ int RunRip(const std::vector<std::string>& args) {
         row.checked = true;
         ordered.push_back(std::move(row));
     }
+    if (named) settings.reportName = TrackTitle(tracks.front().get(), u"%1 - %3");
+    settings.programName = "Ondalo " ONDALO_VERSION;
     ripper->put_JitterCorrection(jitter ? 1 : 0);
     if (!SetReadOffset(drive.get(), offset ? static_cast<int>(*offset) : store.ReadOffsetOf(DriveName(drive.get()))))
         return 2;

@@ -12,20 +12,21 @@
 // error and an end for is counted once, as failed.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/core/batch_core.h"
 #include "app/core/output_planning.h"
+#include "app/core/rip_verification.h"
 #include "app/core/settings.h"
 #include "components/cdrip/cdrip_interfaces.h"
 #include "platform/com/connection_point.h"
 
 namespace kiv::app {
-
-class RipVerifier;
 
 // --- the track list of the chosen drive
 
@@ -103,6 +104,11 @@ struct RipSettings : OutputChoices {
     // (server: AccurateRipServer() when empty).
     bool verify = false;
     std::string accurateRipServer;
+    // A rip log and a cue sheet beside the first ripped file, named
+    // reportName + ".log" / ".cue" (default "Disc " + the freedb id).
+    bool writeReport = false;
+    std::string reportName;
+    std::string programName = "Ondalo";
 
     // The page's choices and the options dialog's, in one.
     static RipSettings From(const Step2Settings& step2, const Options& options);
@@ -167,6 +173,8 @@ private:
     void WatchRun();
     void FinishJob();
     void LogVerification(const Job& job, int track);
+    bool IsDataTrack(int number) const;
+    void WriteReport();
     void MarkSkipped(std::size_t index);
     void MarkFailed(std::size_t index, const std::string& message);
     void RowFinished();
@@ -193,6 +201,15 @@ private:
     // Folders already rid of the leftovers of killed runs in this batch.
     std::set<std::string> swept_;
     std::unique_ptr<RipVerifier> verifier_;
+    // What the rip log tells of each row: its finished file, its failure,
+    // its checksums.
+    struct RowReport {
+        std::string file;
+        std::string error;
+        bool dataTrack = false;
+        std::optional<TrackCheck> check;
+    };
+    std::map<std::size_t, RowReport> reports_;
 };
 
 }  // namespace kiv::app

@@ -87,6 +87,29 @@ std::string TrackCheckText(const TrackCheck& check) {
            ": " + accuraterip::VerdictText(check.verdict);
 }
 
+TrackCheck ReadChecksums(IDrive* drive, ITrack* track, int number) {
+    TrackCheck check;
+    check.track = number;
+    // AccurateRip counts the audio tracks only.
+    LONG count = 0;
+    if (drive) drive->GetTrackNumber(&count);
+    for (LONG n = 1; n <= count && n <= number; ++n) {
+        ComPtr<ITrack> t;
+        VARIANT_BOOL audio = 0;
+        if (SUCCEEDED(drive->GetTrack(n, t.put())) && t && SUCCEEDED(t->get_IsAudio(&audio)) && audio)
+            ++check.audioTrack;
+    }
+    LONG crc = 0, v1 = 0, v2 = 0;
+    if (track && SUCCEEDED(track->get_CRC32(&crc)) && SUCCEEDED(track->get_AccurateRipV1(&v1)) &&
+        SUCCEEDED(track->get_AccurateRipV2(&v2))) {
+        check.haveSums = true;
+        check.sums = {static_cast<std::uint32_t>(crc), static_cast<std::uint32_t>(v1), static_cast<std::uint32_t>(v2)};
+    } else {
+        TakeErrorDescription();
+    }
+    return check;
+}
+
 RipVerifier::RipVerifier(IDrive* drive, std::string server) : drive_(drive), server_(std::move(server)) {}
 
 TrackCheck RipVerifier::Check(ITrack* track, int number) {
@@ -96,27 +119,9 @@ TrackCheck RipVerifier::Check(ITrack* track, int number) {
         if (FAILED(drive_->get_AccurateRipId(id.put()))) TakeErrorDescription();
         lookup_ = LookUpAccurateRip(server_, ToUtf8(id.view()));
     }
-    TrackCheck check;
-    check.track = number;
-    // AccurateRip counts the audio tracks only.
-    LONG count = 0;
-    if (drive_) drive_->GetTrackNumber(&count);
-    for (LONG n = 1; n <= count && n <= number; ++n) {
-        ComPtr<ITrack> t;
-        VARIANT_BOOL audio = 0;
-        if (SUCCEEDED(drive_->GetTrack(n, t.put())) && t && SUCCEEDED(t->get_IsAudio(&audio)) && audio)
-            ++check.audioTrack;
-    }
-    LONG crc = 0, v1 = 0, v2 = 0;
-    if (track && SUCCEEDED(track->get_CRC32(&crc)) && SUCCEEDED(track->get_AccurateRipV1(&v1)) &&
-        SUCCEEDED(track->get_AccurateRipV2(&v2))) {
-        check.haveSums = true;
-        check.sums = {static_cast<std::uint32_t>(crc), static_cast<std::uint32_t>(v1), static_cast<std::uint32_t>(v2)};
-        if (lookup_.idsKnown)
-            check.verdict = accuraterip::Verify(lookup_.database, lookup_.ids, check.audioTrack, check.sums);
-    } else {
-        TakeErrorDescription();
-    }
+    TrackCheck check = ReadChecksums(drive_.get(), track, number);
+    if (check.haveSums && lookup_.idsKnown)
+        check.verdict = accuraterip::Verify(lookup_.database, lookup_.ids, check.audioTrack, check.sums);
     checks_.push_back(check);
     return check;
 }

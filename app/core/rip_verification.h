@@ -57,6 +57,10 @@ struct TrackCheck {
     accuraterip::Verdict verdict;
 };
 
+// The checksums the control kept for the track's last whole extraction
+// (no verdict yet); `number` is the track's number on the disc.
+TrackCheck ReadChecksums(IDrive* drive, ITrack* track, int number);
+
 // "CRC32 1A2B3C4D  AccurateRip v1 ... v2 ...: accurately ripped (confidence 3)"
 std::string TrackCheckText(const TrackCheck& check);
 

@@ -210,6 +210,7 @@ Options SettingsStore::Load() const {
     r.writeInformation = ReadBool("Rip", "WriteInformation", defaults.rip.writeInformation);
     r.ejectDrive = ReadBool("Rip", "EjectDrive", defaults.rip.ejectDrive);
     r.accurateRip = ReadBool("Rip", "AccurateRip", defaults.rip.accurateRip);
+    r.ripLog = ReadBool("Rip", "RipLog", defaults.rip.ripLog);
     r.after.openFolder = ReadBool("Rip", "OpenDir", defaults.rip.after.openFolder);
     r.after.exitProgram = ReadBool("Rip", "Exit", defaults.rip.after.exitProgram);
     r.after.shutDown = ReadBool("Rip", "ShutDown", defaults.rip.after.shutDown);

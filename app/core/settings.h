@@ -63,6 +63,8 @@ struct Options {
         // Rip/AccurateRip: ripped tracks are checked against the AccurateRip
         // database (a request to its server per disc); off unless asked for.
         bool accurateRip = false;
+        // Rip/RipLog: a rip log and a cue sheet beside the ripped files.
+        bool ripLog = false;
     } rip;
 
     std::string skin = "macos";  // Skin/Skin; "None": no skin

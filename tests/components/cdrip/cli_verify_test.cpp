@@ -2,6 +2,7 @@
 // database served on 127.0.0.1, read offsets of virtual drives, offset find.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -167,6 +168,90 @@ TEST_F(VerifyTest, AnUnknownDiscADamagedFileOrNoServerCostTheVerdictsNotTheRip) 
         EXPECT_TRUE(Has(r.output, TrackLine(0, c.verdict))) << c.name << "\n" << r.output;
         EXPECT_TRUE(Has(r.output, "Done: 3")) << c.name << "\n" << r.output;
         EXPECT_EQ(WavData(dir_ / (c.name + "/Track 03.wav")), pcm_[2]) << c.name;
+    }
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST_F(VerifyTest, RipLogAndCueSheetDescribeTheRipBesideItsFiles) {
+    Config("[drive]\n" + TrackLines(3) + "offset = 6\n");
+    auto server = Serve(database_);
+    const CommandRun r = Rip("out", "--offset 6 --jitter --log");
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::uint32_t cddb = 0;
+    ReferenceDatabasePath(frames_, nullptr, nullptr, &cddb);
+    char id[16];
+    std::snprintf(id, sizeof id, "%08x", cddb);
+    const std::string base = dir_ / ("out/Disc " + std::string(id));
+    const std::string log = ReadText(base + ".log");
+    for (const std::string& line : std::vector<std::string>{
+             std::string("Drive: KIV"), std::string("Read offset correction: +6 samples"),
+             std::string("Jitter correction: on"),
+             std::string("      2     100  00:01:05  audio"), std::string("  Lead-out   300"),
+             "Disc id: " + std::string(id), "AccurateRip id: dBAR-003-",
+             std::string("AccurateRip: 2 database entries for dBAR-003-"),
+             "Track  1  Track 01\n  Outcome: Done\n  File: out/Track 01.wav\n  CRC32: " + Hex(sums_[0].crc32) +
+                 "\n  AccurateRip v1: " + Hex(sums_[0].v1) + "  v2: " + Hex(sums_[0].v2) +
+                 "\n  AccurateRip: accurately ripped (confidence 7)\n  Read errors: none\n",
+             std::string("AccurateRip: 3 of 3 tracks accurately ripped"),
+             std::string("Total Files: 3   Done: 3   Remaining: 0   Skip: 0   Failed: 0")})
+        EXPECT_TRUE(Has(log, line)) << line << "\n---\n" << log;
+
+    const std::string cue = ReadText(base + ".cue");
+    EXPECT_TRUE(Has(cue, "REM DISCID " + std::string(id) + "\n")) << cue;
+    EXPECT_TRUE(Has(cue,
+                    "FILE \"Track 01.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Track 01\"\n    INDEX 01 00:00:00\n"
+                    "FILE \"Track 02.wav\" WAVE\n  TRACK 02 AUDIO\n    TITLE \"Track 02\"\n    INDEX 01 00:00:00\n"
+                    "FILE \"Track 03.wav\" WAVE\n  TRACK 03 AUDIO\n    TITLE \"Track 03\"\n    INDEX 01 00:00:00\n"))
+        << cue;
+    // Nothing else is left beside them: no temporaries.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_.path() / "out")) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Disc " + std::string(id) + ".cue", "Disc " + std::string(id) + ".log",
+                                               "Track 01.wav", "Track 02.wav", "Track 03.wav"}));
+}
+
+TEST_F(VerifyTest, UnusualDiscsRipTheirAudioAndSkipTheirDataTracks) {
+    struct Case {
+        std::string name;
+        std::string disc;
+        int dataTrack;  // its number
+        int pregapAfterFirst;  // silent frames the first audio track runs on by
+    } cases[] = {
+        {"enhanced", "track = t1.wav\ntrack = t2.wav\nsession2 = 3000\n", 3, 0},
+        {"datafirst", "data = 600\ntrack = t1.wav\ntrack = t2.wav\n", 1, 0},
+        // A track runs up to the next one's start, so the 150-frame pregap
+        // before a data track is the end of the audio track before it.
+        {"mixed", "track = t1.wav\ndata = 300\ntrack = t2.wav\n", 2, 150},
+    };
+    for (const Case& c : cases) {
+        Config("[drive]\n" + c.disc);
+        fs::create_directories(dir_.path() / c.name);
+        const CommandRun run = Cli("rip --no-cddb --log --dest " + c.name);
+        ASSERT_EQ(run.status, 0) << c.name << "\n" << run.output;
+        const std::string data = "Track 0" + std::to_string(c.dataTrack);
+        EXPECT_TRUE(Has(run.output, " Skip " + data + ": track " + std::to_string(c.dataTrack) + " is a data track"))
+            << c.name << "\n" << run.output;
+        EXPECT_TRUE(Has(run.output, "Total Files: 3   Done: 2   Remaining: 0   Skip: 1   Failed: 0"))
+            << c.name << "\n" << run.output;
+        // The audio tracks are the disc's audio exactly.
+        int audio = 0;
+        for (int t = 1; t <= 3; ++t) {
+            if (t == c.dataTrack) continue;
+            Bytes expected = pcm_[static_cast<std::size_t>(audio)];
+            if (audio++ == 0) expected.resize(expected.size() + static_cast<std::size_t>(c.pregapAfterFirst) * kFrame, 0);
+            EXPECT_EQ(WavData(dir_ / (c.name + "/Track 0" + std::to_string(t) + ".wav")), expected)
+                << c.name << " track " << t;
+        }
+        std::string log;
+        for (const auto& entry : fs::directory_iterator(dir_.path() / c.name))
+            if (entry.path().extension() == ".log") log = ReadText(entry.path());
+        EXPECT_TRUE(Has(log, "Track  " + std::to_string(c.dataTrack) + "  " + data + "\n  Data track: skipped\n"))
+            << c.name << "\n" << log;
     }
 }
 
