@@ -367,6 +367,9 @@ void CdRipper::RunJobs(std::vector<ExtractionJob> jobs) {
             drive.KeepContinuation(std::move(outcome.continuation), offset);
         } else {
             drive.ForgetChecksums(job.trackIndex);
+            // The previous track still ends where it did: a second try of
+            // this one joins it as well.
+            drive.KeepContinuation(carried, offset);
         }
         if (!run_->cancel && !stop && outcome.unreadable.empty() && finishError.empty()) Post(WMH_CD_PROGRESS, 100);
         if (stop) PostError(sinkError);
