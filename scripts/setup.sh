@@ -11,6 +11,7 @@ packages=(
   libcurl4-openssl-dev
   # disc ids and the JSON answers of MusicBrainz
   libdiscid-dev nlohmann-json3-dev
+  zlib1g-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   portaudio19-dev libasound2-dev
   # the desktop program: Qt 6 Widgets and SVG pictures; fonts for the

@@ -2,10 +2,14 @@
 // CD extraction control as any host would use it; rip runs the ripping
 // batch of the application core with the desktop program's log.
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +19,7 @@
 #include "app/cli/terminal_view.h"
 #include "app/core/rip_batch.h"
 #include "app/core/rip_plan.h"
+#include "app/core/rip_verification.h"
 #include "app/core/settings.h"
 #include "components/cdrip/cddb/cddb_record.h"
 #include "components/cdrip/cdrip_interfaces.h"
@@ -187,6 +192,15 @@ void ChooseLookupSource(const std::string& name) {
     ::setenv("ONDALO_LOOKUP", lower.c_str(), 1);
 }
 
+// The largest correction the control takes (100 frames' worth).
+constexpr long kMaxOffsetSamples = 58800;
+
+bool SetReadOffset(IDrive* drive, int samples) {
+    const HRESULT hr = drive->put_ReadOffset(samples);
+    if (FAILED(hr)) std::fprintf(stderr, "ondalo-cli: read offset %d: %s\n", samples, ErrorText(hr).c_str());
+    return SUCCEEDED(hr);
+}
+
 std::string TrackTitle(ITrack* track, const std::u16string& pattern) {
     Bstr in(pattern), out;
     if (FAILED(track->GenerateFilename(in.get(), out.put()))) {
@@ -312,6 +326,19 @@ const char kRipHelp[] =
     "                     into the files (names from MusicBrainz; formats whose\n"
     "                     files keep pictures)\n"
     "  --no-tags          no tags in the files (names still come from CDDB)\n"
+    "  --offset N         the drive's read offset correction in samples (signed;\n"
+    "                     default: the one saved for the drive, else 0; see\n"
+    "                     ondalo-cli offset find)\n"
+    "  --verify           check every ripped track against the AccurateRip\n"
+    "                     database (server: ONDALO_ACCURATERIP_URL, default\n"
+    "                     http://www.accuraterip.com); --no-verify: do not\n"
+    "                     (default: Rip/AccurateRip of Option.ini, else off)\n"
+    "  --log              write a rip log (drive, read offset, jitter correction,\n"
+    "                     table of contents, each track's CRC32, AccurateRip\n"
+    "                     results and read errors) and a cue sheet of the ripped\n"
+    "                     files beside them: ALBUM.log and ALBUM.cue (\"%1 - %3\"\n"
+    "                     of the CDDB record, else \"Disc \" and the disc id)\n"
+    "                     (default: Rip/RipLog of Option.ini, else off)\n"
     "\n"
     "Output:\n"
     "  --to FORMAT        wav, mp3, ogg or wma\n"
@@ -406,6 +433,7 @@ int RunRip(const std::vector<std::string>& args) {
     bool jitter = false, cddb = options.rip.autoLoadCDDB, cover = false;
     // The file's choice only when it has one: else the environment's stands.
     std::string lookup = store.ReadString("Rip", "LookupSource", "").empty() ? "" : options.rip.lookupSource;
+    std::optional<long> offset;
 
     BatchChoices choices;
     choices.output = settings;
@@ -448,6 +476,14 @@ int RunRip(const std::vector<std::string>& args) {
             cddb = false;
         } else if (r.Is("--no-tags")) {
             settings.writeTags = false;
+        } else if (r.Is("--offset")) {
+            offset = r.Number(-kMaxOffsetSamples, kMaxOffsetSamples);
+        } else if (r.Is("--verify")) {
+            settings.verify = true;
+        } else if (r.Is("--no-verify")) {
+            settings.verify = false;
+        } else if (r.Is("--log")) {
+            settings.writeReport = true;
         } else {
             r.Unknown();
         }
@@ -467,11 +503,15 @@ int RunRip(const std::vector<std::string>& args) {
     }
     std::vector<int> chosen;
     if (trackList.empty()) {
+        // Data tracks stay in the list so that the log says they were skipped.
+        bool anyAudio = false;
         for (std::size_t i = 0; i < tracks.size(); ++i) {
             VARIANT_BOOL audio = 0;
             tracks[i]->get_IsAudio(&audio);
-            if (audio) chosen.push_back(static_cast<int>(i + 1));
+            anyAudio = anyAudio || audio;
+            chosen.push_back(static_cast<int>(i + 1));
         }
+        if (!anyAudio) chosen.clear();
     } else if (auto parsed = app::ParseTrackList(trackList, static_cast<int>(tracks.size()))) {
         chosen = *parsed;
     } else {
@@ -507,7 +547,11 @@ int RunRip(const std::vector<std::string>& args) {
         row.checked = true;
         ordered.push_back(std::move(row));
     }
+    if (named) settings.reportName = TrackTitle(tracks.front().get(), u"%1 - %3");
+    settings.programName = "Ondalo " ONDALO_VERSION;
     ripper->put_JitterCorrection(jitter ? 1 : 0);
+    if (!SetReadOffset(drive.get(), offset ? static_cast<int>(*offset) : store.ReadOffsetOf(DriveName(drive.get()))))
+        return 2;
 
     // The first Ctrl-C cancels the track in work and ends the batch; the
     // second ends at once.
@@ -524,6 +568,195 @@ int RunRip(const std::vector<std::string>& args) {
         view, interrupts, [&batch] { return batch.Finished(); }, [&batch](int) { batch.Stop(); });
     if (stops > 0) return 130;
     return batch.core().counters().failed > 0 ? 1 : 0;
+}
+
+namespace {
+
+const char kOffsetHelp[] =
+    "Usage: ondalo-cli offset find [--drive N] [--from A] [--to B] [--track T]\n"
+    "                              [--jitter] [--save]\n"
+    "\n"
+    "Finds the read offset correction of a drive: reads one track of the disc\n"
+    "in the drive (a disc the AccurateRip database knows) and tries every\n"
+    "offset from A to B samples (default -1200 to 1200) against the track's\n"
+    "AccurateRip v1 checksums. Prints the offset that matches, with the\n"
+    "database's confidence; --save stores it for the drive in Option.ini\n"
+    "(section ReadOffset), where rip takes it from. The track (default: the\n"
+    "second audio track, or the first on a one-track disc) must be longer\n"
+    "than the range. The server is set by ONDALO_ACCURATERIP_URL.\n"
+    "\n"
+    "Exit status: 0 when an offset matched, 1 when none did or the disc is not\n"
+    "in the database, 2 for a usage error.\n";
+
+// Extracts one track into a WAV file and waits for the run to end.
+bool ExtractTrack(IKivCDRipper* ripper, ITrack* track, const std::string& file) {
+    Bstr name(FromUtf8(file));
+    if (HRESULT hr = track->ExtractToWav(name.get()); FAILED(hr)) {
+        std::fprintf(stderr, "ondalo-cli offset: %s\n", ErrorText(hr).c_str());
+        return false;
+    }
+    for (;;) {
+        PumpPendingMessages();
+        VARIANT_BOOL busy = 0;
+        if (FAILED(ripper->get_InProgress(&busy)) || !busy) break;
+        WaitMessage(50);
+    }
+    PumpPendingMessages();
+    return true;
+}
+
+// The samples of the "data" chunk of a WAV file, as little-endian words.
+std::vector<std::uint32_t> WavWords(const std::string& file) {
+    std::vector<std::uint32_t> words;
+    FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f) return words;
+    std::vector<unsigned char> bytes;
+    unsigned char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
+    std::fclose(f);
+    auto le32 = [&](std::size_t at) {
+        return std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 | std::uint32_t{bytes[at + 2]} << 16 |
+               std::uint32_t{bytes[at + 3]} << 24;
+    };
+    for (std::size_t at = 12; at + 8 <= bytes.size();) {
+        const std::size_t size = le32(at + 4);
+        if (std::equal(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at) + 4, "data")) {
+            const std::size_t end = std::min(bytes.size(), at + 8 + size);
+            for (std::size_t i = at + 8; i + 4 <= end; i += 4) words.push_back(le32(i));
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return words;
+}
+
+}  // namespace
+
+int RunOffset(const std::vector<std::string>& args) {
+    if (args.empty() || args[0] == "-h" || args[0] == "--help") {
+        const bool help = !args.empty();
+        std::fputs(kOffsetHelp, help ? stdout : stderr);
+        return help ? 0 : 2;
+    }
+    if (args[0] != "find") {
+        std::fprintf(stderr, "ondalo-cli offset: unknown action '%s' (see --help)\n", args[0].c_str());
+        return 2;
+    }
+    LONG driveNumber = 1;
+    long from = -1200, to = 1200, trackNumber = 0;
+    bool jitter = false, save = false;
+    const std::vector<std::string> options(args.begin() + 1, args.end());
+    ArgReader r("offset", options);
+    while (r.ok() && r.Next()) {
+        if (r.Is("-h", "--help")) {
+            std::fputs(kOffsetHelp, stdout);
+            return 0;
+        } else if (r.Is("--drive")) {
+            if (auto n = r.Number(1, 99)) driveNumber = static_cast<LONG>(*n);
+        } else if (r.Is("--from")) {
+            if (auto n = r.Number(-kMaxOffsetSamples, kMaxOffsetSamples)) from = *n;
+        } else if (r.Is("--to")) {
+            if (auto n = r.Number(-kMaxOffsetSamples, kMaxOffsetSamples)) to = *n;
+        } else if (r.Is("--track")) {
+            if (auto n = r.Number(1, 99)) trackNumber = *n;
+        } else if (r.Is("--jitter")) {
+            jitter = true;
+        } else if (r.Is("--save")) {
+            save = true;
+        } else if (!r.option()) {
+            r.Error("unexpected argument '" + r.current() + "' (see --help)");
+        } else {
+            r.Unknown();
+        }
+    }
+    if (r.ok() && from > to) r.Error("--from must not be above --to");
+    if (!r.ok()) return 2;
+
+    ComPtr<IKivCDRipper> ripper = OpenRipper("offset");
+    if (!ripper) return 1;
+    ComPtr<IDrive> drive = OpenDrive(ripper.get(), driveNumber, "offset");
+    if (!drive) return 1;
+    const auto tracks = TracksOf(drive.get());
+    std::vector<int> audio;  // disc track numbers of the audio tracks
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        VARIANT_BOOL isAudio = 0;
+        tracks[i]->get_IsAudio(&isAudio);
+        if (isAudio) audio.push_back(static_cast<int>(i + 1));
+    }
+    if (audio.empty()) {
+        std::fprintf(stderr, "ondalo-cli offset: the disc in drive %ld has no audio tracks\n", long(driveNumber));
+        return 1;
+    }
+    if (trackNumber == 0) trackNumber = audio.size() > 1 ? audio[1] : audio[0];
+    const auto position = std::find(audio.begin(), audio.end(), static_cast<int>(trackNumber));
+    if (position == audio.end()) {
+        std::fprintf(stderr, "ondalo-cli offset: track %ld is not an audio track of the disc\n", trackNumber);
+        return 2;
+    }
+    const int audioTrack = static_cast<int>(position - audio.begin()) + 1;
+    ITrack* track = tracks[static_cast<std::size_t>(trackNumber - 1)].get();
+    LONG size = 0;
+    track->get_Size(&size);
+    const std::size_t count = static_cast<std::size_t>(size) / 4;
+    if (static_cast<std::size_t>(to - from) >= count) {
+        std::fprintf(stderr, "ondalo-cli offset: track %ld is too short for a range of %ld samples\n", trackNumber,
+                     to - from);
+        return 2;
+    }
+
+    Bstr id;
+    drive->get_AccurateRipId(id.put());
+    const app::AccurateRipLookup lookup = app::LookUpAccurateRip(app::AccurateRipServer(), ToUtf8(id.view()));
+    std::printf("%s\n", lookup.line.c_str());
+    if (!lookup.found) return 1;
+
+    // The track read twice, at both ends of the range: the first read and
+    // the second's last (to - from) samples hold every offset's rip.
+    char pattern[] = "/tmp/ondalo-offset-XXXXXX";
+    if (!::mkdtemp(pattern)) {
+        std::fprintf(stderr, "ondalo-cli offset: no temporary folder: %s\n", std::strerror(errno));
+        return 1;
+    }
+    const fs::path folder(pattern);
+    ripper->put_JitterCorrection(jitter ? 1 : 0);
+    std::vector<std::uint32_t> words;
+    bool read = SetReadOffset(drive.get(), static_cast<int>(from)) &&
+                ExtractTrack(ripper.get(), track, (folder / "low.wav").string());
+    if (read) words = WavWords((folder / "low.wav").string());
+    read = read && words.size() == count && SetReadOffset(drive.get(), static_cast<int>(to)) &&
+           ExtractTrack(ripper.get(), track, (folder / "high.wav").string());
+    if (read) {
+        const std::vector<std::uint32_t> high = WavWords((folder / "high.wav").string());
+        read = high.size() == count;
+        if (read) words.insert(words.end(), high.end() - (to - from), high.end());
+    }
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    if (!read) {
+        std::fprintf(stderr, "ondalo-cli offset: track %ld could not be read whole\n", trackNumber);
+        return 1;
+    }
+
+    const auto matches = app::FindReadOffsets(lookup.database, lookup.ids, audioTrack, audioTrack == 1,
+                                              audioTrack == static_cast<int>(audio.size()), words, count,
+                                              static_cast<int>(from), static_cast<int>(to));
+    if (matches.empty()) {
+        std::printf("No read offset from %+ld to %+ld matches AccurateRip for track %ld.\n", from, to, trackNumber);
+        return 1;
+    }
+    for (const app::OffsetMatch& m : matches)
+        std::printf("Read offset %+d: track %ld matches AccurateRip (confidence %d)\n", m.offset, trackNumber,
+                    m.confidence);
+    if (save) {
+        app::SettingsStore store(app::OptionFilePath());
+        if (!store.WriteReadOffset(DriveName(drive.get()), matches.front().offset)) {
+            std::fprintf(stderr, "ondalo-cli offset: cannot write %s\n", store.path().c_str());
+            return 1;
+        }
+        std::printf("Saved %+d for %s in %s\n", matches.front().offset, app::DriveKey(DriveName(drive.get())).c_str(),
+                    store.path().c_str());
+    }
+    return 0;
 }
 
 }  // namespace kiv

@@ -21,6 +21,7 @@ int RunDrives(const std::vector<std::string>& args);
 int RunToc(const std::vector<std::string>& args);
 int RunCddb(const std::vector<std::string>& args);
 int RunRip(const std::vector<std::string>& args);
+int RunOffset(const std::vector<std::string>& args);
 int RunPlay(const std::vector<std::string>& args);
 
 }  // namespace kiv

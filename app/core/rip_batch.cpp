@@ -9,10 +9,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include "app/core/file_conversion.h"
 #include "app/core/rip_plan.h"
+#include "app/core/rip_report.h"
+#include "app/core/rip_verification.h"
 #include "app/core/task_list.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/error_info.h"
@@ -147,6 +150,8 @@ RipSettings RipSettings::From(const Step2Settings& step2, const Options& options
     s.writeTags = options.rip.writeInformation;
     s.TakeStep2(step2);
     s.eject = options.rip.ejectDrive;
+    s.verify = options.rip.accurateRip;
+    s.writeReport = options.rip.ripLog;
     s.after = options.rip.after;
     return s;
 }
@@ -265,9 +270,14 @@ RipBatch::StartResult RipBatch::Start(const RipSettings& settings) {
     if (!ripper_ || !drive_) return StartResult::NoDrive;
     if (!Idle()) return StartResult::Busy;
     settings_ = settings;
+    verifier_.reset();
+    if (settings_.verify)
+        verifier_ = std::make_unique<RipVerifier>(
+            drive_.get(), settings_.accurateRipServer.empty() ? AccurateRipServer() : settings_.accurateRipServer);
     next_ = 0;
     lastHandled_ = 0;
     swept_.clear();
+    reports_.clear();
     core_.Begin(static_cast<int>(rows_.size()), [this] { Tick(); });
     Advance();
     return StartResult::Started;
@@ -344,6 +354,17 @@ void RipBatch::HandleRow(std::size_t index) {
     lastHandled_ = index;
     const std::string destination = row.DestinationFilePath();
     const std::string title = row.title;
+    if (IsDataTrack(row.track)) {
+        // A data track holds no audio: nothing to rip, nothing failed.
+        reports_[index].dataTrack = true;
+        core_.Log(LogColour::Orange, " Skip " + title + ": track " + std::to_string(row.track) + " is a data track");
+        row.icon = RowIcon::Skipped;
+        row.status = "Skip";
+        core_.view().RowChanged(index);
+        core_.CountSkip();
+        RowFinished();
+        return;
+    }
     core_.SetPanel(0, "Ripping " + title + "  Please wait...");
     core_.Log(LogColour::Blue, " Start ripping " + title + " -> " + destination);
 
@@ -533,11 +554,113 @@ void RipBatch::FinishJob() {
             row.status = "Done";
             core_.view().RowChanged(index);
             core_.Log(LogColour::Green, " Done.");
+            reports_[index].file = job->destination;
+            if (verifier_) LogVerification(*job, row.track);
+            else if (settings_.writeReport) reports_[index].check = ReadChecksums(drive_.get(), job->track.get(), row.track);
             core_.CountSuccess();
             core_.SetPanel(0, "Rip finished.");
         }
     }
     RowFinished();
+}
+
+void RipBatch::LogVerification(const Job& job, int track) {
+    const bool first = verifier_->checks().empty();
+    const TrackCheck check = verifier_->Check(job.track.get(), track);
+    reports_[job.row].check = check;
+    if (first) core_.Log(verifier_->lookup().found ? LogColour::Blue : LogColour::Orange, " " + verifier_->LookupLine());
+    const bool accurate = check.haveSums && check.verdict.kind == accuraterip::Verdict::Kind::Accurate;
+    const bool mismatch = check.haveSums && check.verdict.kind == accuraterip::Verdict::Kind::Mismatch;
+    core_.Log(accurate ? LogColour::Green : mismatch ? LogColour::Red : LogColour::Orange,
+              " Track " + std::to_string(track) + ": " + TrackCheckText(check));
+}
+
+bool RipBatch::IsDataTrack(int number) const {
+    ComPtr<ITrack> track;
+    VARIANT_BOOL audio = 1;
+    if (!drive_ || FAILED(drive_->GetTrack(number, track.put())) || !track || FAILED(track->get_IsAudio(&audio))) {
+        TakeErrorDescription();
+        return false;
+    }
+    return audio == 0;
+}
+
+void RipBatch::WriteReport() {
+    RipReport report;
+    report.program = settings_.programName;
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char date[32] = "";
+    if (localtime_r(&now, &local)) std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
+    report.date = date;
+    Bstr text;
+    if (SUCCEEDED(drive_->get_Name(text.put()))) report.drive = ToUtf8(text.view());
+    LONG offset = 0;
+    drive_->get_ReadOffset(&offset);
+    report.readOffset = static_cast<int>(offset);
+    VARIANT_BOOL jitter = 0;
+    ripper_->get_JitterCorrection(&jitter);
+    report.jitterCorrection = jitter != 0;
+    if (SUCCEEDED(drive_->get_DiscId(text.put()))) report.discId = ToUtf8(text.view());
+    if (SUCCEEDED(drive_->get_AccurateRipId(text.put()))) report.accurateRipId = ToUtf8(text.view());
+    if (verifier_) {
+        report.lookupLine = verifier_->LookupLine();
+        if (!verifier_->checks().empty()) report.accurateRipSummary = verifier_->SummaryText();
+    }
+    LONG count = 0;
+    drive_->GetTrackNumber(&count);
+    for (LONG n = 1; n <= count; ++n) {
+        ComPtr<ITrack> track;
+        if (FAILED(drive_->GetTrack(n, track.put())) || !track) continue;
+        RipReport::TocTrack t;
+        t.number = static_cast<int>(n);
+        LONG start = 0, size = 0;
+        VARIANT_BOOL audio = 0;
+        track->get_StartFrame(&start);
+        track->get_Size(&size);
+        track->get_IsAudio(&audio);
+        t.start = start;
+        t.frames = size / 2352;
+        t.audio = audio != 0;
+        report.toc.push_back(t);
+    }
+    std::string folder;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        const RipStatusRow& row = rows_[i];
+        RipReport::Track t;
+        t.number = row.track;
+        t.title = row.title;
+        t.outcome = row.status;
+        if (const auto it = reports_.find(i); it != reports_.end()) {
+            t.file = it->second.file;
+            t.error = it->second.error;
+            t.check = it->second.check;
+            t.dataTrack = it->second.dataTrack;
+        }
+        if (folder.empty() && !t.file.empty()) folder = DirectoryOf(t.file);
+        report.tracks.push_back(std::move(t));
+    }
+    if (folder.empty()) {
+        core_.Log(LogColour::Orange, " No track was ripped: no rip log or cue sheet written.");
+        return;
+    }
+    const BatchCounters& c = core_.counters();
+    report.summary = "Total Files: " + std::to_string(c.total) + "   Done: " + std::to_string(c.done) +
+                     "   Remaining: " + std::to_string(c.total - c.done - c.failed - c.skipped) +
+                     "   Skip: " + std::to_string(c.skipped) + "   Failed: " + std::to_string(c.failed);
+    const std::string base =
+        WithTrailingSlash(folder) + (settings_.reportName.empty() ? "Disc " + report.discId : settings_.reportName);
+    const std::pair<std::string, std::string> files[] = {
+        {base + ".log", RipLogText(report)},
+        {base + ".cue", CueSheetText(report, folder)},
+    };
+    for (const auto& [path, content] : files) {
+        if (const auto error = WriteTextFile(path, content)) {
+            core_.Log(LogColour::Red, " Cannot write " + path + ": " + *error);
+        } else {
+            core_.Log(LogColour::Navy, " Wrote " + path, false);
+        }
+    }
 }
 
 void RipBatch::MarkSkipped(std::size_t index) {
@@ -550,6 +673,7 @@ void RipBatch::MarkSkipped(std::size_t index) {
 }
 
 void RipBatch::MarkFailed(std::size_t index, const std::string& message) {
+    reports_[index].error = message;
     RipStatusRow& row = rows_[index];
     row.icon = RowIcon::Failed;
     row.status = "Failed";
@@ -568,6 +692,8 @@ void RipBatch::RowFinished() {
 
 void RipBatch::EndBatch() {
     core_.End();
+    if (verifier_ && !verifier_->checks().empty()) core_.Log(LogColour::Navy, verifier_->SummaryText(), false);
+    if (settings_.writeReport) WriteReport();
     if (settings_.beepAtEnd) core_.actions().Beep();
     const std::string folder = rows_.empty() ? std::string() : rows_[lastHandled_].destinationPath;
     ComPtr<IDrive> drive = drive_;

@@ -12,13 +12,16 @@
 // error and an end for is counted once, as failed.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/core/batch_core.h"
 #include "app/core/output_planning.h"
+#include "app/core/rip_verification.h"
 #include "app/core/settings.h"
 #include "components/cdrip/cdrip_interfaces.h"
 #include "platform/com/connection_point.h"
@@ -100,6 +103,15 @@ struct RipSettings : OutputChoices {
     // A front cover for every track, given to encoders whose format keeps
     // pictures (with the tags, so only when writeTags).
     std::shared_ptr<const TagPicture> cover;
+    // Each ripped track's checksums compared with the AccurateRip database
+    // (server: AccurateRipServer() when empty).
+    bool verify = false;
+    std::string accurateRipServer;
+    // A rip log and a cue sheet beside the first ripped file, named
+    // reportName + ".log" / ".cue" (default "Disc " + the freedb id).
+    bool writeReport = false;
+    std::string reportName;
+    std::string programName = "Ondalo";
 
     // The page's choices and the options dialog's, in one.
     static RipSettings From(const Step2Settings& step2, const Options& options);
@@ -141,6 +153,8 @@ public:
 
     const std::vector<RipStatusRow>& rows() const { return rows_; }
     const BatchCore& core() const { return core_; }
+    // The verification of the last batch that asked for one.
+    const RipVerifier* verifier() const { return verifier_.get(); }
 
     static constexpr const char* kEmptyListMessage = "Pleaes select tracks to be exacted firstly.";
     static constexpr const char* kMissingFormatMessage = BatchCore::kMissingFormatMessage;
@@ -161,6 +175,9 @@ private:
     void TryExtract();
     void WatchRun();
     void FinishJob();
+    void LogVerification(const Job& job, int track);
+    bool IsDataTrack(int number) const;
+    void WriteReport();
     void MarkSkipped(std::size_t index);
     void MarkFailed(std::size_t index, const std::string& message);
     void RowFinished();
@@ -186,6 +203,16 @@ private:
     bool advancing_ = false;
     // Folders already rid of the leftovers of killed runs in this batch.
     std::set<std::string> swept_;
+    std::unique_ptr<RipVerifier> verifier_;
+    // What the rip log tells of each row: its finished file, its failure,
+    // its checksums.
+    struct RowReport {
+        std::string file;
+        std::string error;
+        bool dataTrack = false;
+        std::optional<TrackCheck> check;
+    };
+    std::map<std::size_t, RowReport> reports_;
 };
 
 }  // namespace kiv::app

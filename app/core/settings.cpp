@@ -210,6 +210,8 @@ Options SettingsStore::Load() const {
     r.autoLoadCDDB = ReadBool("Rip", "AutoLoadCDDB", defaults.rip.autoLoadCDDB);
     r.writeInformation = ReadBool("Rip", "WriteInformation", defaults.rip.writeInformation);
     r.ejectDrive = ReadBool("Rip", "EjectDrive", defaults.rip.ejectDrive);
+    r.accurateRip = ReadBool("Rip", "AccurateRip", defaults.rip.accurateRip);
+    r.ripLog = ReadBool("Rip", "RipLog", defaults.rip.ripLog);
     r.after.openFolder = ReadBool("Rip", "OpenDir", defaults.rip.after.openFolder);
     r.after.exitProgram = ReadBool("Rip", "Exit", defaults.rip.after.exitProgram);
     r.after.shutDown = ReadBool("Rip", "ShutDown", defaults.rip.after.shutDown);
@@ -337,6 +339,25 @@ bool SettingsStore::SaveStep2(Wizard wizard, const Step2Settings& s) const {
 
 bool SettingsStore::SaveStep2OnStart(int recordSettings, Wizard wizard, const Step2Settings& settings) const {
     return RecordsStep2(recordSettings, wizard) && SaveStep2(wizard, settings);
+}
+
+std::string DriveKey(const std::string& driveName) {
+    std::string key;
+    for (char c : driveName) {
+        const bool space = c == ' ' || c == '\t';
+        if (space && (key.empty() || key.back() == ' ')) continue;
+        key += space ? ' ' : c;
+    }
+    while (!key.empty() && key.back() == ' ') key.pop_back();
+    return key;
+}
+
+int SettingsStore::ReadOffsetOf(const std::string& driveName) const {
+    return ReadInt("ReadOffset", DriveKey(driveName).c_str(), 0);
+}
+
+bool SettingsStore::WriteReadOffset(const std::string& driveName, int samples) const {
+    return WriteInt("ReadOffset", DriveKey(driveName).c_str(), samples);
 }
 
 }  // namespace kiv::app

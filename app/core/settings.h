@@ -67,6 +67,11 @@ struct Options {
         // LookupSource: where track names come from, "CDDB", "MusicBrainz"
         // or "Both" (CDDB first). A file without the key reads as CDDB.
         std::string lookupSource = "CDDB";
+        // Rip/AccurateRip: ripped tracks are checked against the AccurateRip
+        // database (a request to its server per disc); off unless asked for.
+        bool accurateRip = false;
+        // Rip/RipLog: a rip log and a cue sheet beside the ripped files.
+        bool ripLog = false;
     } rip;
 
     std::string skin = "macos";  // Skin/Skin; "None": no skin
@@ -160,8 +165,17 @@ public:
     bool WriteString(const char* section, const char* key, const std::string& value) const;
     bool SaveLookupSource(const std::string& source) const;
 
+    // The read offset correction of a drive, in samples: section
+    // "ReadOffset", the drive's name (runs of spaces as one) as the key.
+    // A drive without one reads 0.
+    int ReadOffsetOf(const std::string& driveName) const;
+    bool WriteReadOffset(const std::string& driveName, int samples) const;
+
 private:
     std::string path_;
 };
+
+// "KIV     Virtual CD       1.00" -> "KIV Virtual CD 1.00"
+std::string DriveKey(const std::string& driveName);
 
 }  // namespace kiv::app

@@ -60,14 +60,24 @@ std::size_t JitterOffset(const BYTE* reference, const BYTE* block, std::size_t l
     return std::min(offset, length - 1);
 }
 
-BlockLoopOutcome RunBlockLoop(const ReadRange& range, const BlockLoopHooks& hooks) {
+BlockLoopOutcome RunBlockLoop(const ReadRange& range, const BlockLoopHooks& hooks, const Continuation* from) {
     BlockLoopOutcome outcome;
     std::vector<BYTE> readBuffer(kLargestBlock * kFrame);
     std::vector<BYTE> reference(kFrame);
     std::int32_t current = range.first;
-    std::int32_t framesLeft = range.last - current;
     std::uint64_t bytesLeft = static_cast<std::uint64_t>(std::max(0, range.last - range.first)) * kFrame;
     bool firstBlock = true;
+    if (from && from->Continues(range) && hooks.jitterCorrection()) {
+        // As if the previous job's last block had just been read: the next
+        // one starts an overlap early and is aligned on that frame.
+        current = range.first - kOverlapFrames;
+        reference = from->tail;
+        firstBlock = false;
+    }
+    std::int32_t framesLeft = range.last - current;
+    // The last kFrame bytes handed to the sink, oldest first.
+    std::vector<BYTE> tail;
+    tail.reserve(2 * kFrame);
     bool cancelSeen = false;
     int lastPosted = -1;
 
@@ -110,6 +120,9 @@ BlockLoopOutcome RunBlockLoop(const ReadRange& range, const BlockLoopHooks& hook
             outcome.end = BlockLoopOutcome::End::SinkFailed;
             return outcome;
         }
+        const std::size_t fresh = std::min(valid, kFrame);
+        tail.insert(tail.end(), readBuffer.data() + offset + valid - fresh, readBuffer.data() + offset + valid);
+        if (tail.size() > kFrame) tail.erase(tail.begin(), tail.end() - kFrame);
         cancelSeen = hooks.cancelled();
         if (percent != lastPosted) {
             hooks.progress(percent);
@@ -118,7 +131,12 @@ BlockLoopOutcome RunBlockLoop(const ReadRange& range, const BlockLoopHooks& hook
     }
     // A cancel seen after the last block still counts: the job did not run
     // to its natural end from the host's point of view.
-    if (cancelSeen) outcome.end = BlockLoopOutcome::End::Cancelled;
+    if (cancelSeen) {
+        outcome.end = BlockLoopOutcome::End::Cancelled;
+    } else if (tail.size() == kFrame) {
+        outcome.continuation.next = range.last;
+        outcome.continuation.tail = std::move(tail);
+    }
     return outcome;
 }
 

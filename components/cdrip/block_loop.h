@@ -55,12 +55,30 @@ struct BlockLoopHooks {
     std::function<void()> jitterDetected;
 };
 
+// Where a job's audio left off. With jitter correction a drive's first
+// landing in a job is off by up to its jitter, so a job that starts where
+// the previous one ended re-reads the overlap before its start and looks
+// for the previous job's last frame there: consecutive tracks then join
+// without a lost or repeated sample, as one unbroken run of the disc.
+struct Continuation {
+    std::int32_t next = -1;  // frame the following audio starts at
+    std::vector<BYTE> tail;  // the last frame's worth of bytes handed to the sink
+    bool Continues(const ReadRange& range) const {
+        return next >= 0 && next == range.first && tail.size() == kFrameBytes;
+    }
+};
+
 struct BlockLoopOutcome {
     enum class End { Done, Cancelled, SinkFailed } end = End::Done;
     // Frames of the range that could not be read, merged into spans.
     std::vector<FrameSpan> unreadable;
+    // Set when the job ran to its end: where the next track continues.
+    Continuation continuation;
 };
 
-BlockLoopOutcome RunBlockLoop(const ReadRange& range, const BlockLoopHooks& hooks);
+// `from`, when it continues at range.first and jitter correction is on,
+// aligns the job's first block on the previous job's last frame.
+BlockLoopOutcome RunBlockLoop(const ReadRange& range, const BlockLoopHooks& hooks,
+                              const Continuation* from = nullptr);
 
 }  // namespace kiv::cdrip

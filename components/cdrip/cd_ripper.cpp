@@ -8,6 +8,7 @@
 
 #include "components/cdrip/block_loop.h"
 #include "components/cdrip/cddb/cddb_record.h"
+#include "components/cdrip/offset_reader.h"
 #include "components/cdrip/output_folders.h"
 #include "components/cdrip/wav_file_writer.h"
 #include "platform/system/message_box.h"
@@ -317,12 +318,24 @@ void CdRipper::RunJobs(std::vector<ExtractionJob> jobs) {
         }
         Post(WMH_CD_EXTRACTION_START);
 
+        const TrackTable table = drive.Table();
+        const std::vector<FrameSpan> audio = AudioSpans(table);
+        const std::int32_t offset = drive.readOffset();
+        const ReadRange range = RangeOf(*bounds);
+        accuraterip::Checksummer checksums(
+            static_cast<std::uint64_t>(range.last - range.first) * (kFrameBytes / 4),
+            !audio.empty() && bounds->start == audio.front().first, !audio.empty() && bounds->end == audio.back().last + 1);
+
         BlockLoopHooks hooks;
         std::u16string sinkError;
-        hooks.read = [&drive](std::int32_t lba, std::uint32_t frames, BYTE* buffer) {
-            return drive.record().ReadFrames(lba, frames, buffer);
+        hooks.read = [&drive, &audio, offset](std::int32_t lba, std::uint32_t frames, BYTE* buffer) {
+            const FrameReader read = [&drive](std::int32_t at, std::uint32_t count, BYTE* into) {
+                return drive.record().ReadFrames(at, count, into);
+            };
+            return ReadWithOffset(read, audio, offset, lba, frames, buffer);
         };
         hooks.sink = [&](const BYTE* data, std::size_t size) {
+            checksums.Add(data, size);
             if (out.wav) return out.wav->Write(data, size, sinkError);
             if (SUCCEEDED(out.encoder->Write(const_cast<BYTE*>(data), static_cast<LONG>(size)))) return true;
             // The encoder's own words: its Write's error info, or its OnError.
@@ -335,7 +348,8 @@ void CdRipper::RunJobs(std::vector<ExtractionJob> jobs) {
         hooks.cancelled = [this] { return run_->cancel.load(); };
         hooks.progress = [this](int percent) { Post(WMH_CD_PROGRESS, static_cast<WPARAM>(percent)); };
         hooks.jitterDetected = [this] { Post(WMH_CD_JITTER); };
-        const BlockLoopOutcome outcome = RunBlockLoop(RangeOf(*bounds), hooks);
+        const Continuation carried = drive.TakeContinuation(offset);
+        BlockLoopOutcome outcome = RunBlockLoop(range, hooks, &carried);
         bool stop = outcome.end == BlockLoopOutcome::End::SinkFailed;
 
         // Finishing comes before the end event, so the file is complete
@@ -347,6 +361,19 @@ void CdRipper::RunJobs(std::vector<ExtractionJob> jobs) {
             finishError = ErrorInfoOr(kEncoderClose);
         }
         SetErrorInfo(0, nullptr);
+        // Only a track read whole and kept has checksums, and only its end
+        // is where the next track may continue.
+        const bool whole = outcome.end == BlockLoopOutcome::End::Done && !run_->cancel && !stop &&
+                           outcome.unreadable.empty() && finishError.empty();
+        if (whole) {
+            drive.KeepChecksums(job.trackIndex, checksums.Result());
+            drive.KeepContinuation(std::move(outcome.continuation), offset);
+        } else {
+            drive.ForgetChecksums(job.trackIndex);
+            // The previous track still ends where it did: a second try of
+            // this one joins it as well.
+            drive.KeepContinuation(carried, offset);
+        }
         if (!run_->cancel && !stop && outcome.unreadable.empty() && finishError.empty()) Post(WMH_CD_PROGRESS, 100);
         if (stop) PostError(sinkError);
         if (!outcome.unreadable.empty()) PostError(UnreadableText(job.trackIndex, outcome.unreadable));

@@ -41,6 +41,9 @@ const DispMember kDriveMembers[] = {
     {u"GetCDDBRecordNumber", 14, M, InvokeGet<&D::GetCDDBRecordNumber>},
     {u"GetCDDBRecord", 15, M, InvokeGet<&D::GetCDDBRecord>},
     {u"DiscId", 16, G, InvokeGet<&D::get_DiscId>},
+    {u"ReadOffset", 17, G, InvokeGet<&D::get_ReadOffset>},
+    {u"ReadOffset", 17, P, InvokeCall<&D::put_ReadOffset>},
+    {u"AccurateRipId", 18, G, InvokeGet<&D::get_AccurateRipId>},
 };
 
 using T = ITrack;
@@ -54,6 +57,9 @@ const DispMember kTrackMembers[] = {
     {u"QueueExtractToEncoder", 7, M, InvokeCall<&T::QueueExtractToEncoder>},
     {u"GenerateFilename", 8, M, InvokeGet<&T::GenerateFilename>},
     {u"StartFrame", 9, G, InvokeGet<&T::get_StartFrame>},
+    {u"CRC32", 10, G, InvokeGet<&T::get_CRC32>},
+    {u"AccurateRipV1", 11, G, InvokeGet<&T::get_AccurateRipV1>},
+    {u"AccurateRipV2", 12, G, InvokeGet<&T::get_AccurateRipV2>},
 };
 
 using C = ICDDBRecord;

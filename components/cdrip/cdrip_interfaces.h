@@ -8,7 +8,11 @@
 // posting its events yet), IDrive::DiscId [16] (the freedb disc id of the
 // disc in the drive) and ITrack::StartFrame [9] (first frame of the track).
 // They let a host without a window loop know when a run is over and show
-// a table of contents.
+// a table of contents. For verified rips: IDrive::ReadOffset [17] (the
+// drive's read offset correction in samples, applied to every extraction),
+// IDrive::AccurateRipId [18] (the disc's AccurateRip database file name)
+// and ITrack::CRC32 [10], AccurateRipV1 [11], AccurateRipV2 [12] (the
+// checksums of the track's last complete extraction from this disc).
 #pragma once
 
 #include "components/common/interfaces.h"
@@ -91,6 +95,9 @@ struct ITrack : IDispatch {
     virtual HRESULT QueueExtractToEncoder(BSTR szFilename, VARIANT_BOOL bWriteTag) = 0;
     virtual HRESULT GenerateFilename(BSTR szTemplate, BSTR* value) = 0;
     virtual HRESULT get_StartFrame(LONG* value) = 0;
+    virtual HRESULT get_CRC32(LONG* value) = 0;
+    virtual HRESULT get_AccurateRipV1(LONG* value) = 0;
+    virtual HRESULT get_AccurateRipV2(LONG* value) = 0;
 
 protected:
     ~ITrack() = default;
@@ -123,6 +130,9 @@ struct IDrive : IDispatch {
     virtual HRESULT GetCDDBRecordNumber(LONG* value) = 0;
     virtual HRESULT GetCDDBRecord(LONG dwNumber, ICDDBRecord** value) = 0;
     virtual HRESULT get_DiscId(BSTR* value) = 0;
+    virtual HRESULT get_ReadOffset(LONG* value) = 0;
+    virtual HRESULT put_ReadOffset(LONG value) = 0;
+    virtual HRESULT get_AccurateRipId(BSTR* value) = 0;
 
 protected:
     ~IDrive() = default;

@@ -5,6 +5,7 @@
 #include "components/cdrip/cd_ripper.h"
 #include "components/cdrip/cddb_record_object.h"
 #include "components/cdrip/musicbrainz/disc_lookup.h"
+#include "components/cdrip/offset_reader.h"
 #include "components/cdrip/track.h"
 #include "platform/system/text.h"
 
@@ -61,6 +62,8 @@ HRESULT Drive::Refresh() {
         table_ = TrackTable::FromToc(toc.data());
         tocCache_ = toc;
         activeRecord_ = 0;
+        continuation_ = {};
+        checksums_.clear();
     }
     records_->Replace({});
     std::vector<ComPtr<ITrack>> tracks;
@@ -124,6 +127,71 @@ HRESULT Drive::get_DiscId(BSTR* value) {
     const cddb::DiscToc toc = DiscTocOf(Table());
     *value = SysAllocString(toc.IsUsable() ? FromUtf8(cddb::DiscIdText(cddb::DiscId(toc))) : std::u16string());
     return S_OK;
+}
+
+HRESULT Drive::get_ReadOffset(LONG* value) {
+    if (!value) return E_POINTER;
+    *value = readOffset_;
+    return S_OK;
+}
+
+HRESULT Drive::put_ReadOffset(LONG value) {
+    if (value < -kMaxReadOffset || value > kMaxReadOffset)
+        return ReportCdError(FromUtf8("The read offset must lie between -" + std::to_string(kMaxReadOffset) + " and " +
+                                      std::to_string(kMaxReadOffset) + " samples."));
+    readOffset_ = static_cast<std::int32_t>(value);
+    return S_OK;
+}
+
+HRESULT Drive::get_AccurateRipId(BSTR* value) {
+    if (!value) return E_POINTER;
+    const TrackTable table = Table();
+    const cddb::DiscToc toc = DiscTocOf(table);
+    std::vector<std::int32_t> starts;
+    std::int32_t end = 0;
+    for (int i = 0; i < table.TrackCount(); ++i) {
+        if (!table.IsAudio(i)) continue;
+        const auto b = table.BoundsOf(i);
+        if (!b) continue;
+        starts.push_back(b->start);
+        end = b->end;
+    }
+    std::u16string text;
+    if (!starts.empty() && toc.IsUsable())
+        text = FromUtf8(accuraterip::FileName(accuraterip::IdsOf(starts, end, cddb::DiscId(toc))));
+    *value = SysAllocString(text);
+    return S_OK;
+}
+
+Continuation Drive::TakeContinuation(std::int32_t offset) {
+    std::lock_guard lock(lock_);
+    Continuation c = std::move(continuation_);
+    continuation_ = {};
+    if (offset != continuationOffset_) return {};
+    return c;
+}
+
+void Drive::KeepContinuation(Continuation continuation, std::int32_t offset) {
+    std::lock_guard lock(lock_);
+    continuation_ = std::move(continuation);
+    continuationOffset_ = offset;
+}
+
+std::optional<accuraterip::TrackChecksums> Drive::ChecksumsOf(int index) {
+    std::lock_guard lock(lock_);
+    const auto it = checksums_.find(index);
+    if (it == checksums_.end()) return std::nullopt;
+    return it->second;
+}
+
+void Drive::KeepChecksums(int index, const accuraterip::TrackChecksums& sums) {
+    std::lock_guard lock(lock_);
+    checksums_[index] = sums;
+}
+
+void Drive::ForgetChecksums(int index) {
+    std::lock_guard lock(lock_);
+    checksums_.erase(index);
 }
 
 HRESULT Drive::LoadCDDBData() {

@@ -9,6 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include <map>
+
+#include "components/cdrip/accuraterip/accuraterip.h"
+#include "components/cdrip/block_loop.h"
 #include "components/cdrip/cddb/cddb_client.h"
 #include "components/cdrip/dispatch_object.h"
 #include "components/cdrip/drive_record.h"
@@ -49,6 +53,9 @@ public:
     HRESULT GetCDDBRecordNumber(LONG* value) override;
     HRESULT GetCDDBRecord(LONG dwNumber, ICDDBRecord** value) override;
     HRESULT get_DiscId(BSTR* value) override;
+    HRESULT get_ReadOffset(LONG* value) override;
+    HRESULT put_ReadOffset(LONG value) override;
+    HRESULT get_AccurateRipId(BSTR* value) override;
 
     // Starts the disc-change poller; false with errno set when it cannot.
     bool StartPoller();
@@ -69,6 +76,16 @@ public:
     // The active record, when the index designates one.
     std::optional<cddb::Match> ActiveMatch();
 
+    std::int32_t readOffset() const { return readOffset_; }
+    // What the extraction thread learnt of the disc in the drive; both are
+    // forgotten when the disc changes. The continuation holds only for
+    // the read offset it was read with.
+    Continuation TakeContinuation(std::int32_t offset);
+    void KeepContinuation(Continuation continuation, std::int32_t offset);
+    std::optional<accuraterip::TrackChecksums> ChecksumsOf(int index);
+    void KeepChecksums(int index, const accuraterip::TrackChecksums& sums);
+    void ForgetChecksums(int index);
+
 private:
     Drive(CdRipper* control, std::shared_ptr<RunState> run, std::shared_ptr<DriveRecord> record);
     ~Drive() override;
@@ -79,12 +96,16 @@ private:
     std::shared_ptr<RunState> run_;
     std::shared_ptr<DriveRecord> record_;
     std::atomic<VARIANT_BOOL> autoRefresh_{1};
+    std::atomic<std::int32_t> readOffset_{0};
 
     std::mutex lock_;  // the TOC cache, the table, the matches, the active index
     TocBuffer tocCache_{};
     TrackTable table_;
     std::vector<cddb::Match> matches_;
     std::size_t activeRecord_ = 0;
+    Continuation continuation_;
+    std::int32_t continuationOffset_ = 0;
+    std::map<int, accuraterip::TrackChecksums> checksums_;
     ComPtr<TracksCollection> tracks_;
     ComPtr<CddbRecordsCollection> records_;
 

@@ -9,6 +9,7 @@ namespace {
 
 constexpr char16_t kNoSuchTrack[] = u"No such track on the disk";
 constexpr char16_t kControlGone[] = u"The CD extraction control has been released.";
+constexpr char16_t kNoChecksums[] = u"The track has not been extracted completely from this disc.";
 
 }  // namespace
 
@@ -54,6 +55,18 @@ HRESULT Track::get_StartFrame(LONG* value) {
     *value = b.start;
     return S_OK;
 }
+
+HRESULT Track::Checksum(std::uint32_t accuraterip::TrackChecksums::*which, LONG* value) {
+    if (!value) return E_POINTER;
+    const auto sums = drive_->ChecksumsOf(index_);
+    if (!sums) return ReportCdError(kNoChecksums);
+    *value = static_cast<LONG>((*sums).*which);
+    return S_OK;
+}
+
+HRESULT Track::get_CRC32(LONG* value) { return Checksum(&accuraterip::TrackChecksums::crc32, value); }
+HRESULT Track::get_AccurateRipV1(LONG* value) { return Checksum(&accuraterip::TrackChecksums::v1, value); }
+HRESULT Track::get_AccurateRipV2(LONG* value) { return Checksum(&accuraterip::TrackChecksums::v2, value); }
 
 HRESULT Track::MakeJob(BSTR name, ExtractionJob::Kind kind, VARIANT_BOOL writeTag, ExtractionJob& job) {
     if (!drive_->control()) return ReportCdError(kControlGone);

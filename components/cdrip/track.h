@@ -21,6 +21,9 @@ public:
     HRESULT QueueExtractToEncoder(BSTR szFilename, VARIANT_BOOL bWriteTag) override;
     HRESULT GenerateFilename(BSTR szTemplate, BSTR* value) override;
     HRESULT get_StartFrame(LONG* value) override;
+    HRESULT get_CRC32(LONG* value) override;
+    HRESULT get_AccurateRipV1(LONG* value) override;
+    HRESULT get_AccurateRipV2(LONG* value) override;
 
     int index() const { return index_; }
 
@@ -28,6 +31,7 @@ private:
     Track(ComPtr<Drive> drive, int index) : drive_(std::move(drive)), index_(index) {}
     ~Track() override = default;
     HRESULT Bounds(TrackBounds& bounds);
+    HRESULT Checksum(std::uint32_t accuraterip::TrackChecksums::*which, LONG* value);
     HRESULT MakeJob(BSTR name, ExtractionJob::Kind kind, VARIANT_BOOL writeTag, ExtractionJob& job);
 
     ComPtr<Drive> drive_;

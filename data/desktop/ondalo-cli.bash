@@ -4,12 +4,17 @@
 _ondalo_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="convert drives toc cddb rip play"
+    local commands="convert drives toc cddb rip offset play"
     local outputs="--exists --overwrite --cbr --abr --vbr --default-quality --open-folder --beep --sound -q --quiet"
     local options
 
     if [[ $COMP_CWORD -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+        return
+    fi
+
+    # offset find takes numbers only, --to included.
+    if [[ ${COMP_WORDS[1]} == offset && ( $prev == --from || $prev == --to || $prev == --track ) ]]; then
         return
     fi
 
@@ -36,7 +41,7 @@ _ondalo_cli() {
             COMPREPLY=($(compgen -f -- "$cur"))
             compopt -o filenames 2>/dev/null
             return ;;
-        --cbr|--abr|--vbr|--jobs|--drive|--tracks|--template)
+        --cbr|--abr|--vbr|--jobs|--drive|--tracks|--template|--offset)
             return ;;
     esac
 
@@ -46,7 +51,9 @@ _ondalo_cli() {
                      --no-tags --delete-source --jobs $outputs" ;;
         rip)
             options="--drive --tracks --to --dest --template --jitter --lookup --cover --no-cddb --no-tags
-                     --eject $outputs" ;;
+                     --offset --verify --no-verify --log --eject $outputs" ;;
+        offset)
+            options="--drive --from --to --track --jitter --save" ;;
         toc|cddb)
             options="--drive" ;;
         play)
@@ -55,7 +62,9 @@ _ondalo_cli() {
             options="" ;;
     esac
 
-    if [[ $cur == -* ]]; then
+    if [[ ${COMP_WORDS[1]} == offset && $COMP_CWORD -eq 2 && $cur != -* ]]; then
+        COMPREPLY=($(compgen -W "find" -- "$cur"))
+    elif [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options --help" -- "$cur"))
     elif [[ ${COMP_WORDS[1]} == convert || ${COMP_WORDS[1]} == play ]]; then
         COMPREPLY=($(compgen -f -- "$cur"))

@@ -129,6 +129,10 @@ private:
         } else if (key == "jitter") {
             if (!number(&drive.jitterSamples)) return false;
             if (drive.jitterSamples < 0) return !Fail("jitter cannot be negative");
+        } else if (key == "offset") {
+            if (!number(&drive.offsetSamples)) return false;
+            if (drive.offsetSamples < -44100 || drive.offsetSamples > 44100)
+                return !Fail("offset lies between -44100 and 44100 samples");
         } else if (key == "seed") {
             return number(&drive.seed);
         } else if (key == "unreadable") {

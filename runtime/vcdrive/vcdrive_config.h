@@ -39,6 +39,10 @@
 //   jitter = 40             every READ CD of audio starts a random number of
 //                           stereo samples early or late, at most 40
 //   seed = 7                seed of that randomness (default 1)
+//   offset = 6              the drive's read offset: every READ CD of audio
+//                           delivers the disc's audio that many stereo samples
+//                           late (negative: early), so a ripper needs a read
+//                           offset correction of +6 to get the disc's samples
 //   unreadable = 1200 3     READ CD touching frame 1200 fails for the first 3
 //                           such commands, then succeeds; "always" instead of
 //                           a count never succeeds; "1200-1205 3" is a range
@@ -102,6 +106,7 @@ struct DriveSetup {
     std::vector<DiscSetup> discs;  // at least one
 
     int jitterSamples = 0;
+    int offsetSamples = 0;
     std::uint32_t seed = 1;
     std::vector<UnreadableRange> unreadable;
     long changeAfter = 0;  // 0: never

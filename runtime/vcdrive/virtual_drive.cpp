@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -237,12 +238,15 @@ VirtualDrive::Answer VirtualDrive::ReadCd(std::span<const std::uint8_t> cdb) {
     Answer answer;
     std::vector<std::uint8_t>& out = answer.data;
     if (count == 0 || (flags & 0xF8) == 0) return answer;
-    if (allAudio && setup_.jitterSamples > 0) {
+    if (allAudio && (setup_.jitterSamples > 0 || setup_.offsetSamples != 0)) {
         // The drive lands a little off: the whole block moves by whole
-        // stereo samples, reaching into the neighbouring frames.
+        // stereo samples, reaching into the neighbouring frames. A drive
+        // with a read offset is off by the same amount every time.
         std::uniform_int_distribution<int> shift(-setup_.jitterSamples, setup_.jitterSamples);
-        const long offset = static_cast<long>(shift(random_)) * 4;
-        const std::int32_t before = static_cast<std::int32_t>((setup_.jitterSamples * 4 + kFrameSize - 1) / kFrameSize);
+        const int jitter = setup_.jitterSamples > 0 ? shift(random_) : 0;
+        const long offset = static_cast<long>(jitter - setup_.offsetSamples) * 4;
+        const int reach = setup_.jitterSamples + std::abs(setup_.offsetSamples);
+        const std::int32_t before = static_cast<std::int32_t>((reach * 4 + kFrameSize - 1) / kFrameSize);
         std::vector<std::uint8_t> span(static_cast<std::size_t>(count + 2 * before) * kFrameSize);
         for (std::int32_t i = 0; i < count + 2 * before; ++i) Disc().ReadFrame(lba - before + i, &span[i * kFrameSize]);
         const auto from = span.begin() + static_cast<long>(before) * static_cast<long>(kFrameSize) + offset;

@@ -190,6 +190,19 @@ TEST_F(SettingsTest, SaveWritesTheDialogKeysInOrderAndKeepsEverythingElse) {
     EXPECT_EQ(back.filesAtOnce, 3);
 }
 
+TEST_F(SettingsTest, ReadOffsetsArePerDriveAndZeroWithoutAnEntry) {
+    WriteText(ini_, "[Rip]\nAccurateRip=1\n[ReadOffset]\nPLEXTOR DVDR PX-716A=30\n");
+    EXPECT_TRUE(store_.Load().rip.accurateRip);
+    EXPECT_FALSE(store_.Load().rip.ripLog);
+    // The drive's name as the drive reports it, padding and all.
+    EXPECT_EQ(store_.ReadOffsetOf("PLEXTOR  DVDR   PX-716A  "), 30);
+    EXPECT_EQ(store_.ReadOffsetOf("KIV     Virtual CD"), 0);
+    ASSERT_TRUE(store_.WriteReadOffset("KIV     Virtual CD", -472));
+    EXPECT_EQ(store_.ReadOffsetOf("KIV Virtual CD"), -472);
+    EXPECT_EQ(store_.ReadOffsetOf("PLEXTOR DVDR PX-716A"), 30);
+    EXPECT_NE(ReadText(ini_).find("KIV Virtual CD=-472"), std::string::npos) << ReadText(ini_);
+}
+
 TEST_F(SettingsTest, WritesFailCleanly) {
     // A folder that cannot be made: a file stands where it would be.
     WriteText(dir_ / "not-a-folder", "");

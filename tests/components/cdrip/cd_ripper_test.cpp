@@ -153,6 +153,30 @@ TEST_F(RipTest, JitterCorrectionKeepsTheAudioSeamlessOnAJitteryDrive) {
     EXPECT_GE(FindIn(disc, out, 50 * 2352, 400 * 4), 0) << "the output is not one unbroken stretch of the disc";
 }
 
+TEST_F(RipTest, ConsecutiveTracksJoinWithoutALostOrRepeatedSampleUnderJitter) {
+    const auto pcm = MakeTracks({120, 90, 150});
+    Config("[drive]\n" + TrackLines(3) + "jitter = 40\nseed = 5\n");
+    ASSERT_TRUE(CreateRipper());
+    ripper_->put_JitterCorrection(1);
+    auto drive = DriveAt(1);
+    Bytes joined;
+    for (int t = 1; t <= 3; ++t) {
+        const std::string name = dir_ / ("ripped" + std::to_string(t));
+        ASSERT_EQ(TrackAt(drive.get(), t)->ExtractToWav(Text(name).get()), S_OK);
+        ASSERT_TRUE(WaitForRun());
+        const Bytes out = WavData(name + ".wav");
+        ASSERT_EQ(out.size(), pcm[static_cast<std::size_t>(t - 1)].size()) << "track " << t << " " << testing::PrintToString(events_);
+        joined.insert(joined.end(), out.begin(), out.end());
+    }
+    EXPECT_EQ(std::count(events_.begin(), events_.end(), "jitter"), 0);
+    // Only the drive's very first landing is free (the disc's edge reads
+    // as silence); the three tracks together are one unbroken stretch.
+    Bytes disc(40 * 4, 0);
+    for (const auto& t : pcm) disc.insert(disc.end(), t.begin(), t.end());
+    disc.insert(disc.end(), 40 * 4, 0);
+    EXPECT_GE(FindIn(disc, joined, 40 * 4, 40 * 4), 0) << "a sample was lost or repeated where two tracks meet";
+}
+
 TEST_F(RipTest, JitterBeyondTheSearchRadiusIsReported) {
     MakeTracks({400});
     Config("[drive]\n" + TrackLines(1) + "jitter = 5000\nseed = 3\n");
