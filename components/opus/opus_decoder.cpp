@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 #include "components/vorbis/channel_order.h"
@@ -176,20 +177,18 @@ HRESULT OpusDecoder::Read(BYTE* data, LONG count, LONG* read) {
     if (count < 0) return E_INVALIDARG;
     const std::size_t channels = format_.nChannels;
     const std::size_t wantSamples = std::min<std::size_t>(std::size_t(count), kMaxRead) / 2;
+    if (step_.empty()) step_.resize(kStepSamples);
     while (pcm_.size() - pcmTaken_ < wantSamples && formatChange_.empty()) {
         if (pcmTaken_ > 0) {
             pcm_.erase(pcm_.begin(), pcm_.begin() + std::ptrdiff_t(pcmTaken_));
             pcmTaken_ = 0;
         }
         const std::size_t at = pcm_.size();
-        pcm_.resize(at + kStepSamples);
         int link = 0;
-        const int n = op_read(file_.get(), pcm_.data() + at, kStepSamples, &link);
-        if (n < 0) pcm_.resize(at);
-        if (n == 0) {
-            pcm_.resize(at);
-            break;
-        }
+        // The library's own 16-bit output adds noise-shaped dither; rounding
+        // the float output keeps the samples what the codec decoded.
+        const int n = op_read_float(file_.get(), step_.data(), kStepSamples, &link);
+        if (n == 0) break;
         if (n == OP_HOLE) {
             // Pages lost to damage: the library goes on at the next good
             // page, as a player would.
@@ -201,12 +200,13 @@ HRESULT OpusDecoder::Read(BYTE* data, LONG count, LONG* read) {
             return ReportError(kReadFailed);
         }
         if (std::size_t(op_channel_count(file_.get(), link)) != channels) {
-            pcm_.resize(at);
             formatChange_ = FormatChangeText(kRate, int(channels), kRate, op_channel_count(file_.get(), link),
                                              long((position_ + std::int64_t(at / channels)) / kRate));
             break;
         }
         pcm_.resize(at + std::size_t(n) * channels);
+        for (std::size_t i = 0; i < std::size_t(n) * channels; ++i)
+            pcm_[at + i] = std::int16_t(std::lrint(std::clamp(step_[i] * 32768.0f, -32768.0f, 32767.0f)));
         // The library hands out the stream's own (Vorbis) channel order.
         vorbis::VorbisToWavOrder({reinterpret_cast<std::uint8_t*>(pcm_.data() + at), std::size_t(n) * channels * 2},
                                  int(channels));

@@ -56,6 +56,7 @@ private:
     std::int64_t totalFrames_ = -1;  // -1: not seekable
     std::vector<std::int16_t> pcm_;  // decoded and not yet handed out, WAV order
     std::size_t pcmTaken_ = 0;       // samples of pcm_ handed out
+    std::vector<float> step_;        // one step of the library's output
     std::int64_t position_ = 0;      // sample frames handed out
     std::u16string formatChange_;
 };

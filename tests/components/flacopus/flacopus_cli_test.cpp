@@ -1,0 +1,82 @@
+// FLAC and Opus through ondalo-cli: tags and a cover picture survive a
+// chain of conversions, as other programs read them back.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include "tests/components/vorbis/vorbis_test_support.h"
+
+namespace kiv::test {
+namespace {
+
+class FlacOpusCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivvorbis", "kivmp3", "kivflac", "kivopus"});
+        ::unsetenv("KIV_REGISTRY");  // only the child uses it
+        for (const char* tool : {"flac", "metaflac", "ffprobe", "/usr/bin/python3"})
+            if (!HaveTool(tool)) GTEST_SKIP() << tool << " missing";
+        if (RunTool("/usr/bin/python3 -c 'import mutagen'").status != 0) GTEST_SKIP() << "python3-mutagen missing";
+    }
+    CommandRun Cli(const std::string& args) { return RunOndaloCli(dir_, args, dir_.path().string()); }
+    TempDir dir_;
+};
+
+// Title, two artists and the picture (type, MIME type, description, bytes)
+// as mutagen reads them from any of the formats.
+std::string ReadBack(const std::string& path) {
+    const std::string script =
+        "import base64,sys,mutagen\n"
+        "from mutagen.flac import Picture\n"
+        "m=mutagen.File(sys.argv[1])\n"
+        "pics=getattr(m,'pictures',None) or [Picture(base64.b64decode(x)) for x in "
+        "m.tags.get('metadata_block_picture',[])]\n"
+        "print(m.tags.get('title'),m.tags.get('artist'),[(p.type,p.mime,p.desc,p.data.hex()) for p in pics])\n";
+    WriteFileBytes(path + ".py", std::vector<unsigned char>(script.begin(), script.end()));
+    return RunTool("/usr/bin/python3 '" + path + ".py' '" + path + "'").output;
+}
+
+TEST_F(FlacOpusCliTest, TagsAndCoverSurviveFlacToOpusToOggToFlac) {
+    WriteFileBytes(dir_ / "src.wav", MakeWav(SinePcm(44100, 2, 44100, 16)));
+    ToolRun r = RunTool("cd '" + dir_.path().string() +
+                        "' && ffmpeg -v error -f lavfi -i testsrc=s=32x24 -frames:v 1 cover.png"
+                        " && flac -s -o song.flac -T TITLE=Ünïcode -T ARTIST=One -T ARTIST=Two "
+                        "'--picture=3|image/png|Front||cover.png' src.wav");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string expected = ReadBack(dir_ / "song.flac");
+    ASSERT_NE(expected.find("['One', 'Two']"), std::string::npos) << expected;
+    ASSERT_NE(expected.find("(3, 'image/png', 'Front', '89504e47"), std::string::npos) << expected;
+
+    std::string from = "song.flac";
+    for (const char* to : {"opus", "ogg", "flac"}) {
+        SCOPED_TRACE(to);
+        const std::string folder = std::string("to-") + to;
+        fs::create_directories(dir_ / folder);
+        const CommandRun c = Cli("convert -q --to " + std::string(to) + " --dest " + folder + " " + from);
+        ASSERT_EQ(c.status, 0) << c.output;
+        from = folder + "/song." + to;
+        EXPECT_EQ(ReadBack(dir_ / from), expected);
+        const ToolRun probe = RunTool("ffprobe -v error -show_entries format_tags=title:stream_tags=title -of csv=p=0 '" +
+                                      (dir_ / from) + "'");
+        EXPECT_NE(probe.output.find("Ünïcode"), std::string::npos) << probe.output;
+    }
+}
+
+TEST_F(FlacOpusCliTest, FlacAndOpusAreChosenFromTheCommandLineAndTheSettings) {
+    WriteFileBytes(dir_ / "a.wav", MakeWav(SinePcm(22050, 1, 22050, 8), 1, 22050, 8));
+    // The step-2 keys of the desktop program choose the format too.
+    const std::string ini = "[ConverterStep2]\nMP3=0\nOPUS=1\nCBR=0\nVBR=1\nVBRValue=50\n";
+    WriteFileBytes(dir_ / "Option.ini", std::vector<unsigned char>(ini.begin(), ini.end()));
+    CommandRun c = Cli("convert -q a.wav");
+    ASSERT_EQ(c.status, 0) << c.output;
+    EXPECT_TRUE(fs::exists(dir_ / "a.opus"));
+    c = Cli("convert -q --to flac --cbr 128 a.wav");
+    ASSERT_EQ(c.status, 0) << c.output;
+    EXPECT_EQ(RunTool("flac -s -t '" + (dir_ / "a.flac") + "'").status, 0);
+    c = Cli("convert -q --to aiff a.wav");
+    EXPECT_EQ(c.status, 2);
+    EXPECT_NE(c.output.find("wav, mp3, ogg, wma, flac or opus"), std::string::npos) << c.output;
+}
+
+}  // namespace
+}  // namespace kiv::test
