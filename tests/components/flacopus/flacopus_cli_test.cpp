@@ -12,7 +12,7 @@ namespace {
 class FlacOpusCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivvorbis", "kivmp3", "kivflac", "kivopus"});
+        UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivvorbis", "kivmp3", "kivflac", "kivopus", "kivcdrip"});
         ::unsetenv("KIV_REGISTRY");  // only the child uses it
         for (const char* tool : {"flac", "metaflac", "ffprobe", "/usr/bin/python3"})
             if (!HaveTool(tool)) GTEST_SKIP() << tool << " missing";
@@ -80,6 +80,28 @@ TEST_F(FlacOpusCliTest, FlacAndOpusAreChosenFromTheCommandLineAndTheSettings) {
     c = Cli("convert -q --to aiff a.wav");
     EXPECT_EQ(c.status, 2);
     EXPECT_NE(c.output.find("wav, mp3, ogg, wma, flac or opus"), std::string::npos) << c.output;
+}
+
+// A rip to FLAC holds exactly the disc's samples.
+TEST_F(FlacOpusCliTest, ARipToFlacIsTheDiscByteForByte) {
+    const auto track1 = PatternBytes(75 * 2352, 11), track2 = PatternBytes(40 * 2352 + 4 * 588, 12);
+    WriteFileBytes(dir_ / "t1.wav", MakeWav(track1));
+    WriteFileBytes(dir_ / "t2.wav", MakeWav(track2));
+    const std::string config = "[drive]\ntrack = t1.wav\ntrack = t2.wav\n";
+    WriteFileBytes(dir_ / "drives.ini", std::vector<unsigned char>(config.begin(), config.end()));
+    fs::create_directories(dir_ / "rip");
+    const CommandRun c = RunOndaloCli(dir_, "rip -q --no-cddb --to flac --dest rip", dir_.path().string(),
+                                      "KIV_ASPI_LIBRARY='" ONDALO_BUILD_DIR "/lib/vcdrive.so' KIV_VCD_CONFIG='" +
+                                          (dir_ / "drives.ini") + "' ");
+    ASSERT_EQ(c.status, 0) << c.output;
+    for (const auto& [name, samples] : {std::pair{"Track 01", &track1}, {"Track 02", &track2}}) {
+        const std::string flac = dir_ / ("rip/" + std::string(name) + ".flac");
+        EXPECT_EQ(RunTool("flac -s -t '" + flac + "'").status, 0) << name;
+        ASSERT_EQ(RunTool("flac -s -f -d --force-raw-format --endian=little --sign=signed -o '" + (dir_ / "raw") +
+                          "' '" + flac + "'").status,
+                  0);
+        EXPECT_TRUE(ReadFileBytes(dir_ / "raw") == *samples) << name;
+    }
 }
 
 }  // namespace
