@@ -4,7 +4,9 @@
 #include <algorithm>
 
 #include <cstring>
+#include <thread>
 
+#include "platform/system/pipe.h"
 #include "platform/system/text.h"
 #include "tests/components/vorbis/vorbis_test_support.h"
 
@@ -218,6 +220,43 @@ TEST_F(FlacTest, WhatIsNoFlacIsRefusedAtOpen) {
         WAVEFORMATEX* f = nullptr;
         EXPECT_EQ(dec->get_Format(&f), DISP_E_EXCEPTION);
     }
+}
+
+// Through a caller's pipe both ways: the stream cannot seek back to fill
+// its header in, and still decodes whole, by the reference tool and by us.
+TEST_F(FlacTest, AStreamThroughPipesDecodesWhole) {
+    const auto pcm = SinePcm(30000, 2, 44100, 16);
+    Pipe out;
+    ASSERT_TRUE(out.Create());
+    std::vector<unsigned char> received;
+    std::thread reader([&] {
+        unsigned char buf[4096];
+        long n;
+        while ((n = ReadFull(out.read.get(), buf, sizeof buf)) > 0) received.insert(received.end(), buf, buf + n);
+    });
+    auto enc = NewEncoder();
+    ASSERT_EQ(enc->OpenHandle(reinterpret_cast<void*>(std::intptr_t(out.write.get()))), S_OK);
+    ASSERT_EQ(enc->Write(const_cast<BYTE*>(pcm.data()), LONG(pcm.size())), S_OK);
+    ASSERT_EQ(enc->Close(), S_OK);
+    out.write.reset();
+    reader.join();
+    WriteFileBytes(dir_ / "piped.flac", received);
+    Run("flac -s -f -d -o '" + (dir_ / "piped.wav") + "' '" + (dir_ / "piped.flac") + "'");
+    EXPECT_EQ(ReadFileBytes(dir_ / "piped.wav").size(), 44 + pcm.size());
+
+    Pipe in;
+    ASSERT_TRUE(in.Create());
+    std::thread writer([&] {
+        WriteAll(in.write.get(), received.data(), received.size());
+        in.write.reset();
+    });
+    auto dec = NewDecoder();
+    ASSERT_EQ(dec->OpenHandle(reinterpret_cast<void*>(std::intptr_t(in.read.get()))), S_OK);
+    EXPECT_TRUE(DecodeToEnd(dec.get()).pcm == pcm);
+    EXPECT_EQ(dec->Seek(0), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError().second, "Seek error: cannot seek when using application handle.");
+    dec->Close();
+    writer.join();
 }
 
 }  // namespace
