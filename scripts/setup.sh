@@ -12,6 +12,8 @@ packages=(
   # disc ids and the JSON answers of MusicBrainz
   libdiscid-dev nlohmann-json3-dev
   zlib1g-dev
+  # FLAC and Opus
+  libflac-dev libopusenc-dev libopusfile-dev libopus-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   portaudio19-dev libasound2-dev
   # the desktop program: Qt 6 Widgets and SVG pictures; fonts for the
@@ -20,7 +22,7 @@ packages=(
   # clang with its sanitizer and libFuzzer runtime, for the fuzz targets
   clang libclang-rt-14-dev
   # reference tools that the tests and benchmarks compare against
-  lame mpg123 vorbis-tools ffmpeg sox
+  lame mpg123 vorbis-tools ffmpeg sox flac opus-tools
   # manual pages, and the checks of the desktop files and the package
   help2man groff-base desktop-file-utils appstream libxml2-utils dpkg-dev file
   # a tagger for tags the reference tools do not write (APEv2)

@@ -14,10 +14,11 @@ namespace kiv {
 // command's help text.
 #define ONDALO_CLI_QUALITY_HELP \
     "Quality (for the formats that offer the mode):\n" \
-    "  --cbr KBPS         constant bitrate, 8 to 320 kbit/s (MP3, WMA)\n" \
-    "  --abr KBPS         average bitrate in kbit/s (MP3, Ogg Vorbis)\n" \
+    "  --cbr KBPS         constant bitrate, 8 to 320 kbit/s (MP3, WMA, Opus)\n" \
+    "  --abr KBPS         average bitrate in kbit/s (MP3, Ogg Vorbis, Opus)\n" \
     "  --vbr PERCENT      variable bitrate at a quality from 0 to 100 (MP3, Ogg\n" \
-    "                     Vorbis, WMA)\n" \
+    "                     Vorbis, WMA, Opus); for FLAC the compression level\n" \
+    "                     (0 fastest to 100 smallest; default level 5)\n" \
     "  --default-quality  each encoder's own default\n" \
     "                     A value the encoder refuses is logged and the\n" \
     "                     encoder's default is used.\n"

@@ -341,7 +341,7 @@ const char kRipHelp[] =
     "                     (default: Rip/RipLog of Option.ini, else off)\n"
     "\n"
     "Output:\n"
-    "  --to FORMAT        wav, mp3, ogg or wma\n"
+    "  --to FORMAT        wav, mp3, ogg, wma, flac or opus\n"
     "  --dest DIR         put the files into DIR (default: the current folder)\n"
     "  --template TEMPLATE  file names from the CDDB record (default \"%2\"):\n"
     "                     %1 artist, %2 title, %3 album, %4 year, %5 genre,\n"
@@ -455,7 +455,7 @@ int RunRip(const std::vector<std::string>& args) {
             if (auto v = r.Value()) {
                 step2.format = app::FormatFromName(*v);
                 if (step2.format == app::OutputFormat::None)
-                    r.Error("unknown format '" + *v + "' (use wav, mp3, ogg or wma)");
+                    r.Error("unknown format '" + *v + "' (use wav, mp3, ogg, wma, flac or opus)");
             }
         } else if (r.Is("--dest")) {
             if (auto v = r.Value()) step2.customDir = *v;

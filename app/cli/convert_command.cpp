@@ -31,13 +31,14 @@ namespace {
 const char kConvertHelp[] =
     "Usage: ondalo-cli convert [OPTIONS] FILE|FOLDER...\n"
     "\n"
-    "Converts audio files between WAV, MP3, Ogg Vorbis and WMA. Each FILE is\n"
-    "added to the task list; each FOLDER adds its .wav, .wave, .mp3, .wma\n"
-    "and .ogg (.oga) files. The new file takes the source's name with the new\n"
-    "format's extension. A file whose format is already the destination's is skipped.\n"
+    "Converts audio files between WAV, MP3, Ogg Vorbis, WMA, FLAC and Opus.\n"
+    "Each FILE is added to the task list; each FOLDER adds its .wav, .wave,\n"
+    ".mp3, .wma, .ogg (.oga), .flac and .opus files. The new file takes the\n"
+    "source's name with the new format's extension. A file whose format is\n"
+    "already the destination's is skipped.\n"
     "\n"
     "Output:\n"
-    "  --to FORMAT        wav, mp3, ogg or wma for every file\n"
+    "  --to FORMAT        wav, mp3, ogg, wma, flac or opus for every file\n"
     "  --as FORMAT FILE   FILE (or FOLDER) alone to FORMAT; other files follow --to\n"
     "  --dest DIR         put the new files into DIR (default: the current folder)\n"
     "  --same-folder      put each new file beside its source\n"
@@ -172,14 +173,14 @@ int RunConvert(const std::vector<std::string>& args) {
                 step2.format = app::FormatFromName(*v);
                 step2.mode = app::FormatMode::Normal;
                 if (step2.format == app::OutputFormat::None)
-                    r.Error("unknown format '" + *v + "' (use wav, mp3, ogg or wma)");
+                    r.Error("unknown format '" + *v + "' (use wav, mp3, ogg, wma, flac or opus)");
             }
         } else if (r.Is("--as")) {
             auto format = r.Value();
             if (!format) break;
             app::OutputFormat f = app::FormatFromName(*format);
             if (f == app::OutputFormat::None) {
-                r.Error("unknown format '" + *format + "' (use wav, mp3, ogg or wma)");
+                r.Error("unknown format '" + *format + "' (use wav, mp3, ogg, wma, flac or opus)");
             } else if (!r.Next() || r.option()) {
                 r.Error("--as FORMAT needs a file or folder after it");
             } else {

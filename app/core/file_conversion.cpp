@@ -89,6 +89,10 @@ bool IsOutputModeRefusal(const std::string& message) {
         "Wrong bitrate specified for this input format.",     // MP3
         "Bitrate must be between 80000 and 320000 in ABR mode.",  // MP3
         "Internal error #78. The codec has no format for",    // WMA
+        "FLAC doesn't support constant bitrate encoding.",    // FLAC
+        "FLAC does not support Average Bitrate mode.",        // FLAC
+        "Bitrate must be between 6000 and 510000 for Opus.",  // Opus
+        "Opus encoder set-up failed:",                        // Opus
     };
     for (const char* refusal : kRefusals)
         if (message.find(refusal) != std::string::npos) return true;

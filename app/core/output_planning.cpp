@@ -28,7 +28,7 @@ std::string Extension(const std::string& path) {
 std::string NormaliseFormat(const std::string& word) {
     std::string w = AsciiUpper(word);
     if (!w.empty() && w[0] == '.') w.erase(0, 1);
-    if (w == "WAV" || w == "MP3" || w == "WMA" || w == "OGG") return w;
+    if (w == "WAV" || w == "MP3" || w == "WMA" || w == "OGG" || w == "FLAC" || w == "OPUS") return w;
     return {};
 }
 
@@ -47,6 +47,8 @@ const ClassIdentity& EncoderForPath(const std::string& destinationPath) {
     if (ext == ".wav") return kClassWaveEncoder;
     if (ext == ".mp3") return kClassMp3Encoder;
     if (ext == ".wma") return kClassWmaEncoder;
+    if (ext == ".flac") return kClassFlacEncoder;
+    if (ext == ".opus") return kClassOpusEncoder;
     return kClassVorbisEncoder;
 }
 
@@ -124,6 +126,8 @@ std::string DestinationFormat(const Step2Settings& step2, const TaskRow& task) {
             case OutputFormat::Wav: return "WAV";
             case OutputFormat::Mp3: return "MP3";
             case OutputFormat::Wma: return "WMA";
+            case OutputFormat::Flac: return "FLAC";
+            case OutputFormat::Opus: return "OPUS";
             default: return "OGG";
         }
     }
@@ -170,9 +174,10 @@ int OutputChoices::QualityValue() const {
 bool FormatOffers(const std::string& format, QualityMode mode) {
     const std::string f = AsciiUpper(format);
     switch (mode) {
-        case QualityMode::Cbr: return f == "MP3" || f == "WMA";
-        case QualityMode::Abr: return f == "MP3" || f == "OGG";
-        case QualityMode::Vbr: return f == "MP3" || f == "WMA" || f == "OGG";
+        case QualityMode::Cbr: return f == "MP3" || f == "WMA" || f == "OPUS";
+        case QualityMode::Abr: return f == "MP3" || f == "OGG" || f == "OPUS";
+        // FLAC is lossless: its VBR percent picks the compression level.
+        case QualityMode::Vbr: return f == "MP3" || f == "WMA" || f == "OGG" || f == "FLAC" || f == "OPUS";
         case QualityMode::None: break;
     }
     return false;

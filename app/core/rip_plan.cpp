@@ -14,6 +14,8 @@ const RipFormat* FindRipFormat(std::string_view name) {
         {"mp3", ".mp3", &kClassMp3Encoder},
         {"ogg", ".ogg", &kClassVorbisEncoder},
         {"wma", ".wma", &kClassWmaEncoder},
+        {"flac", ".flac", &kClassFlacEncoder},
+        {"opus", ".opus", &kClassOpusEncoder},
     };
     for (const RipFormat& f : formats)
         if (EqualsNoCase(name, std::string_view(f.name))) return &f;

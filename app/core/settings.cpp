@@ -137,6 +137,10 @@ const char* FormatName(OutputFormat format) {
         return "WMA";
     case OutputFormat::Ogg:
         return "OGG";
+    case OutputFormat::Flac:
+        return "FLAC";
+    case OutputFormat::Opus:
+        return "OPUS";
     case OutputFormat::None:
         break;
     }
@@ -145,9 +149,15 @@ const char* FormatName(OutputFormat format) {
 
 OutputFormat FormatFromName(const std::string& name) {
     const std::string upper = AsciiUpper(name);
-    for (OutputFormat f : {OutputFormat::Wav, OutputFormat::Mp3, OutputFormat::Wma, OutputFormat::Ogg})
+    for (OutputFormat f : AllOutputFormats())
         if (upper == FormatName(f)) return f;
     return OutputFormat::None;
+}
+
+std::span<const OutputFormat> AllOutputFormats() {
+    static constexpr OutputFormat all[] = {OutputFormat::Wav, OutputFormat::Mp3,  OutputFormat::Wma,
+                                           OutputFormat::Ogg, OutputFormat::Flac, OutputFormat::Opus};
+    return all;
 }
 
 SettingsStore::SettingsStore(std::string iniPath) : path_(std::move(iniPath)) {}
@@ -295,6 +305,10 @@ Step2Settings SettingsStore::LoadStep2(Wizard wizard, Step2Settings s) const {
     RestoreMember(s.format, OutputFormat::Mp3, ReadBool(sec, "MP3", true));
     RestoreMember(s.format, OutputFormat::Wma, ReadBool(sec, "WMA", false));
     RestoreMember(s.format, OutputFormat::Ogg, ReadBool(sec, "OGG", false));
+    // Keys added later: a file written before them has none and reads as
+    // it did then.
+    RestoreMember(s.format, OutputFormat::Flac, ReadBool(sec, "FLAC", false));
+    RestoreMember(s.format, OutputFormat::Opus, ReadBool(sec, "OPUS", false));
 
     RestoreMember(s.exists, ExistsPolicy::Skip, ReadBool(sec, "Skip", false));
     RestoreMember(s.exists, ExistsPolicy::Overwrite, ReadBool(sec, "OverWrite", false));
@@ -326,6 +340,8 @@ bool SettingsStore::SaveStep2(Wizard wizard, const Step2Settings& s) const {
            WriteBool(sec, "MP3", s.format == OutputFormat::Mp3) &&
            WriteBool(sec, "WMA", s.format == OutputFormat::Wma) &&
            WriteBool(sec, "OGG", s.format == OutputFormat::Ogg) &&
+           WriteBool(sec, "FLAC", s.format == OutputFormat::Flac) &&
+           WriteBool(sec, "OPUS", s.format == OutputFormat::Opus) &&
            WriteBool(sec, "Skip", s.exists == ExistsPolicy::Skip) &&
            WriteBool(sec, "OverWrite", s.exists == ExistsPolicy::Overwrite) &&
            WriteBool(sec, "Query", s.exists == ExistsPolicy::Query) &&

@@ -4,6 +4,7 @@
 // default; the file need not exist.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -103,12 +104,14 @@ bool RecordsStep2(int recordSettings, Wizard wizard);
 // which a hand-edited file can produce.
 enum class OutputFolder { None, Default, Source, Custom };
 enum class FormatMode { None, Normal, Advanced };
-enum class OutputFormat { None, Wav, Mp3, Wma, Ogg };
+enum class OutputFormat { None, Wav, Mp3, Wma, Ogg, Flac, Opus };
 enum class ExistsPolicy { None, Skip, Overwrite, Query, Rename };
 enum class QualityMode { None, Cbr, Abr, Vbr };
 
-// "WAV", "MP3", "WMA", "OGG"; empty for None.
+// "WAV", "MP3", "WMA", "OGG", "FLAC", "OPUS"; empty for None.
 const char* FormatName(OutputFormat format);
+// Every destination format, in the order a window lists them.
+std::span<const OutputFormat> AllOutputFormats();
 // From "wav", "MP3", ... (any case); None when unknown.
 OutputFormat FormatFromName(const std::string& name);
 

@@ -169,7 +169,8 @@ long long SizeTextKilobytes(const std::string& sizeText) {
 bool IsSupportedSource(const std::string& fileName) {
     if (fileName.find('.') == std::string::npos) return false;
     const std::string ext = AsciiLower(ExtensionOf(fileName));
-    return ext == "wav" || ext == "wave" || ext == "mp3" || ext == "wma" || ext == "ogg" || ext == "oga";
+    return ext == "wav" || ext == "wave" || ext == "mp3" || ext == "wma" || ext == "ogg" || ext == "oga" || ext == "flac" ||
+           ext == "opus";
 }
 
 namespace {

@@ -40,10 +40,11 @@ bool IsSupportedSource(const std::string& fileName);
 // The same set as a file-name mask, and the filter of the "Add Files"
 // dialog (pairs of caption and mask, separated by '|'). ".oga" is the
 // audio-only name of an Ogg file and listed with ".ogg".
-inline constexpr char kSupportedSourceMask[] = "*.wav;*.wave;*.mp3;*.wma;*.ogg;*.oga";
+inline constexpr char kSupportedSourceMask[] = "*.wav;*.wave;*.mp3;*.wma;*.ogg;*.oga;*.flac;*.opus";
 inline constexpr char kAddFilesFilter[] =
-    "All support files (*.wav,*.mp3,*.wma,*.ogg)|*.wav;*.wave;*.mp3;*.wma;*.ogg;*.oga|WAV Files (*.wav)|*.wav;*.wave|"
-    "MP3 Files (*.mp3)|*.mp3|WMA Files (*.wma)|*.wma|OGG Files (*.ogg)|*.ogg;*.oga";
+    "All support files (*.wav,*.mp3,*.wma,*.ogg,*.flac,*.opus)|*.wav;*.wave;*.mp3;*.wma;*.ogg;*.oga;*.flac;*.opus|"
+    "WAV Files (*.wav)|*.wav;*.wave|MP3 Files (*.mp3)|*.mp3|WMA Files (*.wma)|*.wma|OGG Files (*.ogg)|*.ogg;*.oga|"
+    "FLAC Files (*.flac)|*.flac|Opus Files (*.opus)|*.opus";
 
 // What the list needs from whoever shows it: messages, the sub-folder
 // question, a chance to keep the interface alive between files, and the

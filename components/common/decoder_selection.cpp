@@ -35,7 +35,9 @@ bool IsMpegAudioFrameHeader(const std::uint8_t* h) {
 ContentKind SniffContent(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return ContentKind::unknown;
-    std::array<std::uint8_t, 16> head{};
+    // An Ogg page header is 27 bytes plus its segment table (one segment
+    // for a stream's first page), then the first packet's signature.
+    std::array<std::uint8_t, 36> head{};
     const long got = ReadFull(fd, head.data(), head.size());
     ::close(fd);
     static constexpr std::uint8_t kAsfHeader[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
@@ -43,7 +45,13 @@ ContentKind SniffContent(const std::string& path) {
     if (got >= 16 && std::memcmp(head.data(), kAsfHeader, 16) == 0) return ContentKind::asf;
     if (got >= 12 && std::memcmp(head.data(), "RIFF", 4) == 0 && std::memcmp(head.data() + 8, "WAVE", 4) == 0)
         return ContentKind::wave;
-    if (got >= 4 && std::memcmp(head.data(), "OggS", 4) == 0) return ContentKind::ogg;
+    if (got >= 4 && std::memcmp(head.data(), "fLaC", 4) == 0) return ContentKind::flac;
+    if (got >= 4 && std::memcmp(head.data(), "OggS", 4) == 0) {
+        const std::size_t packet = 27 + std::size_t(got > 26 ? head[26] : 0);
+        if (packet + 8 <= std::size_t(got) && std::memcmp(head.data() + packet, "OpusHead", 8) == 0)
+            return ContentKind::opus;
+        return ContentKind::ogg;
+    }
     // An ID3v2 tag is put in front of MPEG audio only.
     if (got >= 10 && std::memcmp(head.data(), "ID3", 3) == 0 && head[3] != 0xFF && head[4] != 0xFF)
         return ContentKind::mpeg;
@@ -67,6 +75,7 @@ bool SelectDecoderClass(std::u16string_view name, CLSID& clsid) {
         static const Row byName[] = {
             {u".wma", ContentKind::asf},  {u".mp3", ContentKind::mpeg}, {u".ogg", ContentKind::ogg},
             {u".oga", ContentKind::ogg},  {u".wav", ContentKind::wave}, {u".wave", ContentKind::wave},
+            {u".flac", ContentKind::flac}, {u".opus", ContentKind::opus},
         };
         for (const Row& r : byName) {
             if (EndsWithNoCase(name, r.ext)) {
@@ -79,6 +88,8 @@ bool SelectDecoderClass(std::u16string_view name, CLSID& clsid) {
         case ContentKind::asf: clsid = kClassWmaDecoder.clsid; return true;
         case ContentKind::mpeg: clsid = kClassMp3Decoder.clsid; return true;
         case ContentKind::ogg: clsid = kClassVorbisDecoder.clsid; return true;
+        case ContentKind::flac: clsid = kClassFlacDecoder.clsid; return true;
+        case ContentKind::opus: clsid = kClassOpusDecoder.clsid; return true;
         case ContentKind::unknown: return false;
         case ContentKind::wave: break;
     }

@@ -17,15 +17,16 @@ inline constexpr char16_t kNoDecoderText[] = u"Cannot find appropriate decoder."
 HRESULT CreateDecoderFor(const CLSID& owner, BSTR fileName, ComPtr<IKivAudioDecoder>& decoder);
 
 // The decoder class for a file, without creating anything; false when none
-// fits. The file's first bytes decide (RIFF/WAVE, OggS, an ID3v2 tag or an
-// MPEG audio frame, the ASF header); when they say nothing, the extension
-// does (".wma", ".mp3", ".ogg", ".oga", ".wav", ".wave"). WAV files are
+// fits. The file's first bytes decide (RIFF/WAVE, fLaC, OggS with an Opus
+// or another first packet, an ID3v2 tag or an MPEG audio frame, the ASF
+// header); when they say nothing, the extension does (".wma", ".mp3",
+// ".ogg", ".oga", ".wav", ".wave", ".flac", ".opus"). WAV files are
 // inspected further: PCM opens with the WAV decoder, MPEG layer 3 with the
 // MP3 decoder, any other format with none.
 bool SelectDecoderClass(std::u16string_view fileName, CLSID& clsid);
 
 // What a file's first bytes show it to be.
-enum class ContentKind { unknown, wave, ogg, mpeg, asf };
+enum class ContentKind { unknown, wave, ogg, mpeg, asf, flac, opus };
 ContentKind SniffContent(const std::string& path);
 
 }  // namespace kiv

@@ -10,6 +10,10 @@ const ModuleIdentity kModuleVorbis{"kivvorbis", "KIVVORBISLib", MakeGuid("{03D30
                                    "OggVorbis Encoder & Decoder Controls 1.0", "OggVorbis Encoder Control"};
 const ModuleIdentity kModuleWma{"kivwma9", "KIVWMA9Lib", MakeGuid("{F647D893-8EA5-4127-96C0-4C29EB5FD251}"),
                                 "WMA Encoder & Decoder Controls 1.0", "WMA Encoder Control"};
+const ModuleIdentity kModuleFlac{"kivflac", "KIVFLACLib", MakeGuid("{523CD314-8DF9-4C1A-A544-7F3A978A0BE7}"),
+                                 "FLAC Encoder & Decoder Controls 1.0", "FLAC Encoder Control"};
+const ModuleIdentity kModuleOpus{"kivopus", "KIVOPUSLib", MakeGuid("{BC46712E-3AFE-40E6-ADCE-541FFBBA3A7B}"),
+                                 "Opus Encoder & Decoder Controls 1.0", "Opus Encoder Control"};
 const ModuleIdentity kModuleConverter{"kivconv", "KIVCONVLib", MakeGuid("{0A68293B-E8B1-4857-8426-063ADA834D7D}"),
                                       "Audio Converter Control", "Audio Converter Control"};
 const ModuleIdentity kModulePlayer{"kivplay", "KIVPLAYLib", MakeGuid("{F7E8102C-BAD2-410F-A4CF-F67B6F6CAFEF}"),
@@ -41,6 +45,18 @@ const ClassIdentity kClassWmaEncoder{"KivWmaEncoder", MakeGuid("{541A4E81-49F9-4
 const ClassIdentity kClassWmaDecoder{"KivWmaDecoder", MakeGuid("{7DB0A96A-362D-4F7C-8ADD-2A18D4452BEA}"),
                                      "ZEMOR.WmaDecoder.1", "ZEMOR.WmaDecoder", "KivWmaDecoder Class", 102, true,
                                      &kModuleWma, u"KivWmaDecoderHelper"};
+const ClassIdentity kClassFlacEncoder{"KivFlacEncoder", MakeGuid("{B2AD4CCF-3DAE-4EA4-A69A-F887A547998D}"),
+                                      "ZEMOR.FlacEncoder.1", "ZEMOR.FlacEncoder", "KivFlacEncoder Class", 101, false,
+                                      &kModuleFlac, u"KivFlacEncoderHelper"};
+const ClassIdentity kClassFlacDecoder{"KivFlacDecoder", MakeGuid("{02BA25D8-CCAC-40B6-881F-D2CF979B5FA9}"),
+                                      "ZEMOR.FlacDecoder.1", "ZEMOR.FlacDecoder", "KivFlacDecoder Class", 103, true,
+                                      &kModuleFlac, u"KivFlacDecoderHelper"};
+const ClassIdentity kClassOpusEncoder{"KivOpusEncoder", MakeGuid("{D403D03D-B5B7-4577-A9AD-A87B3FD2F6D2}"),
+                                      "ZEMOR.OpusEncoder.1", "ZEMOR.OpusEncoder", "KivOpusEncoder Class", 101, false,
+                                      &kModuleOpus, u"KivOpusEncoderHelper"};
+const ClassIdentity kClassOpusDecoder{"KivOpusDecoder", MakeGuid("{AC8AA1D5-BEAF-49E0-8A17-FDEA44483D69}"),
+                                      "ZEMOR.OpusDecoder.1", "ZEMOR.OpusDecoder", "KivOpusDecoder Class", 103, true,
+                                      &kModuleOpus, u"KivOpusDecoderHelper"};
 const ClassIdentity kClassAudioConverter{"KivAudioConverter", MakeGuid("{8A96FA28-7162-4544-8D60-2757A2338732}"),
                                          "ZEMOR.AudioConverter.1", "ZEMOR.AudioConverter", "KivAudioConverter Class",
                                          101, true, &kModuleConverter, u"KivAudioConverterHelper"};
@@ -53,7 +69,8 @@ const ClassIdentity kClassCdRipper{"KivCDRipper", MakeGuid("{624CFFE1-7777-49DE-
 
 std::span<const ModuleIdentity* const> AllModules() {
     static const ModuleIdentity* const all[] = {&kModuleWave,      &kModuleMp3,    &kModuleVorbis, &kModuleWma,
-                                                &kModuleConverter, &kModulePlayer, &kModuleCdRip};
+                                                &kModuleFlac,      &kModuleOpus,   &kModuleConverter,
+                                                &kModulePlayer,    &kModuleCdRip};
     return all;
 }
 
@@ -61,6 +78,7 @@ std::span<const ClassIdentity* const> AllClasses() {
     static const ClassIdentity* const all[] = {
         &kClassWaveEncoder, &kClassWaveDecoder, &kClassMp3Encoder,     &kClassMp3Decoder,
         &kClassVorbisEncoder, &kClassVorbisDecoder, &kClassWmaEncoder, &kClassWmaDecoder,
+        &kClassFlacEncoder, &kClassFlacDecoder, &kClassOpusEncoder, &kClassOpusDecoder,
         &kClassAudioConverter, &kClassAudioPlayer, &kClassCdRipper};
     return all;
 }

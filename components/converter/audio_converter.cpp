@@ -10,6 +10,7 @@
 #include "components/converter/pcm_reduction.h"
 #include "platform/system/pipe.h"
 #include "platform/system/system_error.h"
+#include "platform/system/text.h"
 
 namespace kiv {
 namespace {
@@ -45,6 +46,36 @@ void CopyTags(IKivAudioDecoder* source, IKivAudioEncoder* destination) {
         (from.get()->*get)(value.put());
         (to.get()->*put)(value.get());
     }
+}
+
+// The pictures, when both sides carry them. A picture too large to carry is
+// left out whole (a cut image is worse than none); the text says so for
+// the log, and is empty when everything was copied.
+std::u16string CopyPictures(IKivAudioDecoder* source, IKivAudioEncoder* destination) {
+    ComPtr<IKivTagPictures> from, to;
+    source->QueryInterface(IID_IKivTagPictures, from.put_void());
+    destination->QueryInterface(IID_IKivTagPictures, to.put_void());
+    if (!from || !to) return {};
+    to->ClearPictures();
+    LONG count = 0;
+    from->get_PictureCount(&count);
+    int left = 0;
+    for (LONG i = 0; i < count; ++i) {
+        TagPicture picture;
+        if (FAILED(from->GetPicture(i, &picture)) || picture.data.empty()) continue;
+        if (picture.data.size() > kMaxTagPictureBytes || FAILED(to->AddPicture(&picture))) ++left;
+    }
+    if (left == 0) return {};
+    return FromUtf8(std::to_string(left) + (left == 1 ? " picture" : " pictures") +
+                    " larger than 16 MiB left out of the tags.");
+}
+
+// What the client is told once, before any progress: the reduction of the
+// samples and the pictures left out, whichever happened.
+std::u16string JoinNotices(std::u16string a, const std::u16string& b) {
+    if (a.empty()) return b;
+    if (!b.empty()) a += u" " + b;
+    return a;
 }
 
 // A block for the encoder, reduced when the encoder needs it so. A block
@@ -241,8 +272,14 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
             ReportWithInfo(u"Cannot proceed: encoder failed: ", u"Cannot proceed: encoder failed.");
             return;
         }
-        if (reduction.active()) PostText(WMH_CONV_NOTICE, reduction.Describe());
-        if (keepTags_ != 0) CopyTags(source.get(), destination.get());
+        std::u16string pictureNotice;
+        if (keepTags_ != 0) {
+            CopyTags(source.get(), destination.get());
+            pictureNotice = CopyPictures(source.get(), destination.get());
+        }
+        const std::u16string notice =
+            JoinNotices(reduction.active() ? std::u16string(reduction.Describe()) : std::u16string(), pictureNotice);
+        if (!notice.empty()) PostText(WMH_CONV_NOTICE, notice);
 
         std::vector<BYTE> buffer(kBufferSize);
         LONG n = 0;
@@ -321,7 +358,10 @@ HRESULT AudioConverter::GoSync() {
     if (HRESULT hr = source_->get_Format(&format); FAILED(hr)) return hr;
     PcmReduction reduction;
     if (HRESULT hr = reduction.Negotiate(destination_.get(), format); FAILED(hr)) return hr;
-    if (keepTags_ != 0) CopyTags(source_.get(), destination_.get());
+    if (keepTags_ != 0) {
+        CopyTags(source_.get(), destination_.get());
+        CopyPictures(source_.get(), destination_.get());
+    }
     std::vector<BYTE> buffer(kBufferSize);
     for (;;) {
         LONG n = 0;

@@ -40,6 +40,8 @@ public:
 private:
     ~Mp3Decoder() override = default;
 
+    bool CarriesPictures() const override { return true; }
+
     HRESULT FinalConstruct() override;
     void FinalRelease() override;
     HRESULT StartThread();

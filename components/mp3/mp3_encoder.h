@@ -25,6 +25,8 @@ public:
 private:
     ~Mp3Encoder() override = default;
 
+    bool CarriesPictures() const override { return true; }
+
     HRESULT FinalConstruct() override;
     void FinalRelease() override;
     HRESULT PrepareStream() override;

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "components/vorbis/channel_order.h"
+#include "components/vorbis/picture_block.h"
 #include "components/vorbis/vorbis_comments.h"
 
 namespace kiv {
@@ -133,13 +134,16 @@ HRESULT VorbisDecoder::OpenStream() {
     duration_ = total < 0 ? -1.0 : total;
 
     vorbis::CommentTable table;
+    std::vector<TagPicture> pictures;
     if (const vorbis_comment* vc = ov_comment(vf_.get(), -1)) {
         std::vector<std::string_view> comments;
         for (int i = 0; i < vc->comments; ++i)
             comments.emplace_back(vc->user_comments[i], std::size_t(std::max(vc->comment_lengths[i], 0)));
         table = vorbis::BuildCommentTable(vc->vendor ? vc->vendor : "", comments);
+        pictures = vorbis::PicturesFromComments(comments);
     }
     SetTags(vorbis::TagsFromCommentTable(table));
+    SetPictures(std::move(pictures));
     return S_OK;
 }
 

@@ -36,6 +36,8 @@ public:
 private:
     ~VorbisDecoder() override;
 
+    bool CarriesPictures() const override { return true; }
+
     // Hands the descriptor to the library and reads the stream's format,
     // bitrate, duration and comments.
     HRESULT OpenStream();

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "components/vorbis/channel_order.h"
+#include "components/vorbis/picture_block.h"
 #include "components/vorbis/vorbis_comments.h"
 #include "platform/system/system_error.h"
 
@@ -132,6 +133,9 @@ HRESULT VorbisEncoder::PrepareStream() {
     CommentRecord comments;
     for (const vorbis::Comment& c : vorbis::CommentsFromTags(Tags()))
         vorbis_comment_add_tag(&comments.vc, c.field, c.value.c_str());
+    for (const TagPicture& p : Pictures())
+        if (!p.data.empty() && p.data.size() <= kMaxTagPictureBytes)
+            vorbis_comment_add_tag(&comments.vc, vorbis::kPictureField, vorbis::PictureComment(p).c_str());
     ogg_packet header, commentHeader, codeHeader;
     if (vorbis_analysis_headerout(&st->dsp, &comments.vc, &header, &commentHeader, &codeHeader) != 0)
         return ReportError(kLogicFault);

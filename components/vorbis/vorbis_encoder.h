@@ -29,6 +29,8 @@ private:
 
     enum class Mode { AverageBitrate = 1, Quality = 2 };
 
+    bool CarriesPictures() const override { return true; }
+
     HRESULT PrepareStream() override;
     std::size_t BlockSize() const override;
     bool EncodeBlock(const BYTE* data, std::size_t size) override;

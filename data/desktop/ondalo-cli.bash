@@ -20,7 +20,7 @@ _ondalo_cli() {
 
     case $prev in
         --to|--as)
-            COMPREPLY=($(compgen -W "wav mp3 ogg wma" -- "$cur"))
+            COMPREPLY=($(compgen -W "wav mp3 ogg wma flac opus" -- "$cur"))
             return ;;
         --exists)
             COMPREPLY=($(compgen -W "skip overwrite ask rename rename=" -- "$cur"))

@@ -88,8 +88,15 @@ std::u16string FromUtf8(std::string_view s) {
 
 std::u16string FromUtf8Text(std::string_view s) {
     std::u16string out = FromUtf8(s);
-    for (char16_t& c : out)
-        if (c >= kEscapeFirst && c <= kEscapeLast) c = u'\uFFFD';
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        // The low half of a character beyond U+FFFF can fall in the escape
+        // range too (U+1F480 is D83D DC80); only a lone one is an escape.
+        if (out[i] >= 0xD800 && out[i] <= 0xDBFF && i + 1 < out.size()) {
+            ++i;
+            continue;
+        }
+        if (out[i] >= kEscapeFirst && out[i] <= kEscapeLast) out[i] = u'\uFFFD';
+    }
     return out;
 }
 

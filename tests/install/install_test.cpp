@@ -104,7 +104,7 @@ TEST_F(InstalledTest, ConvertsToEveryFormatAndBackWithNothingSetUp) {
     struct Case {
         const char* format;
         const char* codec;
-    } cases[] = {{"mp3", "mp3"}, {"ogg", "vorbis"}, {"wma", "wmav2"}};
+    } cases[] = {{"mp3", "mp3"}, {"ogg", "vorbis"}, {"wma", "wmav2"}, {"flac", "flac"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format);
         const std::string folder = std::string("to-") + c.format;

@@ -189,7 +189,38 @@ std::optional<std::size_t> extendedHeaderSize(std::uint8_t version, Bytes body) 
     return size;
 }
 
-void readFrames(const Id3v2Header& header, Bytes frames, TagRecord& tags) {
+// APIC: encoding, MIME type (Latin-1, ended by a zero), picture type,
+// description (in the encoding, ended by its terminator), the image. 2.2's
+// PIC has a three-letter image format in place of the MIME type.
+void applyPicture(Bytes content, std::uint8_t version, std::vector<TagPicture>& pictures) {
+    if (content.size() < 2) return;
+    const std::uint8_t encoding = content[0];
+    TagPicture p;
+    std::size_t at = 1;
+    if (version == 2) {
+        if (content.size() < 5) return;
+        std::string format(reinterpret_cast<const char*>(content.data() + 1), 3);
+        for (char& c : format) c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        p.mimeType = "image/" + (format == "jpg" ? std::string("jpeg") : format);
+        at = 4;
+    } else {
+        const auto end = std::find(content.begin() + 1, content.end(), std::uint8_t{0});
+        if (end == content.end()) return;
+        p.mimeType.assign(content.begin() + 1, end);
+        at = std::size_t(end - content.begin()) + 1;
+    }
+    if (at >= content.size()) return;
+    p.type = content[at++];
+    const auto afterDescription = skipString(encoding, content, at);
+    if (!afterDescription || *afterDescription >= content.size()) return;
+    if (auto description = decodeText(encoding, content.subspan(at, *afterDescription - at)))
+        p.description = std::move(*description);
+    const Bytes data = content.subspan(*afterDescription);
+    p.data.assign(data.begin(), data.end());
+    pictures.push_back(std::move(p));
+}
+
+void readFrames(const Id3v2Header& header, Bytes frames, TagRecord& tags, std::vector<TagPicture>* pictures) {
     const std::uint8_t version = header.majorVersion;
     const std::size_t headerSize = version == 2 ? 6 : 10;
     const std::size_t idSize = version == 2 ? 3 : 4;
@@ -227,13 +258,16 @@ void readFrames(const Id3v2Header& header, Bytes frames, TagRecord& tags) {
                 content = plain;
             }
         }
-        applyFrame(fieldFor(id), content, version, tags);
+        if (pictures && (id == "APIC" || id == "PIC")) applyPicture(content, version, *pictures);
+        else applyFrame(fieldFor(id), content, version, tags);
     }
 }
 
 }  // namespace
 
-bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags) {
+bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags) { return readId3v2(bytes, tags, nullptr); }
+
+bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags, std::vector<TagPicture>* pictures) {
     const auto header = parseId3v2Header(bytes);
     if (!header || header->majorVersion < 2) return false;
     Bytes body = bytes.subspan(kId3v2HeaderSize);
@@ -252,7 +286,7 @@ bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags) {
         if (!skip) return true;
         body = body.subspan(*skip);
     }
-    readFrames(*header, body, tags);
+    readFrames(*header, body, tags, pictures);
     return true;
 }
 

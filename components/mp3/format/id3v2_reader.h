@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "components/common/tag_record.h"
 
@@ -22,5 +23,8 @@ namespace kiv::mp3 {
 // are skipped. A genre given as a list reference such as "(17)" or "17"
 // reads as the list's name.
 bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags);
+// The same, and the attached pictures (APIC, or PIC of 2.2) in tag order
+// into `pictures`; a picture frame whose parts do not fit it is passed over.
+bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags, std::vector<TagPicture>* pictures);
 
 }  // namespace kiv::mp3

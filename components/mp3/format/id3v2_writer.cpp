@@ -84,7 +84,8 @@ void appendFrame(std::vector<std::uint8_t>& out, const Frame& frame) {
 
 }  // namespace
 
-std::vector<std::uint8_t> buildId3v2(const TagRecord& tags, std::size_t capacity, std::vector<std::string>* cut) {
+std::vector<std::uint8_t> buildId3v2(const TagRecord& tags, std::size_t capacity, std::vector<std::string>* cut,
+                                     const std::vector<TagPicture>* pictures) {
     if (capacity < kId3v2HeaderSize) return {};
     capacity = std::min(capacity, kId3v2MaxSize);
 
@@ -132,6 +133,23 @@ std::vector<std::uint8_t> buildId3v2(const TagRecord& tags, std::size_t capacity
             longest->encodeContent();
             total = total - before + kFrameHeaderSize + longest->content.size();
         }
+    }
+
+    for (const TagPicture& p : pictures ? *pictures : std::vector<TagPicture>{}) {
+        const EncodedText description = encode(p.description.substr(0, p.description.find(u'\0')));
+        Frame frame{"APIC", {}, std::string(1, char(description.encoding))};
+        frame.content += p.mimeType.substr(0, p.mimeType.find('\0'));
+        frame.content.push_back('\0');
+        frame.content.push_back(char(p.type < 0 || p.type > 255 ? 0 : p.type));
+        frame.content += description.bytes;
+        frame.content.append(description.encoding == kEncodingUtf16Bom ? 2 : 1, '\0');
+        frame.content.append(reinterpret_cast<const char*>(p.data.data()), p.data.size());
+        if (p.data.empty() || total + kFrameHeaderSize + frame.content.size() > capacity) {
+            if (cut && !p.data.empty()) cut->emplace_back("APIC");
+            continue;
+        }
+        total += kFrameHeaderSize + frame.content.size();
+        frames.push_back(std::move(frame));
     }
 
     std::vector<std::uint8_t> out = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0};

@@ -56,6 +56,7 @@ struct Mp3StreamInfo {
     // ID3v1 fields first, then every field an APEv2 tag carries on top, then
     // every field the ID3v2 tag carries on top of those.
     TagRecord tags;
+    std::vector<TagPicture> pictures;  // of the ID3v2 tag
 };
 
 struct Mp3ScanResult {

@@ -373,7 +373,7 @@ TEST_F(CliTest, UsageErrorsAndHelp) {
         {"--help", 0, "Commands:"},
         {"", 2, "Usage: ondalo-cli COMMAND"},
         {"convert", 2, "no files given"},
-        {"convert --to flac a.wav", 2, "unknown format 'flac'"},
+        {"convert --to aiff a.wav", 2, "unknown format 'aiff'"},
         {"convert --dest nowhere a.wav", 2, "Path nowhere is not existent. Please check it out."},
         {"convert --dest a.wav a.wav", 2, "a.wav is not a folder"},
         {"rip --dest a.wav", 2, "a.wav is not a folder"},

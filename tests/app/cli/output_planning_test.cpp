@@ -11,7 +11,9 @@ TEST(OutputPlanning, DestinationNamesAndFormats) {
     EXPECT_EQ(DestinationFileName("a.b.c.ogg", "WMA"), "a.b.c.wma");
     EXPECT_EQ(NormaliseFormat("ogg"), "OGG");
     EXPECT_EQ(NormaliseFormat(".Wav"), "WAV");
-    EXPECT_EQ(NormaliseFormat("flac"), "");
+    EXPECT_EQ(NormaliseFormat("aiff"), "");
+    EXPECT_EQ(NormaliseFormat(".Flac"), "FLAC");
+    EXPECT_EQ(NormaliseFormat("opus"), "OPUS");
     EXPECT_EQ(WithTrailingSlash("out"), "out/");
     EXPECT_EQ(WithTrailingSlash("out/"), "out/");
     EXPECT_EQ(WithTrailingSlash(""), "");

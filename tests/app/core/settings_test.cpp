@@ -241,6 +241,10 @@ TEST_F(SettingsTest, Step2RadioGroupsFollowTheLastTrueMember) {
          OutputFormat::Ogg, ExistsPolicy::Rename, QualityMode::Vbr, FormatMode::Normal},
         {"the rip wizard has no Source", Wizard::Rip, "Default=0\nSource=1\n", OutputFolder::None,
          OutputFormat::Mp3, ExistsPolicy::Query, QualityMode::Cbr, FormatMode::Normal},
+        {"the later format keys", Wizard::Rip, "OGG=1\nFLAC=1\n", OutputFolder::Default, OutputFormat::Flac,
+         ExistsPolicy::Query, QualityMode::Cbr, FormatMode::Normal},
+        {"OPUS after FLAC", Wizard::Conversion, "MP3=0\nFLAC=1\nOPUS=1\n", OutputFolder::Default,
+         OutputFormat::Opus, ExistsPolicy::Query, QualityMode::Cbr, FormatMode::Normal},
     };
     for (const Case& c : cases) {
         const char* section = c.wizard == Wizard::Conversion ? "[ConverterStep2]\n" : "[RipperStep2]\n";
@@ -292,7 +296,7 @@ TEST_F(SettingsTest, SaveStep2WritesEveryKeyInTableOrder) {
     s.keepFolders = true;
     ASSERT_TRUE(store_.SaveStep2(Wizard::Conversion, s));
     const std::string rest =
-        "Custom=0\nCustomDir=/out\nNormalMode=0\nAdvancedMode=1\nWAV=0\nMP3=0\nWMA=1\nOGG=0\n"
+        "Custom=0\nCustomDir=/out\nNormalMode=0\nAdvancedMode=1\nWAV=0\nMP3=0\nWMA=1\nOGG=0\nFLAC=0\nOPUS=0\n"
         "Skip=0\nOverWrite=0\nQuery=0\nRename=1\nRenameRule=%_new\nCBR=0\nABR=0\nVBR=1\n"
         "CBRValue=128\nABRValue=200\nVBRValue=60\n";
     EXPECT_EQ(ReadText(ini_), "[ConverterStep2]\nDefault=0\nSource=1\n" + rest + "KeepFolders=1\n");
@@ -359,11 +363,11 @@ TEST_F(SettingsTest, KeysAddedLaterReadAsBeforeWhenMissing) {
 
 TEST(SettingsFormats, NamesRoundTripInAnyCase) {
     EXPECT_STREQ(FormatName(OutputFormat::None), "");
-    for (OutputFormat f : {OutputFormat::Wav, OutputFormat::Mp3, OutputFormat::Wma, OutputFormat::Ogg})
-        EXPECT_EQ(FormatFromName(FormatName(f)), f);
+    for (OutputFormat f : AllOutputFormats()) EXPECT_EQ(FormatFromName(FormatName(f)), f);
+    EXPECT_EQ(AllOutputFormats().size(), 6u);
     EXPECT_EQ(FormatFromName("mP3"), OutputFormat::Mp3);
     EXPECT_EQ(FormatFromName("ogg"), OutputFormat::Ogg);
-    EXPECT_EQ(FormatFromName("flac"), OutputFormat::None);
+    EXPECT_EQ(FormatFromName("aiff"), OutputFormat::None);
     EXPECT_EQ(FormatFromName(""), OutputFormat::None);
 }
 

@@ -89,7 +89,7 @@ TEST(TaskListText, SizeTextRoundsHalfToEven) {
 TEST(TaskListText, SupportedSourcesIgnoreCase) {
     for (const char* yes : {"a.wav", "b.WAVE", "c.Mp3", "d.wma", "e.OGG", "f.oga", "g.OgA", ".hidden.mp3", "x.y.ogg"})
         EXPECT_TRUE(IsSupportedSource(yes)) << yes;
-    for (const char* no : {"mp3", "a.mp3.txt", "a.flac", "a.", "wav", "a.mp", "a.og", "a.ogaa"})
+    for (const char* no : {"mp3", "a.mp3.txt", "a.aiff", "a.", "wav", "a.mp", "a.og", "a.ogaa"})
         EXPECT_FALSE(IsSupportedSource(no)) << no;
 }
 

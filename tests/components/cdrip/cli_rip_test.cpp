@@ -121,7 +121,7 @@ TEST_F(CliRipTest, AFailedTrackFailsTheRunAndLeavesNoFile) {
 TEST_F(CliRipTest, BadTrackListsAndFormatsAreRefused) {
     MakeTracks({20, 20, 20});
     Config("[drive]\n" + TrackLines(3));
-    for (const char* bad : {"--tracks 0", "--tracks 4", "--tracks 2-1", "--tracks 1,", "--tracks x", "--to flac",
+    for (const char* bad : {"--tracks 0", "--tracks 4", "--tracks 2-1", "--tracks 1,", "--tracks x", "--to aiff",
                             "--exists maybe", "--cbr 500", "--dest nowhere", "stray", "--lookup freedb"})
         EXPECT_EQ(Cli(std::string("rip --no-cddb ") + bad).status, 2) << bad;
     const CliRun help = Cli("rip --help");

@@ -74,7 +74,7 @@ TEST_F(DecoderSelectionTest, ByExtensionAndForWavByFormatTag) {
     } cases[] = {
         {"adpcm.wav", WavWithTag(2), DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
         {"extensible-unknown.wav", Extensible(2), DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
-        {"song.flac", {1, 2, 3}, DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
+        {"song.aiff", {1, 2, 3}, DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
         {"broken.wav", {'R', 'I', 'F', 'F'}, DISP_E_EXCEPTION, "Cannot find appropriate decoder."},
         // Selected by name; their modules are not registered here.
         {"song.mp3", {1}, REGDB_E_CLASSNOTREG, nullptr},
@@ -117,7 +117,7 @@ bool Have(const char* tool) { return RunCommand(std::string("command -v ") + too
 // ffmpeg), then copied under names that do not fit what they hold: the
 // bytes decide, the name only when the bytes say nothing.
 TEST_F(DecoderSelectionTest, TheFirstBytesDecideOverAWrongOrMissingExtension) {
-    for (const char* tool : {"sox", "lame", "oggenc", "ffmpeg"})
+    for (const char* tool : {"sox", "lame", "oggenc", "ffmpeg", "flac", "opusenc"})
         if (!Have(tool)) GTEST_SKIP() << tool << " missing";
     const std::string wav = dir_ / "tone.wav";
     auto run = [](const std::string& command) {
@@ -129,6 +129,8 @@ TEST_F(DecoderSelectionTest, TheFirstBytesDecideOverAWrongOrMissingExtension) {
     run("lame --quiet -b 128 --tt Title --add-id3v2 '" + wav + "' '" + (dir_ / "tagged.mp3") + "'");
     run("oggenc -Q -o '" + (dir_ / "tone.ogg") + "' '" + wav + "'");
     run("ffmpeg -v error -y -i '" + wav + "' -c:a wmav2 '" + (dir_ / "tone.wma") + "'");
+    run("flac -s -o '" + (dir_ / "tone.flac") + "' '" + wav + "'");
+    run("opusenc --quiet '" + wav + "' '" + (dir_ / "tone.opus") + "'");
 
     struct Case {
         const char* made;
@@ -146,6 +148,11 @@ TEST_F(DecoderSelectionTest, TheFirstBytesDecideOverAWrongOrMissingExtension) {
         {"plain.mp3", "mp3.audio", &kClassMp3Decoder.clsid},
         {"tone.wma", "wma.ogg", &kClassWmaDecoder.clsid},
         {"tone.wma", "wma.bin", &kClassWmaDecoder.clsid},
+        {"tone.flac", "flac.ogg", &kClassFlacDecoder.clsid},
+        {"tone.flac", "flac-without-extension", &kClassFlacDecoder.clsid},
+        {"tone.opus", "opus.ogg", &kClassOpusDecoder.clsid},
+        {"tone.opus", "opus.flac", &kClassOpusDecoder.clsid},
+        {"tone.ogg", "ogg.opus", &kClassVorbisDecoder.clsid},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.named);
@@ -159,7 +166,12 @@ TEST_F(DecoderSelectionTest, TheFirstBytesDecideOverAWrongOrMissingExtension) {
     CLSID chosen{};
     ASSERT_TRUE(SelectDecoderClass(FromUtf8(dir_ / "junk.oga"), chosen));
     EXPECT_TRUE(chosen == kClassVorbisDecoder.clsid);
-    EXPECT_FALSE(SelectDecoderClass(FromUtf8(dir_ / "missing.flac"), chosen));
+    for (const auto& [name, decoder] : {std::pair{"junk.flac", &kClassFlacDecoder}, {"junk.opus", &kClassOpusDecoder}}) {
+        fs::copy_file(dir_ / "junk.oga", dir_ / name);
+        ASSERT_TRUE(SelectDecoderClass(FromUtf8(dir_ / name), chosen)) << name;
+        EXPECT_TRUE(chosen == decoder->clsid) << name;
+    }
+    EXPECT_FALSE(SelectDecoderClass(FromUtf8(dir_ / "missing.aiff"), chosen));
 }
 
 TEST_F(DecoderSelectionTest, AnOggFileNamedMp3OpensAsOgg) {

@@ -326,8 +326,8 @@ TEST_F(PlayerTest, DecoderSelectionAndAttachmentKeepTheOldDecoderOnFailure) {
     ASSERT_TRUE(before);
 
     const std::string source = kClassAudioPlayer.progId;
-    Bstr flac(FromUtf8(dir_ / "song.flac"));
-    EXPECT_EQ(player_->CreateDecoderFor(flac.get()), DISP_E_EXCEPTION);
+    Bstr unknown(FromUtf8(dir_ / "song.aiff"));
+    EXPECT_EQ(player_->CreateDecoderFor(unknown.get()), DISP_E_EXCEPTION);
     EXPECT_EQ(TakeError(), std::make_pair(source, std::string("Cannot find appropriate decoder.")));
 
     EXPECT_EQ(player_->put_Decoder(nullptr), DISP_E_EXCEPTION);

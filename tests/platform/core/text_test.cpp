@@ -34,6 +34,8 @@ TEST(Text, BytesThatAreNotUtf8CrossUtf16AndComeBackUnchanged) {
     }
     EXPECT_EQ(EscapeInvalidUtf8("Caf\xC3\xA9 \xF0\x9F\x8E\xB5"), "Caf\xC3\xA9 \xF0\x9F\x8E\xB5") << "valid text stays";
     EXPECT_EQ(FromUtf8Text("a\xFF" "b\xC3\xA9"), u"a\uFFFDb\u00E9") << "texts from files stay valid text";
+    // Characters beyond U+FFFF whose low surrogate lies where the escapes do.
+    EXPECT_EQ(FromUtf8Text("\xF0\x9F\x92\x80 \xF1\x96\x92\x96\xFF"), u"\U0001F480 \U00056496\uFFFD");
     EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD") << "a lone high surrogate";
     EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xDC41))), "\xEF\xBF\xBD") << "a low one that stands for no byte";
 }
