@@ -88,6 +88,8 @@ QualityMode QualityAfterFormatChoice(OutputFormat format, QualityMode current) {
     const char* name = FormatName(format);
     if (format == OutputFormat::Wav || format == OutputFormat::None) return QualityMode::None;
     if (current != QualityMode::None && FormatOffers(name, current)) return current;
+    // FLAC offers only its compression level (the VBR percent).
+    if (format == OutputFormat::Flac) return QualityMode::Vbr;
     return format == OutputFormat::Ogg ? QualityMode::Abr : QualityMode::Cbr;
 }
 
@@ -98,11 +100,15 @@ void ChooseNormalFormat(Step2Settings& step2, OutputFormat format) {
 }
 
 std::vector<std::string> ChooserFormats(const std::string& sourceFormat) {
-    const std::string source = AsciiUpper(sourceFormat);
-    if (source == "WAV") return {"MP3", "WMA", "OGG"};
-    if (source == "MP3") return {"WAV", "WMA", "OGG"};
-    if (source == "WMA") return {"WAV", "MP3", "OGG"};
-    return {"WAV", "MP3", "WMA"};
+    static const char* const kAll[] = {"WAV", "MP3", "WMA", "OGG", "FLAC", "OPUS"};
+    std::string source = AsciiUpper(sourceFormat);
+    // A format of no other name (an ".oga", a ".wave") has always been
+    // taken for Ogg here.
+    if (std::find(std::begin(kAll), std::end(kAll), source) == std::end(kAll)) source = "OGG";
+    std::vector<std::string> formats;
+    for (const char* f : kAll)
+        if (source != f) formats.emplace_back(f);
+    return formats;
 }
 
 int QualitySlider::ValueAt(QualityMode mode, int position) const {

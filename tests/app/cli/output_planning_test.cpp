@@ -43,6 +43,8 @@ TEST(OutputPlanning, ChoosingAFormatKeepsOnlyTheQualityModesItOffers) {
         {F::Wav, Q::Cbr, Q::None}, {F::Wav, Q::Vbr, Q::None},  {F::Mp3, Q::None, Q::Cbr}, {F::Mp3, Q::Abr, Q::Abr},
         {F::Mp3, Q::Vbr, Q::Vbr},  {F::Wma, Q::Abr, Q::Cbr},   {F::Wma, Q::Vbr, Q::Vbr},  {F::Wma, Q::None, Q::Cbr},
         {F::Ogg, Q::Cbr, Q::Abr},  {F::Ogg, Q::None, Q::Abr},  {F::Ogg, Q::Vbr, Q::Vbr},
+        {F::Flac, Q::Cbr, Q::Vbr}, {F::Flac, Q::Abr, Q::Vbr}, {F::Flac, Q::None, Q::Vbr},
+        {F::Opus, Q::Abr, Q::Abr}, {F::Opus, Q::Vbr, Q::Vbr}, {F::Opus, Q::None, Q::Cbr},
     };
     for (const auto& c : cases) {
         Step2Settings s;
@@ -77,11 +79,13 @@ TEST(OutputPlanning, QualitySliderScales) {
 
 TEST(OutputPlanning, TheAdvancedChooserOffersTheOtherFormats) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(ChooserFormats("WAV"), (V{"MP3", "WMA", "OGG"}));
-    EXPECT_EQ(ChooserFormats("MP3"), (V{"WAV", "WMA", "OGG"}));
-    EXPECT_EQ(ChooserFormats("WMA"), (V{"WAV", "MP3", "OGG"}));
-    EXPECT_EQ(ChooserFormats("OGG"), (V{"WAV", "MP3", "WMA"}));
-    EXPECT_EQ(ChooserFormats("WAVE"), (V{"WAV", "MP3", "WMA"}));
+    EXPECT_EQ(ChooserFormats("WAV"), (V{"MP3", "WMA", "OGG", "FLAC", "OPUS"}));
+    EXPECT_EQ(ChooserFormats("MP3"), (V{"WAV", "WMA", "OGG", "FLAC", "OPUS"}));
+    EXPECT_EQ(ChooserFormats("WMA"), (V{"WAV", "MP3", "OGG", "FLAC", "OPUS"}));
+    EXPECT_EQ(ChooserFormats("OGG"), (V{"WAV", "MP3", "WMA", "FLAC", "OPUS"}));
+    EXPECT_EQ(ChooserFormats("flac"), (V{"WAV", "MP3", "WMA", "OGG", "OPUS"}));
+    EXPECT_EQ(ChooserFormats("OPUS"), (V{"WAV", "MP3", "WMA", "OGG", "FLAC"}));
+    EXPECT_EQ(ChooserFormats("WAVE"), (V{"WAV", "MP3", "WMA", "FLAC", "OPUS"}));
 }
 
 TEST(OutputPlanning, KeepingTheFolderTreeMapsSubFoldersBelowTheOutputFolder) {

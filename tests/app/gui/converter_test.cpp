@@ -192,7 +192,7 @@ void ConverterTest::addFilesAndFolders() {
     TConverterForm& c = OpenWizard();
     c.chooseOpenFiles = [&](const QString&, const QString& filter) {
         // The dialog offers the supported files first.
-        return filter.startsWith("All support files (*.wav *.wave *.mp3 *.wma *.ogg *.oga)")
+        return filter.startsWith("All support files (*.wav *.wave *.mp3 *.wma *.ogg *.oga *.flac *.opus)")
                    ? QStringList{Q(In("b.wav")), Q(In("a.wav")), Q(In("b.wav"))}
                    : QStringList{};
     };
@@ -398,7 +398,7 @@ void ConverterTest::page2RulesAndStatusList() {
     a->btnSelectClick();
     QStringList offered;
     for (int i = 0; i < a->lstSelect->count(); ++i) offered << a->lstSelect->item(i)->text();
-    QCOMPARE(offered, (QStringList{"MP3", "WMA", "OGG"}));
+    QCOMPARE(offered, (QStringList{"MP3", "WMA", "OGG", "FLAC", "OPUS"}));
     a->lstSelectClick("MP3");
     a->btnOK->click();
     QVERIFY(c.isEnabled());
