@@ -137,6 +137,14 @@ public:
     bool WriteInt(const char* section, const char* key, int value) const;
     bool WriteString(const char* section, const char* key, const std::string& value) const;
 
+    // What "Start" and showing the window do with the wizard's section:
+    // save or restore it when `recordSettings` (Advanced/RecordSettings)
+    // says this wizard records its page. Save: false when the page is not
+    // recorded or the file cannot be written. Restore: `current` unchanged
+    // when the page is not recorded.
+    bool SaveStep2IfRecorded(int recordSettings, Wizard wizard, const Step2Settings& settings) const;
+    Step2Settings RestoreStep2IfRecorded(int recordSettings, Wizard wizard, Step2Settings current) const;
+
 private:
     std::string path_;
 };
