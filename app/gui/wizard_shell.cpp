@@ -17,6 +17,4 @@ void WizardShell::closeEvent(QCloseEvent* e) {
 
 TConverterForm::TConverterForm() : WizardShell("TConverterForm", "Audio Converter - WIZARD") {}
 
-TRipperForm::TRipperForm() : WizardShell("TRipperForm", "Audio CD Ripper - WIZARD") {}
-
 }  // namespace kiv::gui

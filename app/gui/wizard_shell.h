@@ -1,6 +1,6 @@
-// The two wizard windows. For now they are windows with their captions and
-// nothing else: the start window shows and hides them, and a wizard that
-// closes brings the start window back.
+// The frame of the two wizard windows: the start window shows and hides
+// them, and a wizard that closes brings the start window back. The ripping
+// wizard is `TRipperForm` (ripper_form.h).
 #pragma once
 
 #include <QString>
@@ -33,18 +33,6 @@ public:
 
 private:
     QString initialDir_;
-};
-
-// "Audio CD Ripper - WIZARD".
-class TRipperForm : public WizardShell {
-public:
-    TRipperForm();
-    // The drive asked for on the command line (--rip DEVICE); empty: any.
-    void RequestDrive(const QString& device) { requestedDrive_ = device; }
-    const QString& requestedDrive() const { return requestedDrive_; }
-
-private:
-    QString requestedDrive_;
 };
 
 }  // namespace kiv::gui
