@@ -41,6 +41,9 @@ const char kConvertHelp[] =
     "  --as FORMAT FILE   FILE (or FOLDER) alone to FORMAT; other files follow --to\n"
     "  --dest DIR         put the new files into DIR (default: the current folder)\n"
     "  --same-folder      put each new file beside its source\n"
+    "  --keep-folders     a file found under a FOLDER goes to the same\n"
+    "                     sub-folder of the output folder (created as needed);\n"
+    "                     files named on their own go to the output folder\n"
     "  --exists POLICY    when the new file exists already:\n"
     "                       skip       leave it, skip the source\n"
     "                       overwrite  replace it\n"
@@ -189,6 +192,8 @@ int RunConvert(const std::vector<std::string>& args) {
             }
         } else if (r.Is("--same-folder")) {
             step2.folder = app::OutputFolder::Source;
+        } else if (r.Is("--keep-folders")) {
+            step2.keepFolders = true;
         } else if (r.Is("--recursive")) {
             recursion = app::TaskList::Recursion::Yes;
         } else if (r.Is("--no-recursive")) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <new>
 
 #include "app/core/file_conversion.h"
@@ -346,6 +347,11 @@ bool ConversionBatch::StartConversion(std::size_t index, const std::string& dest
     if (const std::string folder = DirectoryOf(destination); swept_.insert(folder).second) {
         if (const std::string line = SweepStaleTemporaries(folder); !line.empty()) core_.LogFor(index, LogColour::Orange, line);
     }
+
+    // With the folder tree kept, a sub-folder of the output folder may not
+    // exist yet; a failure here shows as the encoder's own when it opens.
+    std::error_code ec;
+    std::filesystem::create_directories(DirectoryOf(destination), ec);
 
     const ClassIdentity& encoderClass = EncoderForPath(destination);
     ComPtr<IKivAudioEncoder> encoder;

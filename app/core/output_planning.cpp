@@ -58,14 +58,52 @@ std::string StatusRow::SourceFilePath() const { return WithTrailingSlash(sourceP
 
 std::string StatusRow::DestinationFilePath() const { return destinationPath + destinationFile; }
 
+std::string RelativeSubFolder(const TaskRow& task) {
+    const std::string& base = task.baseFolder;
+    if (base.empty() || task.folder == base) return {};
+    const std::string prefix = WithTrailingSlash(base);
+    if (task.folder.compare(0, prefix.size(), prefix) != 0) return {};
+    return WithTrailingSlash(task.folder.substr(prefix.size()));
+}
+
 std::string DestinationFolder(const Step2Settings& step2, const TaskRow& task, const std::string& applicationDirectory) {
+    std::string folder;
     switch (step2.folder) {
-        case OutputFolder::Default: return WithTrailingSlash(applicationDirectory);
+        case OutputFolder::Default: folder = WithTrailingSlash(applicationDirectory); break;
         case OutputFolder::Source: return WithTrailingSlash(task.folder);
         case OutputFolder::Custom:
-        case OutputFolder::None: break;
+        case OutputFolder::None: folder = WithTrailingSlash(step2.customDir); break;
     }
-    return WithTrailingSlash(step2.customDir);
+    if (step2.keepFolders && !folder.empty()) folder += RelativeSubFolder(task);
+    return folder;
+}
+
+QualityMode QualityAfterFormatChoice(OutputFormat format, QualityMode current) {
+    const char* name = FormatName(format);
+    if (format == OutputFormat::Wav || format == OutputFormat::None) return QualityMode::None;
+    if (current != QualityMode::None && FormatOffers(name, current)) return current;
+    return format == OutputFormat::Ogg ? QualityMode::Abr : QualityMode::Cbr;
+}
+
+void ChooseNormalFormat(Step2Settings& step2, OutputFormat format) {
+    step2.mode = FormatMode::Normal;
+    step2.format = format;
+    step2.quality = QualityAfterFormatChoice(format, step2.quality);
+}
+
+int QualitySlider::ValueAt(QualityMode mode, int position) const {
+    position = std::clamp(position, low, high());
+    if (mode == QualityMode::Vbr) return static_cast<int>(RoundEven((position - low) * 0.8333));
+    return static_cast<int>(RoundEven((position - (low - 51.43)) * 1.8666667));
+}
+
+std::optional<int> QualitySlider::PositionOf(QualityMode mode, int value) const {
+    if (mode == QualityMode::Vbr) {
+        if (value < 0 || value > 100) return std::nullopt;
+        return static_cast<int>(RoundEven(value / 0.8333 + low));
+    }
+    if (value < 96 || value > 320) return std::nullopt;
+    return static_cast<int>(RoundEven(value / 1.8666667 + (low - 51.5)));
 }
 
 std::string DestinationFormat(const Step2Settings& step2, const TaskRow& task) {

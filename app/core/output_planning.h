@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,9 +49,15 @@ struct StatusRow {
     std::string DestinationFilePath() const;  // destinationPath + destinationFile
 };
 
+// The sub-folder of a row below the folder the user added (with a trailing
+// '/'), "" for a file added on its own or lying in that folder itself.
+std::string RelativeSubFolder(const TaskRow& task);
+
 // The destination folder of a task row under the step-2 choice: the
 // application directory, the source's folder, or the custom folder (also
 // when no choice is selected; an empty custom folder gives an empty folder).
+// With "Keep the folder tree", an output folder (not the source's) gets
+// the row's relative sub-folder appended.
 std::string DestinationFolder(const Step2Settings& step2, const TaskRow& task, const std::string& applicationDirectory);
 // The destination format: the normal mode's format (WAV, else MP3, else WMA,
 // else OGG), or the row's own in advanced mode (possibly empty).
@@ -80,6 +87,25 @@ struct OutputChoices {
 // The output modes a format offers: WAV none; MP3 CBR, ABR, VBR; WMA CBR,
 // VBR; OGG ABR, VBR.
 bool FormatOffers(const std::string& format, QualityMode mode);
+
+// The quality mode selected after a normal-mode format was chosen: WAV
+// clears it; MP3 and WMA fall back to CBR, OGG to ABR, when the mode
+// selected is not one the format offers.
+QualityMode QualityAfterFormatChoice(OutputFormat format, QualityMode current);
+// Choosing a format on the page: normal mode, that format, its quality mode.
+void ChooseNormalFormat(Step2Settings& step2, OutputFormat format);
+
+// A quality slider of the step-2 page: the thumb runs over 121 positions
+// from `low` (160 on the conversion page, 150 on the ripping page). CBR and
+// ABR span 96..320 kbit/s, VBR 0..100 percent.
+struct QualitySlider {
+    int low = 160;
+    int high() const { return low + 120; }
+    // The value the thumb at `position` writes into the mode's edit.
+    int ValueAt(QualityMode mode, int position) const;
+    // Where an edited value puts the thumb; none when the value is out of range.
+    std::optional<int> PositionOf(QualityMode mode, int value) const;
+};
 
 // The renaming rule applied to a file name: prefix + base + suffix + "." +
 // format in lower case, where the rule's first '%' splits it into prefix

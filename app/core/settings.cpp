@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 #include <system_error>
+#include <thread>
 
 #include "platform/system/profile.h"
 #include "platform/system/text.h"
@@ -226,6 +227,7 @@ Options SettingsStore::Load() const {
     // as a non-number and must not reach the dialog as an index.
     o.recordSettings = ReadInt("Advanced", "RecordSettings", defaults.recordSettings);
     if (o.recordSettings < 0 || o.recordSettings > 3) o.recordSettings = defaults.recordSettings;
+    o.filesAtOnce = std::clamp(ReadInt("Advanced", "FilesAtOnce", defaults.filesAtOnce), 1, kMaxFilesAtOnce);
     return o;
 }
 
@@ -251,7 +253,12 @@ bool SettingsStore::Save(const Options& o) const {
            WriteBool("Advanced", "ShowQuery", o.showQuery) && WriteBool("Advanced", "AlwaysYes", o.alwaysYes) &&
            WriteBool("Advanced", "InformCDDBFailed", o.informCDDBFailed) &&
            WriteBool("Advanced", "EverydayTips", o.everydayTips) &&
-           WriteInt("Advanced", "RecordSettings", o.recordSettings);
+           WriteInt("Advanced", "RecordSettings", o.recordSettings) &&
+           WriteInt("Advanced", "FilesAtOnce", o.filesAtOnce);
+}
+
+int Options::DefaultFilesAtOnce() {
+    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxFilesAtOnce);
 }
 
 Step2Settings SettingsStore::LoadStep2(Wizard wizard, Step2Settings s) const {
@@ -285,11 +292,8 @@ Step2Settings SettingsStore::LoadStep2(Wizard wizard, Step2Settings s) const {
     s.cbrValue = std::clamp(ReadInt(sec, "CBRValue", d.cbrValue), 96, 320);
     s.abrValue = ReadInt(sec, "ABRValue", d.abrValue);
     s.vbrValue = std::clamp(ReadInt(sec, "VBRValue", d.vbrValue), 0, 100);
+    if (wizard == Wizard::Conversion) s.keepFolders = ReadBool(sec, "KeepFolders", s.keepFolders);
     return s;
-}
-
-bool SettingsStore::SaveStep2IfRecorded(int recordSettings, Wizard wizard, const Step2Settings& settings) const {
-    return RecordsStep2(recordSettings, wizard) && SaveStep2(wizard, settings);
 }
 
 Step2Settings SettingsStore::RestoreStep2IfRecorded(int recordSettings, Wizard wizard, Step2Settings current) const {
@@ -315,7 +319,12 @@ bool SettingsStore::SaveStep2(Wizard wizard, const Step2Settings& s) const {
            WriteString(sec, "RenameRule", s.renameRule) && WriteBool(sec, "CBR", s.quality == QualityMode::Cbr) &&
            WriteBool(sec, "ABR", s.quality == QualityMode::Abr) &&
            WriteBool(sec, "VBR", s.quality == QualityMode::Vbr) && WriteInt(sec, "CBRValue", s.cbrValue) &&
-           WriteInt(sec, "ABRValue", s.abrValue) && WriteInt(sec, "VBRValue", s.vbrValue);
+           WriteInt(sec, "ABRValue", s.abrValue) && WriteInt(sec, "VBRValue", s.vbrValue) &&
+           (wizard != Wizard::Conversion || WriteBool(sec, "KeepFolders", s.keepFolders));
+}
+
+bool SettingsStore::SaveStep2OnStart(int recordSettings, Wizard wizard, const Step2Settings& settings) const {
+    return RecordsStep2(recordSettings, wizard) && SaveStep2(wizard, settings);
 }
 
 }  // namespace kiv::app

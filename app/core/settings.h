@@ -36,6 +36,9 @@ std::string UserConfigDirectory();
 // ApplicationDirectory() + "Option.ini".
 std::string OptionFilePath();
 
+// The most files a batch converts at once (Advanced/FilesAtOnce, --jobs).
+inline constexpr int kMaxFilesAtOnce = 256;
+
 // The General, Conversion, Rip, Skin and Advanced sections.
 struct Options {
     std::string initialDir;      // General/InitialDir
@@ -69,6 +72,11 @@ struct Options {
     bool informCDDBFailed = true;
     bool everydayTips = true;
     int recordSettings = 0;  // 0 both wizards, 1 conversion only, 2 rip only, 3 neither
+    // Advanced/FilesAtOnce: files a conversion batch converts at once; a
+    // file without the key reads as the number of processor cores.
+    int filesAtOnce = DefaultFilesAtOnce();
+
+    static int DefaultFilesAtOnce();
 };
 
 // The two wizards that keep a step-2 section of their own.
@@ -103,6 +111,9 @@ struct Step2Settings {
     int cbrValue = 320;  // kbit/s, 96..320
     int abrValue = 320;  // kbit/s, no bounds
     int vbrValue = 100;  // percent, 0..100
+    // "Keep the folder tree" (conversion only): a file found under an added
+    // folder goes to the same relative sub-folder of the output folder.
+    bool keepFolders = false;
 };
 
 class SettingsStore {
@@ -126,6 +137,9 @@ public:
     // Writes every key of the wizard's section in table order (the rip
     // wizard has no Source key). False when the file cannot be written.
     bool SaveStep2(Wizard wizard, const Step2Settings& settings) const;
+    // What "&Start" does with the page: saves it when `recordSettings`
+    // says this wizard remembers its step 2. True when it was saved.
+    bool SaveStep2OnStart(int recordSettings, Wizard wizard, const Step2Settings& settings) const;
 
     // One key at a time, with the file's encodings: booleans as "1"/"0" read
     // as integers (non-zero true), integers in decimal; a missing or
@@ -137,12 +151,9 @@ public:
     bool WriteInt(const char* section, const char* key, int value) const;
     bool WriteString(const char* section, const char* key, const std::string& value) const;
 
-    // What "Start" and showing the window do with the wizard's section:
-    // save or restore it when `recordSettings` (Advanced/RecordSettings)
-    // says this wizard records its page. Save: false when the page is not
-    // recorded or the file cannot be written. Restore: `current` unchanged
-    // when the page is not recorded.
-    bool SaveStep2IfRecorded(int recordSettings, Wizard wizard, const Step2Settings& settings) const;
+    // What showing a wizard does with its page: `current` restored from the
+    // section when `recordSettings` says this wizard remembers its step 2,
+    // else unchanged.
     Step2Settings RestoreStep2IfRecorded(int recordSettings, Wizard wizard, Step2Settings current) const;
 
 private:

@@ -229,7 +229,14 @@ int TaskList::AddFolder(const std::string& folder, TaskListHost& host, const Set
         }
     }
     FolderSearch search(*this, host);
-    return recursive ? search.Recursive(folder) : search.Flat(folder);
+    const std::size_t before = rows_.size();
+    const int added = recursive ? search.Recursive(folder) : search.Flat(folder);
+    // Remembered so that "Keep the folder tree" can place each file under
+    // the same relative sub-folder of the output folder.
+    std::string base = folder;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    for (std::size_t i = before; i < rows_.size(); ++i) rows_[i].baseFolder = base;
+    return added;
 }
 
 void TaskList::Remove(std::vector<std::size_t> indices) {

@@ -18,6 +18,9 @@ struct TaskRow {
     std::string sizeText;           // "2KB"; "0KB" when the file cannot be opened
     std::string format;             // extension without the dot, upper case: "MP3", "WAVE"
     std::string destinationFormat;  // advanced mode's per-file format; empty when added
+    // The folder the user added that found this file (no trailing '/'
+    // except the root); empty for a file added on its own.
+    std::string baseFolder;
 
     // folder + '/' (unless it ends in one) + fileName.
     std::string Path() const;

@@ -4,6 +4,9 @@
 
 #include <cstdio>
 
+#include <QDesktopServices>
+#include <QUrl>
+
 #include "app/gui/help_viewer.h"
 
 namespace kiv::gui {
@@ -11,6 +14,8 @@ namespace kiv::gui {
 void AppContext::OpenHelp(const QString& topic) const {
     if (help) help->ShowTopic(topic);
 }
+
+void OpenFolderOnDesktop(const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); }
 
 void EndProcessNow() {
     std::fflush(nullptr);

@@ -14,7 +14,7 @@
 namespace kiv::gui {
 
 Application::Application(std::function<void()> endProcess, app::TipPicker pick)
-    : context_{{}, {}, app::SettingsStore(std::string()), nullptr, std::move(endProcess)} {
+    : context_{{}, {}, app::SettingsStore(std::string()), nullptr, std::move(endProcess), {}, OpenFolderOnDesktop} {
     help_ = std::make_unique<HelpViewer>();
     context_.help = help_.get();
     start_ = std::make_unique<TStartForm>(context_);

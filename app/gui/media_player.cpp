@@ -1,6 +1,7 @@
 #include "app/gui/media_player.h"
 
 #include "components/common/identities.h"
+#include "components/common/interfaces.h"
 #include "platform/com/bstr.h"
 #include "platform/com/class_registry.h"
 #include "platform/system/text.h"
@@ -14,10 +15,31 @@ bool MediaPlayer::Play(const QString& path) {
         return false;
     Bstr name(path.toStdU16String());
     if (FAILED(player->CreateDecoderFor(name.get()))) return false;
+    return StartPlaying(std::move(player));
+}
+
+bool MediaPlayer::PlayWith(const CLSID& decoderClass, const QString& path) {
+    Stop();
+    ComPtr<IKivAudioPlayer> player;
+    if (FAILED(CoCreateInstance(kClassAudioPlayer.clsid, nullptr, CLSCTX_ALL, IID_IKivAudioPlayer, player.put_void())))
+        return false;
+    ComPtr<IKivAudioDecoder> decoder;
+    if (FAILED(CoCreateInstance(decoderClass, nullptr, CLSCTX_ALL, IID_IKivAudioDecoder, decoder.put_void())))
+        return false;
+    Bstr name(path.toStdU16String());
+    if (FAILED(decoder->Open(name.get())) || FAILED(player->put_Decoder(decoder.get()))) return false;
+    return StartPlaying(std::move(player));
+}
+
+bool MediaPlayer::StartPlaying(ComPtr<IKivAudioPlayer> player) {
     // The player's own end (or failure) stops it; events arrive on this
     // thread through the message pump.
-    auto sink = DispatchSink::Create(DIID_IKivAudioPlayerEvents, [this](DISPID id, DISPPARAMS&) {
-        if (id == DISPID_OnPlayFinish || id == DISPID_OnPlayError) mode_ = Mode::Stopped;
+    auto sink = DispatchSink::Create(DIID_IKivAudioPlayerEvents, [this](DISPID id, DISPPARAMS& p) {
+        if (id == DISPID_OnPlayProgress && onProgress) onProgress(EventArgLong(p, 0));
+        if (id == DISPID_OnPlayFinish || id == DISPID_OnPlayError) {
+            mode_ = Mode::Stopped;
+            if (id == DISPID_OnPlayFinish && onFinish) onFinish();
+        }
     });
     events_.Connect(player.get(), DIID_IKivAudioPlayerEvents, sink.get());
     if (FAILED(player->Start())) {

@@ -39,7 +39,7 @@ _ondalo_cli() {
 
     case ${COMP_WORDS[1]} in
         convert)
-            options="--to --as --dest --same-folder --recursive --no-recursive --task --save-task
+            options="--to --as --dest --same-folder --keep-folders --recursive --no-recursive --task --save-task
                      --no-tags --delete-source --jobs $outputs" ;;
         rip)
             options="--drive --tracks --to --dest --template --jitter --no-cddb --no-tags

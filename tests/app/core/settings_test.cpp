@@ -293,7 +293,7 @@ TEST_F(SettingsTest, RipPageIsSavedAndRestoredOnlyWhenRecordSettingsSaysSo) {
     for (int record : {0, 1, 2, 3}) {
         std::remove(ini_.c_str());
         const bool rip = record == 0 || record == 2;
-        EXPECT_EQ(store_.SaveStep2IfRecorded(record, Wizard::Rip, page), rip) << record;
+        EXPECT_EQ(store_.SaveStep2OnStart(record, Wizard::Rip, page), rip) << record;
         EXPECT_EQ(ReadText(ini_).find("[RipperStep2]") != std::string::npos, rip) << record;
         EXPECT_EQ(ReadText(ini_).find("[ConverterStep2]"), std::string::npos) << record;
         // Restoring from the same file gives the page back only when recorded.
