@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QMouseEvent>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -20,7 +22,11 @@
 
 #include "app/core/rip_plan.h"
 #include "app/gui/app_context.h"
+#include "app/gui/batch_page.h"
 #include "app/gui/options_form.h"
+#include "app/gui/output_page.h"
+#include "app/gui/rip_advance_form.h"
+#include "app/gui/widgets.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/error_info.h"
 #include "platform/system/message_box.h"
@@ -43,12 +49,6 @@ QLineEdit* ReadOnlyBox(QWidget* parent, const char* name) {
     return e;
 }
 
-QPushButton* Button(QWidget* parent, const char* name, const QString& text) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    return b;
-}
-
 }  // namespace
 
 TRipperForm::TRipperForm(AppContext& context, TOptionForm& options)
@@ -57,14 +57,16 @@ TRipperForm::TRipperForm(AppContext& context, TOptionForm& options)
     pgcRipper = new QTabWidget(this);
     pgcRipper->setObjectName("pgcRipper");
     TabSheet1 = BuildPage1();
-    TabSheet2 = new QWidget(this);
-    TabSheet2->setObjectName("TabSheet2");
-    TabSheet3 = new QWidget(this);
-    TabSheet3->setObjectName("TabSheet3");
+    BuildPage2();
+    BuildPage3();
     pgcRipper->addTab(TabSheet1, "Step1. Select CD Tracks");
     pgcRipper->addTab(TabSheet2, "Step2. Select ripping settings");
     pgcRipper->addTab(TabSheet3, "  Step3. Start Ripping  ");
     layout->addWidget(pgcRipper, 1);
+    pgcRipper->tabBar()->installEventFilter(this);
+    connect(pgcRipper, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == 2) TabSheet3Show();
+    });
 
     stbStatus = new QStatusBar(this);
     stbStatus->setObjectName("stbStatus");
@@ -90,7 +92,62 @@ TRipperForm::TRipperForm(AppContext& context, TOptionForm& options)
 }
 
 TRipperForm::~TRipperForm() {
+    // The batch lets go of the control's events and of a track still in work first.
+    batch_.reset();
     events_.Disconnect();
+}
+
+void TRipperForm::BuildPage2() {
+    OutputPageTexts texts;
+    texts.folderGroup = "Output Path";
+    texts.defaultCaption = "Default - Application path";
+    texts.sameFolderChoice = false;
+    texts.folderTip = "Tip: All selected tracks will be ripped into the Custom Folder";
+    texts.normalNote = "- Rip all selected tracks as the same  format";
+    texts.advancedNote = "- You can choose the output format for each track";
+    texts.formatNote = "Tip: Normal Mode is recommended, because Advance Mode is a\nlittle complex";
+    texts.editClicksSelect = false;
+    texts.keepFoldersChoice = false;
+    texts.sliderLow = 150;
+    page2 = new OutputPage(texts, this);
+    TabSheet2 = page2;
+    TabSheet2->setObjectName("TabSheet2");
+    auto* more = new QToolButton(page2);
+    more->setObjectName("Label7");
+    more->setText("(Click here to know more)");
+    more->setAutoRaise(true);
+    more->setCursor(Qt::PointingHandCursor);
+    connect(more, &QToolButton::clicked, this, [this] { context_.OpenHelp("CDRipperWizard-AdvancedMo"); });
+    page2->extraArea()->addWidget(more, 0, Qt::AlignLeft);
+    page2->onAdvanced = [this] { btnAdvanceClick(); };
+    page2->onPrevious = [this] { pgcRipper->setCurrentIndex(0); };
+    page2->onNext = [this] { pgcRipper->setCurrentIndex(2); };
+}
+
+void TRipperForm::BuildPage3() {
+    BatchPageTexts texts;
+    texts.startCaption = "Start";
+    texts.previousCaption = "Previous Step";
+    texts.statusColumns = {"", "Title", "Track", "Length", "Destination File", "Destination Path",
+                           "Destination Format", "Status"};
+    texts.unitText = [](long long seconds) { return Q(app::HoursMinutesSeconds(seconds)); };
+    page3 = new BatchPage(texts, this);
+    TabSheet3 = page3;
+    TabSheet3->setObjectName("TabSheet3");
+    view_ = std::make_unique<BatchPageView>(*page3);
+    actions_ = std::make_unique<WizardPostActions>(context_, options_.mediaPlayer());
+    batch_ = std::make_unique<app::RipBatch>(*view_, *actions_);
+    view_->core = [this] { return &batch_->core(); };
+    view_->onPanel = [this](int panel, const std::string& text) { SetPanel(panel, Q(text)); };
+    view_->onRow = [this](std::size_t row) { ShowStatusRow(row); };
+    view_->onEnded = [this] { BatchEnded(); };
+    page3->onStart = [this] { btnStartClick(); };
+    page3->onPause = [this] { btnPauseClick(); };
+    page3->onStop = [this] { btnStopClick(); };
+    page3->onPrevious = [this] { pgcRipper->setCurrentIndex(1); };
+    page3->onNewTask = [this] { btnNewTaskClick(); };
+    page3->onDone = [this] { close(); };
+    page3->onOpenFolder = [this] { btnOpenFolderClick(); };
 }
 
 QWidget* TRipperForm::BuildPage1() {
@@ -139,8 +196,8 @@ QWidget* TRipperForm::BuildPage1() {
             [this, menu](const QPoint& at) { menu->popup(ltvList->viewport()->mapToGlobal(at)); });
 
     auto* listButtons = new QHBoxLayout;
-    btnSelectAll = Button(page, "btnSelectAll", "Select &All");
-    btnDeselectAll = Button(page, "btnDeselectAll", "&Deselect All");
+    btnSelectAll = MakeButton(page, "btnSelectAll", "Select &All");
+    btnDeselectAll = MakeButton(page, "btnDeselectAll", "&Deselect All");
     chkJitter = new QCheckBox("Jitter correction (slower; for drives that need it)", page);
     chkJitter->setObjectName("chkJitter");
     chkJitter->setChecked(true);
@@ -165,7 +222,7 @@ QWidget* TRipperForm::BuildPage1() {
     g->addWidget(edtYear, 1, 1);
     g->addWidget(new QLabel("Genre:", info), 1, 2);
     g->addWidget(edtGenre, 1, 3);
-    btnCDDB = Button(info, "btnCDDB", "&Load CDDB Data");
+    btnCDDB = MakeButton(info, "btnCDDB", "&Load CDDB Data");
     chkAutoCDDB = new QCheckBox("Auto load CDDB", info);
     chkAutoCDDB->setObjectName("chkAutoCDDB");
     g->addWidget(btnCDDB, 0, 4);
@@ -174,7 +231,7 @@ QWidget* TRipperForm::BuildPage1() {
 
     auto* nav = new QHBoxLayout;
     nav->addStretch(1);
-    btnNext1 = Button(page, "btnNext1", "&Next Step");
+    btnNext1 = MakeButton(page, "btnNext1", "&Next Step");
     nav->addWidget(btnNext1);
     v->addLayout(nav);
 
@@ -231,6 +288,8 @@ void TRipperForm::FormShow() {
         if (item->flags() & Qt::ItemIsUserCheckable) item->setCheckState(0, Qt::Unchecked);
     }
     chkAutoCDDB->setChecked(options_.chkRipLoadCDDB->isChecked());
+    page2->setApplicationDirectory(Q(context_.applicationDirectory));
+    page3->ShowReady();
 
     int chosen = 0;
     if (ripper_ && !requestedDrive_.isEmpty()) {
@@ -262,6 +321,8 @@ void TRipperForm::FormShow() {
     } else {
         ShowDiscState();
     }
+    const int record = options_.cmbRecord->currentIndex();
+    page2->setSettings(context_.store.RestoreStep2IfRecorded(record, app::Wizard::Rip, page2->settings()));
 }
 
 ComPtr<IDrive> TRipperForm::ChosenDrive() const {
@@ -421,5 +482,129 @@ QString TRipperForm::panelText(int index) const {
 }
 
 bool TRipperForm::Extracting() const { return batch_ && !batch_->Idle(); }
+
+TRipAdvanceForm& TRipperForm::advanceForm() {
+    if (!advance_) {
+        advance_ = std::make_unique<TRipAdvanceForm>(this);
+        advance_->onOK = [this](const std::vector<std::pair<int, std::string>>& formats) {
+            for (const auto& [track, format] : formats) {
+                for (std::size_t i = 0; i < tracks_.size(); ++i) {
+                    if (tracks_[i].track != track) continue;
+                    tracks_[i].advancedFormat = format;
+                    if (QTreeWidgetItem* item = ltvList->topLevelItem(static_cast<int>(i)))
+                        item->setText(kFormatColumn, Q(format));
+                }
+            }
+        };
+    }
+    return *advance_;
+}
+
+void TRipperForm::btnAdvanceClick() {
+    page2->rdbAdvance->setChecked(true);
+    TakeChecks();
+    advanceForm().ShowFor(tracks_);
+}
+
+void TRipperForm::TabSheet3Show() {
+    if (!batch_->core().ended()) return;  // a batch in work keeps its page
+    TakeChecks();
+    page3->ClearLog();
+    page3->ResetProgress(0);
+    const app::Step2Settings step2 = page2->settings();
+    std::vector<app::RipStatusRow> rows = app::BuildRipStatusList(tracks_, step2, context_.applicationDirectory);
+    std::vector<QStringList> texts;
+    for (const app::RipStatusRow& r : rows)
+        texts.push_back({QString(), Q(r.title), QString::number(r.track), Q(r.length), Q(r.destinationFile),
+                         Q(r.destinationPath), Q(r.destinationFormat), Q(r.status)});
+    page3->SetStatusRows(texts);
+    batch_->Attach(ripper_.get(), driveNumber_ < 1 ? 1 : driveNumber_);
+    batch_->Prepare(std::move(rows), context_.title().toStdString());
+    page3->ResetProgress(batch_->core().totalUnits());
+}
+
+void TRipperForm::ShowStatusRow(std::size_t index) {
+    const app::RipStatusRow& r = batch_->rows().at(index);
+    page3->SetStatusRow(static_cast<int>(index), r.icon,
+                        {QString(), Q(r.title), QString::number(r.track), Q(r.length), Q(r.destinationFile),
+                         Q(r.destinationPath), Q(r.destinationFormat), Q(r.status)});
+}
+
+void TRipperForm::btnStartClick() {
+    if (!ripper_) {
+        MessageBox(nullptr, controlError_.toStdU16String(), u"Information", MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    const app::Options options = options_.OptionsFromControls();
+    const app::Step2Settings step2 = page2->settings();
+    ripper_->put_JitterCorrection(chkJitter->isChecked() ? VARIANT_TRUE : VARIANT_FALSE);
+    page3->ShowRunning();
+    switch (batch_->Start(app::RipSettings::From(step2, options))) {
+        case app::RipBatch::StartResult::Started:
+            context_.store.SaveStep2OnStart(options.recordSettings, app::Wizard::Rip, step2);
+            return;
+        case app::RipBatch::StartResult::EmptyList:
+            page3->ShowReady();
+            pgcRipper->setCurrentIndex(0);
+            return;
+        case app::RipBatch::StartResult::MissingFormat:
+            page3->ShowReady();
+            page2->btnAdvance->click();
+            return;
+        case app::RipBatch::StartResult::NoDrive:
+        case app::RipBatch::StartResult::Busy:
+            page3->ShowReady();
+            return;
+    }
+}
+
+void TRipperForm::btnPauseClick() {
+    batch_->Pause();
+    page3->ShowPaused(batch_->state() == app::BatchState::Paused);
+}
+
+void TRipperForm::btnStopClick() { batch_->Stop(); }
+
+void TRipperForm::BatchEnded() {
+    page3->ShowEnded();
+    if (discChangedMeanwhile_) {
+        discChangedMeanwhile_ = false;
+        // The change is seen once the last track has let go of the drive.
+        QTimer::singleShot(0, this, [this] {
+            if (!Extracting()) Ripper1DiskChanged();
+        });
+    }
+}
+
+void TRipperForm::btnNewTaskClick() {
+    btnDeselectAllClick();
+    pgcRipper->setCurrentIndex(0);
+    page3->ShowReady();
+}
+
+void TRipperForm::btnOpenFolderClick() {
+    if (batch_->rows().empty()) return;
+    if (context_.openFolder) context_.openFolder(Q(batch_->rows().front().destinationPath));
+}
+
+bool TRipperForm::pgcRipperChanging(int index) {
+    if (index == pgcRipper->currentIndex()) return true;
+    if (page2->rdbCustom->isChecked() && !page2->CheckCustomFolder()) return false;
+    if (page3->endOfTaskShown()) {
+        MessageBox(nullptr,
+                   u"Current task is finished.\n\rClick \"New Task\" to create a new task.\n\rClick \"Done && Close\" to close.",
+                   u"Information", MB_OK | MB_ICONINFORMATION);
+        return false;
+    }
+    return page3->btnStart->isEnabled();
+}
+
+bool TRipperForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == pgcRipper->tabBar() && event->type() == QEvent::MouseButtonPress) {
+        const int index = pgcRipper->tabBar()->tabAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        if (index >= 0 && !pgcRipperChanging(index)) return true;
+    }
+    return WizardShell::eventFilter(watched, event);
+}
 
 }  // namespace kiv::gui

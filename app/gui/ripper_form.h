@@ -31,7 +31,12 @@ class QTreeWidget;
 namespace kiv::gui {
 
 struct AppContext;
+class BatchPage;
+class BatchPageView;
+class OutputPage;
 class TOptionForm;
+class TRipAdvanceForm;
+class WizardPostActions;
 
 // "Audio CD Ripper - WIZARD".
 class TRipperForm : public WizardShell {
@@ -58,6 +63,22 @@ public:
     void btnNext1Click();
     void FillTrackList();
 
+    // --- page 2
+    // "Click to use Advance Mode": the per-track formats.
+    void btnAdvanceClick();
+    TRipAdvanceForm& advanceForm();
+
+    // --- page 3
+    void TabSheet3Show();
+    void btnStartClick();
+    void btnPauseClick();
+    void btnStopClick();
+    void btnNewTaskClick();
+    void btnOpenFolderClick();
+    // The page guard for a click on page tab `index`.
+    bool pgcRipperChanging(int index);
+    const app::RipBatch& batch() const { return *batch_; }
+
     // The control and its state (tests look at them).
     IKivCDRipper* ripper() const { return ripper_.get(); }
     int driveNumber() const { return driveNumber_; }
@@ -79,14 +100,21 @@ public:
     QCheckBox *chkAutoCDDB, *chkJitter;
     QTimer* TimerSelectDri;
     QStatusBar* stbStatus;
+    OutputPage* page2;
+    BatchPage* page3;
 
 protected:
     void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormShow();
     void CreateControl();
     QWidget* BuildPage1();
+    void BuildPage2();
+    void BuildPage3();
+    void ShowStatusRow(std::size_t row);
+    void BatchEnded();
     void LookupDone(const app::CddbLookupResult& result, bool automatic);
     void Ripper1DiskChanged();
     void ShowDiscState();
@@ -110,7 +138,10 @@ private:
     bool hasCddb_ = false;
     bool filling_ = false;
     bool discChangedMeanwhile_ = false;
+    std::unique_ptr<BatchPageView> view_;
+    std::unique_ptr<WizardPostActions> actions_;
     std::unique_ptr<app::RipBatch> batch_;
+    std::unique_ptr<TRipAdvanceForm> advance_;
     std::vector<app::TrackListRow> tracks_;
     app::CddbLookup lookup_;
 };

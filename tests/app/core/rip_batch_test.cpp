@@ -61,21 +61,7 @@ public:
     std::function<void()> onOpen;
 };
 
-// The samples of a RIFF/WAVE file, wherever its data chunk is.
-Bytes SamplesOf(const std::string& path) {
-    const Bytes file = ReadFileBytes(path);
-    std::size_t at = 12;
-    while (at + 8 <= file.size()) {
-        std::uint32_t size = 0;
-        std::memcpy(&size, &file[at + 4], 4);
-        if (std::memcmp(&file[at], "data", 4) == 0) {
-            const std::size_t end = std::min(file.size(), at + 8 + size);
-            return Bytes(file.begin() + static_cast<long>(at + 8), file.begin() + static_cast<long>(end));
-        }
-        at += 8 + size + (size & 1);
-    }
-    return {};
-}
+Bytes SamplesOf(const std::string& path) { return WavSamples(path); }
 
 // Names in a folder, hidden ones (temporary files) included.
 std::vector<std::string> Listing(const fs::path& folder) {

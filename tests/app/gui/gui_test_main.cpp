@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     kiv::gui::test::OptionsTest options;
     kiv::gui::test::QueryAndTipsTest queryTips;
     kiv::gui::test::HelpAndAboutTest help;
-    QObject* tests[] = {&pump, &start, &options, &queryTips, &help};
+    kiv::gui::test::RipperTest ripper;
+    QObject* tests[] = {&pump, &start, &options, &queryTips, &help, &ripper};
     int failed = 0, ran = 0;
     for (QObject* t : tests) {
         if (only && std::strcmp(only, t->metaObject()->className() + std::strlen("kiv::gui::test::")) != 0) continue;
