@@ -267,7 +267,7 @@ void TRipperForm::CreateControl() {
         ComPtr<IDrive> drive;
         Bstr name;
         if (SUCCEEDED(ripper_->GetDrive(i, drive.put())) && drive) drive->get_Name(name.put());
-        const QString text = QString::fromStdU16String(std::u16string(name.view())).trimmed();
+        const QString text = QString::fromStdU16String(std::u16string(name.view())).simplified();
         cmbDrive->addItem(text.isEmpty() ? QString("Drive %1").arg(i) : text);
     }
     cmbDrive->setCurrentIndex(-1);

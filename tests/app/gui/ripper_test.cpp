@@ -266,6 +266,10 @@ void RipperTest::threeTracksRipExactlyWithARetriedFrameAndSeamlesslyWithJitter()
     QCOMPARE(w.page3->statusIcon(1), app::RowIcon::Done);
     QVERIFY(w.page3->endOfTaskShown());
     QCOMPARE(w.panelText(0), QString("Task finished"));
+    // Nothing is left at the end, whatever the last tick guessed (the label
+    // stays empty when the batch ended within its first second).
+    QCOMPARE(w.batch().core().remainingSeconds(), 0LL);
+    QVERIFY(w.page3->labRemain->text().isEmpty() || w.page3->labRemain->text() == "0:0:0");
 
     // Nothing tells where a track begins on a jittery drive but its first
     // landing; from there on every byte must follow the disc without a gap
