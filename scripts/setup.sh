@@ -21,6 +21,8 @@ packages=(
   help2man groff-base desktop-file-utils appstream libxml2-utils dpkg-dev file
   # a tagger for tags the reference tools do not write (APEv2)
   python3-mutagen
+  # readers of the conversion log the desktop program saves (RTF) and prints (PDF)
+  unrtf poppler-utils
 )
 
 SUDO=""

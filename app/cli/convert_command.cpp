@@ -214,6 +214,7 @@ int RunConvert(const std::vector<std::string>& args) {
     }
     if (!r.ok()) return 2;
     static_cast<app::OutputChoices&>(settings) = choices.output;
+    settings.createFolders = step2.keepFolders;
     if (inputs.empty() && taskFiles.empty()) {
         std::fputs("ondalo-cli convert: no files given\n\n", stderr);
         std::fputs(kConvertHelp, stderr);

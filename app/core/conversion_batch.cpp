@@ -44,6 +44,7 @@ ConversionSettings ConversionSettings::From(const Step2Settings& step2, const Op
     s.keepTags = options.conversion.keepTag;
     s.deleteSource = options.conversion.deleteSourceFile;
     s.TakeStep2(step2);
+    s.createFolders = step2.keepFolders;
     s.after = options.conversion.after;
     return s;
 }
@@ -350,8 +351,10 @@ bool ConversionBatch::StartConversion(std::size_t index, const std::string& dest
 
     // With the folder tree kept, a sub-folder of the output folder may not
     // exist yet; a failure here shows as the encoder's own when it opens.
-    std::error_code ec;
-    std::filesystem::create_directories(DirectoryOf(destination), ec);
+    if (settings_.createFolders) {
+        std::error_code ec;
+        std::filesystem::create_directories(DirectoryOf(destination), ec);
+    }
 
     const ClassIdentity& encoderClass = EncoderForPath(destination);
     ComPtr<IKivAudioEncoder> encoder;

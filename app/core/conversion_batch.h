@@ -27,6 +27,9 @@ struct ConversionSettings : OutputChoices {
     bool deleteSource = false;
     // Files converted at once; 1 is the classic one-after-another runner.
     int jobs = 1;
+    // Destination folders that do not exist are made (the folder tree is
+    // kept below the output folder); otherwise such a file fails.
+    bool createFolders = false;
 
     // The page's choices and the options dialog's, in one.
     static ConversionSettings From(const Step2Settings& step2, const Options& options);

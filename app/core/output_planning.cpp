@@ -8,6 +8,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include "platform/system/text.h"
 
@@ -59,11 +60,14 @@ std::string StatusRow::SourceFilePath() const { return WithTrailingSlash(sourceP
 std::string StatusRow::DestinationFilePath() const { return destinationPath + destinationFile; }
 
 std::string RelativeSubFolder(const TaskRow& task) {
-    const std::string& base = task.baseFolder;
-    if (base.empty() || task.folder == base) return {};
-    const std::string prefix = WithTrailingSlash(base);
-    if (task.folder.compare(0, prefix.size(), prefix) != 0) return {};
-    return WithTrailingSlash(task.folder.substr(prefix.size()));
+    if (task.baseFolder.empty()) return {};
+    // The search may have written "a//b" where the user gave "a/": compare
+    // the folders as the file system reads them.
+    const std::filesystem::path base = std::filesystem::path(task.baseFolder).lexically_normal();
+    const std::filesystem::path rel = std::filesystem::path(task.folder).lexically_normal().lexically_relative(base);
+    const std::string text = rel.generic_string();
+    if (text.empty() || text == "." || text.rfind("..", 0) == 0) return {};
+    return WithTrailingSlash(text);
 }
 
 std::string DestinationFolder(const Step2Settings& step2, const TaskRow& task, const std::string& applicationDirectory) {
@@ -89,6 +93,14 @@ void ChooseNormalFormat(Step2Settings& step2, OutputFormat format) {
     step2.mode = FormatMode::Normal;
     step2.format = format;
     step2.quality = QualityAfterFormatChoice(format, step2.quality);
+}
+
+std::vector<std::string> ChooserFormats(const std::string& sourceFormat) {
+    const std::string source = AsciiUpper(sourceFormat);
+    if (source == "WAV") return {"MP3", "WMA", "OGG"};
+    if (source == "MP3") return {"WAV", "WMA", "OGG"};
+    if (source == "WMA") return {"WAV", "MP3", "OGG"};
+    return {"WAV", "MP3", "WMA"};
 }
 
 int QualitySlider::ValueAt(QualityMode mode, int position) const {

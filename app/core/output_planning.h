@@ -95,6 +95,11 @@ QualityMode QualityAfterFormatChoice(OutputFormat format, QualityMode current);
 // Choosing a format on the page: normal mode, that format, its quality mode.
 void ChooseNormalFormat(Step2Settings& step2, OutputFormat format);
 
+// The formats the advanced-mode chooser offers a file: the three other
+// than its source format; any source but WAV, MP3 and WMA ("OGG", "WAVE",
+// ...) gets WAV, MP3 and WMA.
+std::vector<std::string> ChooserFormats(const std::string& sourceFormat);
+
 // A quality slider of the step-2 page: the thumb runs over 121 positions
 // from `low` (160 on the conversion page, 150 on the ripping page). CBR and
 // ABR span 96..320 kbit/s, VBR 0..100 percent.

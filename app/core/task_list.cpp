@@ -172,6 +172,15 @@ bool IsSupportedSource(const std::string& fileName) {
     return ext == "wav" || ext == "wave" || ext == "mp3" || ext == "wma" || ext == "ogg" || ext == "oga";
 }
 
+namespace {
+// The path under the working folder when it is relative.
+std::string Absolute(const std::string& path) {
+    if (path.empty() || path.front() == '/') return path;
+    std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+    return cwd ? WithTrailingSlash(cwd.get()) + path : path;
+}
+}  // namespace
+
 bool TaskList::AddFile(const std::string& path, TaskListHost& host) {
     // A zero byte would end the name the system sees, so the row would
     // name another file than the one checked.
@@ -181,11 +190,7 @@ bool TaskList::AddFile(const std::string& path, TaskListHost& host) {
 
     // Rows hold absolute folders: a relative one would name another file
     // as soon as the working folder changes.
-    std::string full = path;
-    if (full.front() != '/') {
-        std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
-        if (cwd) full = WithTrailingSlash(cwd.get()) + full;
-    }
+    const std::string full = Absolute(path);
 
     TaskRow row;
     std::tie(row.folder, row.fileName) = SplitPath(full);
@@ -232,8 +237,9 @@ int TaskList::AddFolder(const std::string& folder, TaskListHost& host, const Set
     const std::size_t before = rows_.size();
     const int added = recursive ? search.Recursive(folder) : search.Flat(folder);
     // Remembered so that "Keep the folder tree" can place each file under
-    // the same relative sub-folder of the output folder.
-    std::string base = folder;
+    // the same relative sub-folder of the output folder; absolute, as the
+    // rows' folders are.
+    std::string base = Absolute(folder);
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     for (std::size_t i = before; i < rows_.size(); ++i) rows_[i].baseFolder = base;
     return added;

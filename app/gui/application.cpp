@@ -3,6 +3,7 @@
 #include <QCheckBox>
 
 #include "app/gui/about_form.h"
+#include "app/gui/converter_form.h"
 #include "app/gui/help_viewer.h"
 #include "app/gui/options_form.h"
 #include "app/gui/query_form.h"
@@ -18,7 +19,7 @@ Application::Application(std::function<void()> endProcess, app::TipPicker pick)
     help_ = std::make_unique<HelpViewer>();
     context_.help = help_.get();
     start_ = std::make_unique<TStartForm>(context_);
-    converter_ = std::make_unique<TConverterForm>();
+    converter_ = std::make_unique<TConverterForm>(context_);
     query_ = std::make_unique<TDialogForm>(context_);
     // The options' load selects the converter's folder and applies the
     // saved skin, so the converter comes first; the ripper reads the
@@ -28,6 +29,7 @@ Application::Application(std::function<void()> endProcess, app::TipPicker pick)
     about_ = std::make_unique<TAboutForm>(context_);
     tips_ = std::make_unique<TTipForm>(context_, *options_, std::move(pick));
     start_->setWindows(converter_.get(), ripper_.get(), options_.get(), about_.get());
+    converter_->setWindows(query_.get(), options_.get(), about_.get());
 
     // A wizard that closes brings the start window back once a wizard was opened from it.
     auto backToStart = [this] {

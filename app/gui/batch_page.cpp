@@ -203,6 +203,8 @@ void BatchPage::AppendLog(const app::LogLine& line) {
     if (lines_.size() > 1) cursor.insertBlock();
     QTextCharFormat format;
     format.setForeground(ColorOf(line.colour));
+    // The block takes the colour too, so an empty line has one as well.
+    cursor.setBlockCharFormat(format);
     cursor.insertText(QString::fromStdString(line.text), format);
     QScrollBar* bar = rchLog->verticalScrollBar();
     bar->setValue(bar->maximum());
@@ -314,8 +316,10 @@ void WizardPostActions::PowerOff() {
 void WizardPostActions::Beep() { QApplication::beep(); }
 
 void WizardPostActions::PlaySound(const std::string& path) {
-    if (player_.mode() != MediaPlayer::Mode::Stopped) player_.Stop();
-    player_.Play(QString::fromStdString(path));
+    MediaPlayer* player = player_ ? player_() : nullptr;
+    if (!player) return;
+    if (player->mode() != MediaPlayer::Mode::Stopped) player->Stop();
+    player->Play(QString::fromStdString(path));
 }
 
 bool BatchPageView::Ask(const std::string& text, const std::string& caption) {
@@ -327,7 +331,15 @@ void BatchPageView::Inform(const std::string& text, const std::string& caption) 
 }
 
 void BatchPageView::ProgressChanged() {
-    if (const app::BatchCore* c = core ? core() : nullptr) page_.ShowProgress(*c);
+    if (const app::BatchCore* c = page_ && core ? core() : nullptr) page_->ShowProgress(*c);
+}
+
+void BatchPageView::Detach() {
+    page_ = nullptr;
+    core = nullptr;
+    onPanel = nullptr;
+    onRow = nullptr;
+    onEnded = nullptr;
 }
 
 }  // namespace kiv::gui

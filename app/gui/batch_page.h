@@ -35,7 +35,10 @@ class MediaPlayer;
 // dialog's media player (failures swallowed).
 class WizardPostActions : public app::PostActions {
 public:
-    WizardPostActions(const AppContext& context, MediaPlayer& player) : context_(context), player_(player) {}
+    // `player`: the options dialog's media player (may be null while the
+    // windows are still being made).
+    WizardPostActions(const AppContext& context, std::function<MediaPlayer*()> player)
+        : context_(context), player_(std::move(player)) {}
     void OpenFolder(const std::string& folder) override;
     void ExitProgram() override;
     void PowerOff() override;
@@ -44,7 +47,7 @@ public:
 
 private:
     const AppContext& context_;
-    MediaPlayer& player_;
+    std::function<MediaPlayer*()> player_;
 };
 
 // What differs between the wizards' step-3 pages.
@@ -130,14 +133,20 @@ private:
 // end of the batch to the wizard through the hooks.
 class BatchPageView : public app::BatchView {
 public:
-    explicit BatchPageView(BatchPage& page) : page_(page) {}
+    explicit BatchPageView(BatchPage& page) : page_(&page) {}
+
+    // Cuts the view off the page and the wizard: a batch that still
+    // finishes a file after the page moved on to a new batch shows nothing.
+    void Detach();
 
     std::function<const app::BatchCore*()> core;
     std::function<void(int, const std::string&)> onPanel;
     std::function<void(std::size_t)> onRow;
     std::function<void()> onEnded;
 
-    void AppendLog(const app::LogLine& line) override { page_.AppendLog(line); }
+    void AppendLog(const app::LogLine& line) override {
+        if (page_) page_->AppendLog(line);
+    }
     bool Ask(const std::string& text, const std::string& caption) override;
     void Inform(const std::string& text, const std::string& caption) override;
     void PanelChanged(int panel, const std::string& text) override {
@@ -152,7 +161,7 @@ public:
     }
 
 private:
-    BatchPage& page_;
+    BatchPage* page_;
 };
 
 }  // namespace kiv::gui

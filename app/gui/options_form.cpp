@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -22,7 +23,7 @@
 #include "app/gui/app_context.h"
 #include "app/gui/skin_engine.h"
 #include "app/gui/start_form.h"
-#include "app/gui/wizard_shell.h"
+#include "app/gui/converter_form.h"
 #include "platform/system/message_box.h"
 
 namespace kiv::gui {
@@ -250,12 +251,21 @@ QWidget* TOptionForm::BuildAdvancedPage() {
     auto* record = new QHBoxLayout;
     record->addWidget(new QLabel("Remember all settings in Step 2 of", page));
     record->addWidget(cmbRecord, 1);
+    spnFilesAtOnce = new QSpinBox(page);
+    spnFilesAtOnce->setObjectName("spnFilesAtOnce");
+    spnFilesAtOnce->setRange(1, app::kMaxFilesAtOnce);
+    spnFilesAtOnce->setToolTip("How many files a conversion batch converts at the same time");
+    auto* atOnce = new QHBoxLayout;
+    atOnce->addWidget(new QLabel("Files converted at once", page));
+    atOnce->addWidget(spnFilesAtOnce);
+    atOnce->addStretch();
 
     auto* v = new QVBoxLayout(page);
     v->addWidget(query);
     v->addWidget(chkShowCDDBFailed);
     v->addWidget(chkTip);
     v->addLayout(record);
+    v->addLayout(atOnce);
     v->addStretch();
     v->addWidget(HelpLink("What do these options do?", "Querywhetheraddfilesinsub"), 0, Qt::AlignRight);
     return page;
@@ -305,6 +315,7 @@ void TOptionForm::LoadOptions() {
     chkTip->setChecked(o.everydayTips);
     // A value beyond the list leaves no item chosen, as the file says nothing usable.
     cmbRecord->setCurrentIndex(o.recordSettings >= 0 && o.recordSettings < cmbRecord->count() ? o.recordSettings : -1);
+    spnFilesAtOnce->setValue(o.filesAtOnce);
 }
 
 app::Options TOptionForm::OptionsFromControls() const {
@@ -323,6 +334,7 @@ app::Options TOptionForm::OptionsFromControls() const {
     o.informCDDBFailed = chkShowCDDBFailed->isChecked();
     o.everydayTips = chkTip->isChecked();
     o.recordSettings = cmbRecord->currentIndex();
+    o.filesAtOnce = spnFilesAtOnce->value();
     return o;
 }
 
@@ -398,6 +410,7 @@ void TOptionForm::btnDefaultClick() {
     chkShowCDDBFailed->setChecked(true);
     chkTip->setChecked(true);
     cmbRecord->setCurrentIndex(0);
+    spnFilesAtOnce->setValue(app::Options::DefaultFilesAtOnce());
 }
 
 void TOptionForm::btnPreviewClick() {

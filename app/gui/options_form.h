@@ -17,6 +17,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
 class QToolButton;
 
@@ -99,6 +100,7 @@ public:
     QButtonGroup *queryGroup, *answerGroup;
     QCheckBox *chkShowCDDBFailed, *chkTip;
     QComboBox* cmbRecord;
+    QSpinBox* spnFilesAtOnce;  // "Files converted at once" (Advanced/FilesAtOnce)
     // Buttons
     QPushButton *btnDefault, *btnOK, *btnCancel;
 

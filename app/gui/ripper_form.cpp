@@ -135,7 +135,7 @@ void TRipperForm::BuildPage3() {
     TabSheet3 = page3;
     TabSheet3->setObjectName("TabSheet3");
     view_ = std::make_unique<BatchPageView>(*page3);
-    actions_ = std::make_unique<WizardPostActions>(context_, options_.mediaPlayer());
+    actions_ = std::make_unique<WizardPostActions>(context_, [this] { return &options_.mediaPlayer(); });
     batch_ = std::make_unique<app::RipBatch>(*view_, *actions_);
     view_->core = [this] { return &batch_->core(); };
     view_->onPanel = [this](int panel, const std::string& text) { SetPanel(panel, Q(text)); };

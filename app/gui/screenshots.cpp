@@ -6,23 +6,30 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QListWidget>
-#include <QPainter>
 #include <QElapsedTimer>
+#include <QPainter>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTreeWidget>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <functional>
+#include <vector>
 
 #include "app/core/data_paths.h"
 #include "app/gui/about_form.h"
-#include "app/gui/application.h"
 #include "app/gui/batch_page.h"
+#include "app/gui/convert_advance_form.h"
+#include "app/gui/converter_form.h"
 #include "app/gui/output_page.h"
+#include "app/gui/application.h"
 #include "app/gui/ripper_form.h"
 #include "app/gui/help_viewer.h"
 #include "app/gui/options_form.h"
@@ -103,6 +110,78 @@ bool SaveRipperPages(TRipperForm& ripper, const QString& out) {
     return ok;
 }
 
+// A short tone as a 16-bit stereo PCM file, for the wizard's pictures.
+void WriteTone(const QString& path, double seconds, double hz) {
+    const std::uint32_t rate = 44100, frames = static_cast<std::uint32_t>(seconds * rate);
+    std::vector<std::int16_t> pcm(frames * 2);
+    for (std::uint32_t i = 0; i < frames; ++i)
+        pcm[2 * i] = pcm[2 * i + 1] = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * hz * i / rate));
+    const std::uint32_t bytes = frames * 4;
+    std::ofstream out(path.toStdString(), std::ios::binary);
+    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    out.write("RIFF", 4);
+    u32(36 + bytes);
+    out.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(2);
+    u32(rate);
+    u32(rate * 4);
+    u16(4);
+    u16(16);
+    out.write("data", 4);
+    u32(bytes);
+    out.write(reinterpret_cast<const char*>(pcm.data()), bytes);
+}
+
+// The conversion wizard's three pages and its advanced-mode dialog, with
+// a few files converted for real.
+bool SaveConverter(Application& app, const QString& out) {
+    bool ok = true;
+    const QString work = QDir::tempPath() + "/ondalo-screenshots-" + QString::number(QCoreApplication::applicationPid());
+    QDir().mkpath(work + "/Music/Live");
+    QDir().mkpath(work + "/Out");
+    WriteTone(work + "/Music/Morning Song.wav", 2.0, 440);
+    WriteTone(work + "/Music/Evening Song.wav", 3.0, 330);
+    WriteTone(work + "/Music/Live/Encore.wav", 1.5, 550);
+    TConverterForm& c = app.converter();
+    c.show();
+    c.SelectFolder(work + "/Music");
+    c.AddFile(work + "/Music/Morning Song.wav");
+    c.AddFile(work + "/Music/Evening Song.wav");
+    c.AddFile(work + "/Music/Live/Encore.wav");
+    Settle();
+    ok &= Save(c, out + "/convert-step1.png");
+
+    c.pgcConverter->setCurrentIndex(1);
+    c.output->rdbCustom->setChecked(true);
+    c.output->edtCustom->setText(work + "/Out");
+    c.output->ChooseFormat(kiv::app::OutputFormat::Ogg);
+    ok &= Save(c, out + "/convert-step2.png");
+
+    c.btnAdvanceClick();
+    if (TConvertAdvanceForm* advance = c.advanceForm()) {
+        advance->ltvList->setCurrentItem(advance->ltvList->topLevelItem(1));
+        advance->ltvListClick();
+        advance->btnSelectClick();
+        ok &= Save(*advance, out + "/convert-advanced.png");
+        advance->reject();
+    }
+    c.output->ChooseFormat(kiv::app::OutputFormat::Ogg);
+
+    c.pgcConverter->setCurrentIndex(2);
+    c.page3->btnStart->click();
+    for (int i = 0; i < 600 && !c.batch().Finished(); ++i) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(10);
+    }
+    ok &= Save(c, out + "/convert-step3.png");
+    c.hide();
+    QDir(work).removeRecursively();
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -144,6 +223,7 @@ int main(int argc, char** argv) {
     app.about().show();
     ok &= Save(app.about(), out + "/about.png");
     app.about().hide();
+    ok &= SaveConverter(app, out);
     app.help().ShowTopic("Welcome");
     ok &= Save(app.help(), out + "/help.png");
     app.help().hide();

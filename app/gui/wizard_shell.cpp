@@ -15,6 +15,4 @@ void WizardShell::closeEvent(QCloseEvent* e) {
     if (e->isAccepted() && onClose_) onClose_();
 }
 
-TConverterForm::TConverterForm() : WizardShell("TConverterForm", "Audio Converter - WIZARD") {}
-
 }  // namespace kiv::gui

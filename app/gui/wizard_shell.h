@@ -1,6 +1,7 @@
 // The frame of the two wizard windows: the start window shows and hides
-// them, and a wizard that closes brings the start window back. The ripping
-// wizard is `TRipperForm` (ripper_form.h).
+// them, and a wizard that closes brings the start window back. The
+// wizards are `TConverterForm` (converter_form.h) and `TRipperForm`
+// (ripper_form.h).
 #pragma once
 
 #include <QString>
@@ -21,18 +22,6 @@ protected:
 
 private:
     std::function<void()> onClose_;
-};
-
-// "Audio Converter - WIZARD".
-class TConverterForm : public WizardShell {
-public:
-    TConverterForm();
-    // The folder of the explorer pane (General/InitialDir).
-    void SelectFolder(const QString& folder) { initialDir_ = folder; }
-    const QString& selectedFolder() const { return initialDir_; }
-
-private:
-    QString initialDir_;
 };
 
 }  // namespace kiv::gui

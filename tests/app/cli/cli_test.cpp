@@ -218,6 +218,26 @@ TEST_F(CliTest, FoldersAndTaskFiles) {
     EXPECT_NE(r.output.find("Total Files: 2   Done: 2"), std::string::npos) << r.output;
 }
 
+TEST_F(CliTest, KeepFoldersPutsEachFileUnderItsSubFolder) {
+    for (const char* f : {"tree/a.wave", "tree/sub/b.wave", "tree/sub/deeper/c.wave", "single.wave"}) {
+        fs::create_directories((dir_.path() / f).parent_path());
+        WriteFileBytes(dir_ / f, MakeWav(PatternBytes(300)));
+    }
+    CommandRun r = Cli(dir_, "convert --to wav --dest out --recursive --keep-folders tree single.wave", dir_.path());
+    ASSERT_EQ(r.status, 0) << r.output;
+    for (const char* f : {"out/a.wav", "out/sub/b.wav", "out/sub/deeper/c.wav", "out/single.wav"})
+        EXPECT_TRUE(fs::exists(dir_.path() / f)) << f << "\n" << r.output;
+    EXPECT_NE(r.output.find("Total Files: 4   Done: 4"), std::string::npos) << r.output;
+
+    // Without the option every file goes to the output folder itself.
+    fs::remove_all(dir_.path() / "out");
+    fs::create_directories(dir_.path() / "out");
+    r = Cli(dir_, "convert --to wav --dest out --recursive tree", dir_.path());
+    ASSERT_EQ(r.status, 0) << r.output;
+    for (const char* f : {"out/a.wav", "out/b.wav", "out/c.wav"}) EXPECT_TRUE(fs::exists(dir_.path() / f)) << f;
+    EXPECT_FALSE(fs::exists(dir_.path() / "out/sub"));
+}
+
 std::string ReadTextFile(const std::string& path) {
     auto bytes = ReadFileBytes(path);
     return std::string(bytes.begin(), bytes.end());

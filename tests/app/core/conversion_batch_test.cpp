@@ -7,6 +7,7 @@
 
 #include "app/core/conversion_batch.h"
 #include "app/core/file_conversion.h"
+#include "app/core/log_rtf.h"
 #include "platform/com/class_registry.h"
 #include "tests/support/test_env.h"
 
@@ -558,6 +559,23 @@ TEST_F(ConversionBatchTest, PostActionsRunInOrderAndExitEndsThem) {
 }
 
 // The clock of the progress display, without converting anything.
+TEST(LogRtf, EachLineInItsColourWithTextEscaped) {
+    const std::vector<app::LogLine> lines = {{LogColour::Navy, ">>> Ondalo"},
+                                             {LogColour::Red, " Failed {a\\b}"},
+                                             {LogColour::White, ""},
+                                             {LogColour::Orange, " Skip caf\xc3\xa9 \xf0\x9f\x8e\xb5"}};
+    const std::string rtf = app::LogToRtf(lines);
+    EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
+    EXPECT_NE(rtf.find("{\\colortbl ;\\red0\\green0\\blue128;\\red0\\green0\\blue255;\\red0\\green128\\blue0;"
+                       "\\red255\\green128\\blue0;\\red255\\green0\\blue0;\\red255\\green255\\blue255;}"),
+              std::string::npos)
+        << rtf;
+    EXPECT_NE(rtf.find("\\cf1 >>> Ondalo\\par\n\\cf5  Failed \\{a\\\\b\\}\\par\n\\cf6 \\par\n"), std::string::npos) << rtf;
+    // é is U+00E9; the note U+1F3B5 is a surrogate pair.
+    EXPECT_NE(rtf.find("\\cf4  Skip caf\\u233? \\u-10180?\\u-8267?\\par"), std::string::npos) << rtf;
+    EXPECT_EQ(rtf.back(), '\n');
+}
+
 TEST(BatchClock, ElapsedRemainingAndFinishedAmounts) {
     RecordingView view;
     RecordingActions actions;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -138,6 +140,7 @@ TEST_F(SettingsTest, SaveWritesTheDialogKeysInOrderAndKeepsEverythingElse) {
     o.skin = "None";
     o.alwaysYes = true;
     o.recordSettings = 3;
+    o.filesAtOnce = 3;
     ASSERT_TRUE(store_.Save(o));
 
     EXPECT_EQ(ReadText(ini_),
@@ -150,7 +153,7 @@ TEST_F(SettingsTest, SaveWritesTheDialogKeysInOrderAndKeepsEverythingElse) {
               "[Rip]\nAutoSelectDrive=1\nAutoLoadCDDB=1\nWriteInformation=1\nEjectDrive=0\nOpenDir=0\n"
               "Exit=1\nShutDown=0\nPlaySound=1\nSoundDefault=0\nCustomSound=\n"
               "[Skin]\nSkin=None\n"
-              "[Advanced]\nShowQuery=1\nAlwaysYes=1\nInformCDDBFailed=1\nEverydayTips=1\nRecordSettings=3\n");
+              "[Advanced]\nShowQuery=1\nAlwaysYes=1\nInformCDDBFailed=1\nEverydayTips=1\nRecordSettings=3\nFilesAtOnce=3\n");
 
     Options back = store_.Load();
     EXPECT_EQ(back.initialDir, "/music");
@@ -162,6 +165,7 @@ TEST_F(SettingsTest, SaveWritesTheDialogKeysInOrderAndKeepsEverythingElse) {
     EXPECT_EQ(back.skin, "None");
     EXPECT_TRUE(back.alwaysYes);
     EXPECT_EQ(back.recordSettings, 3);
+    EXPECT_EQ(back.filesAtOnce, 3);
 }
 
 TEST_F(SettingsTest, WritesFailCleanly) {
@@ -249,12 +253,13 @@ TEST_F(SettingsTest, SaveStep2WritesEveryKeyInTableOrder) {
     s.cbrValue = 128;
     s.abrValue = 200;
     s.vbrValue = 60;
+    s.keepFolders = true;
     ASSERT_TRUE(store_.SaveStep2(Wizard::Conversion, s));
     const std::string rest =
         "Custom=0\nCustomDir=/out\nNormalMode=0\nAdvancedMode=1\nWAV=0\nMP3=0\nWMA=1\nOGG=0\n"
         "Skip=0\nOverWrite=0\nQuery=0\nRename=1\nRenameRule=%_new\nCBR=0\nABR=0\nVBR=1\n"
         "CBRValue=128\nABRValue=200\nVBRValue=60\n";
-    EXPECT_EQ(ReadText(ini_), "[ConverterStep2]\nDefault=0\nSource=1\n" + rest);
+    EXPECT_EQ(ReadText(ini_), "[ConverterStep2]\nDefault=0\nSource=1\n" + rest + "KeepFolders=1\n");
 
     Step2Settings back = store_.LoadStep2(Wizard::Conversion, Step2Settings{});
     EXPECT_EQ(back.folder, s.folder);
@@ -267,6 +272,7 @@ TEST_F(SettingsTest, SaveStep2WritesEveryKeyInTableOrder) {
     EXPECT_EQ(back.cbrValue, 128);
     EXPECT_EQ(back.abrValue, 200);
     EXPECT_EQ(back.vbrValue, 60);
+    EXPECT_TRUE(back.keepFolders);
 
     // The rip page has no "same folder" choice: its section has no Source.
     std::remove(ini_.c_str());
@@ -284,6 +290,35 @@ TEST(SettingsRecords, Step2IsRecordedPerRecordSettings) {
         EXPECT_EQ(RecordsStep2(c.value, Wizard::Conversion), c.conversion) << c.value;
         EXPECT_EQ(RecordsStep2(c.value, Wizard::Rip), c.rip) << c.value;
     }
+}
+
+TEST_F(SettingsTest, StartSavesTheStep2PageOnlyWhenRecordSettingsSaysSo) {
+    Step2Settings s;
+    s.format = OutputFormat::Ogg;
+    for (int record : {0, 1, 2, 3}) {
+        std::remove(ini_.c_str());
+        EXPECT_EQ(store_.SaveStep2OnStart(record, Wizard::Conversion, s), record <= 1) << record;
+        EXPECT_EQ(store_.LoadStep2(Wizard::Conversion, Step2Settings{}).format,
+                  record <= 1 ? OutputFormat::Ogg : OutputFormat::Mp3)
+            << record;
+        std::remove(ini_.c_str());
+        EXPECT_EQ(store_.SaveStep2OnStart(record, Wizard::Rip, s), record == 0 || record == 2) << record;
+    }
+}
+
+TEST_F(SettingsTest, KeysAddedLaterReadAsBeforeWhenMissing) {
+    // Files written before "Keep the folder tree" and "Files converted at
+    // once" existed: the tree is not kept, one file per core.
+    WriteText(ini_, "[ConverterStep2]\nCustom=1\nCustomDir=/out\n[Advanced]\nRecordSettings=1\n");
+    EXPECT_FALSE(store_.LoadStep2(Wizard::Conversion, Step2Settings{}).keepFolders);
+    EXPECT_EQ(store_.Load().filesAtOnce, std::max(1, int(std::thread::hardware_concurrency())));
+    WriteText(ini_, "[Advanced]\nFilesAtOnce=0\n");
+    EXPECT_EQ(store_.Load().filesAtOnce, 1);
+    WriteText(ini_, "[Advanced]\nFilesAtOnce=100000\n");
+    EXPECT_EQ(store_.Load().filesAtOnce, kMaxFilesAtOnce);
+    WriteText(ini_, "[ConverterStep2]\nKeepFolders=1\n[RipperStep2]\nKeepFolders=1\n");
+    EXPECT_TRUE(store_.LoadStep2(Wizard::Conversion, Step2Settings{}).keepFolders);
+    EXPECT_FALSE(store_.LoadStep2(Wizard::Rip, Step2Settings{}).keepFolders);
 }
 
 TEST_F(SettingsTest, RipPageIsSavedAndRestoredOnlyWhenRecordSettingsSaysSo) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/output_planning.h"
 #include "app/core/settings.h"
 #include "tests/support/test_env.h"
 
@@ -118,7 +119,7 @@ TEST_F(TaskListTest, AddFileFillsTheRow) {
     // Doubled slashes do not reach the folder column.
     ASSERT_TRUE(list_.AddFile(folder + "//x.MP3", host_));
     EXPECT_EQ(list_.rows().back().folder, folder);
-    EXPECT_EQ((TaskRow{"song.mp3", "/", "", "", ""}.Path()), "/song.mp3");
+    EXPECT_EQ((TaskRow{"song.mp3", "/", "", "", "", ""}.Path()), "/song.mp3");
 }
 
 TEST_F(TaskListTest, AddFileKeepsDuplicatesAndRefusesWhatIsNoFile) {
@@ -260,6 +261,20 @@ TEST_F(TaskListTest, SubFolderQuestionFollowsTheOptions) {
             EXPECT_TRUE(host.asked.empty());
         }
     }
+}
+
+TEST_F(TaskListTest, RowsRememberTheFolderThatFoundThem) {
+    const std::string root = dir_ / "tree";
+    MakeFile(root + "/a.wav");
+    MakeFile(root + "/sub/b.wav");
+    MakeFile(dir_ / "single.wav");
+    ASSERT_TRUE(list_.AddFile(dir_ / "single.wav", host_));
+    ASSERT_EQ(list_.AddFolder(root + "//", host_, settings_, TaskList::Recursion::Yes), 2);
+    ASSERT_EQ(list_.size(), 3u);
+    EXPECT_EQ(list_.rows()[0].baseFolder, "");
+    EXPECT_EQ(list_.rows()[1].baseFolder, root);
+    EXPECT_EQ(list_.rows()[2].baseFolder, root);
+    EXPECT_EQ(RelativeSubFolder(list_.rows()[2]), "sub/");
 }
 
 TEST_F(TaskListTest, ExplicitRecursionDecidesWithoutAsking) {

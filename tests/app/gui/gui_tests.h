@@ -9,6 +9,9 @@
 
 class QTreeWidget;
 
+class QRadioButton;
+
+#include <initializer_list>
 #include <memory>
 #include <filesystem>
 #include <string>
@@ -98,6 +101,44 @@ private Q_SLOTS:
     void aboutShowsVersionAndThisSystem();
 };
 
+class ConverterTest : public QObject, GuiFixture {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup() { TearDownAll(); }
+    void windowFrame();
+    void addFilesAndFolders();
+    void folderOptionsDecideWithoutAsking();
+    void cancellingASearchKeepsTheRows();
+    void dropsFromOtherProgramsAndTheExplorer();
+    void page2RulesAndStatusList();
+    void batchOfThreeFormats();
+    void pauseAndStopBetweenFiles();
+    void stopDuringAFileAndStartAgain();
+    void aFailingFileInTheMiddle();
+    void logSavedAsRtfAndPrinted();
+    void taskFileRoundTrip();
+    void severalAtOnceMatchesOneAtATime();
+    void keepTheFolderTree();
+    void step2IsSavedOnlyAsRecordSettingsSays();
+    void endOfBatchActions();
+    void previewThroughThePlayer();
+
+private:
+    // The program started (with this Option.ini) and the wizard opened from
+    // the start window; folders opened and power-offs are recorded.
+    TConverterForm& OpenWizard(const std::string& optionIni = {});
+    std::string In(const std::string& name) const;
+    std::string Out(const std::string& name) const;
+    static void UseCustomFolder(TConverterForm& c, const std::string& folder);
+    // The files of "in/" in the task list, "out/" as the custom folder, and a format.
+    void Plan(TConverterForm& c, std::initializer_list<const char*> files, QRadioButton* format);
+    // Page 3 through its tab, "&Start", and the wait for the batch's end.
+    static bool RunBatch(TConverterForm& c);
+
+    QStringList opened_;
+    int powerOffs_ = 0;
+};
 
 class RipperTest : public QObject, GuiFixture {
     Q_OBJECT

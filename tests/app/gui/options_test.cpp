@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QToolButton>
@@ -12,9 +13,11 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "app/gui/options_form.h"
 #include "app/gui/start_form.h"
+#include "app/gui/converter_form.h"
 #include "app/gui/wizard_shell.h"
 #include "platform/com/class_registry.h"
 #include "platform/system/text.h"
@@ -65,6 +68,7 @@ void OptionsTest::defaultsWithoutOptionIni() {
     QVERIFY(o.rdbShowQuery->isChecked());
     QVERIFY(o.rdbNo->isChecked());
     QCOMPARE(o.cmbRecord->currentText(), QString("Both Conversion and Rip"));
+    QCOMPARE(o.spnFilesAtOnce->value(), std::max(1, int(std::thread::hardware_concurrency())));
     // Showing the dialog writes nothing.
     QVERIFY(!fs::exists(OptionIni()));
 }
@@ -73,7 +77,7 @@ void OptionsTest::loadShowsTheFileAndOkSavesInOrder() {
     WriteOptionIni(
         "; kept\n[General]\nInitialDir=/music\nVersion=1.9\n[Conversion]\nKeepTag=0\nSoundDefault=0\n"
         "CustomSound=/s.wav\n[Rip]\nEjectDrive=1\n[Skin]\nSkin=midnight\n[Advanced]\nShowQuery=0\nAlwaysYes=1\n"
-        "RecordSettings=2\n[Other]\nMine=1\n");
+        "RecordSettings=2\nFilesAtOnce=3\n[Other]\nMine=1\n");
     StartApplication();
     TOptionForm& o = app_->options();
     QCOMPARE(app_->converter().selectedFolder(), QString("/music"));
@@ -87,6 +91,7 @@ void OptionsTest::loadShowsTheFileAndOkSavesInOrder() {
     QVERIFY(o.rdbNotQuery->isChecked());
     QVERIFY(o.rdbYes->isChecked());
     QCOMPARE(o.cmbRecord->currentIndex(), 2);
+    QCOMPARE(o.spnFilesAtOnce->value(), 3);
     QCOMPARE(o.selectedSkin(), QString("midnight"));
 
     fs::remove(OptionIni());
@@ -101,7 +106,8 @@ void OptionsTest::loadShowsTheFileAndOkSavesInOrder() {
         "Conversion/CustomSound=/s.wav", "Rip/AutoSelectDrive=1", "Rip/AutoLoadCDDB=1", "Rip/WriteInformation=1",
         "Rip/EjectDrive=1", "Rip/OpenDir=0", "Rip/Exit=0", "Rip/ShutDown=0", "Rip/PlaySound=1", "Rip/SoundDefault=1",
         "Rip/CustomSound=", "Skin/Skin=sunset", "Advanced/ShowQuery=0", "Advanced/AlwaysYes=1",
-        "Advanced/InformCDDBFailed=1", "Advanced/EverydayTips=1", "Advanced/RecordSettings=2"};
+        "Advanced/InformCDDBFailed=1", "Advanced/EverydayTips=1", "Advanced/RecordSettings=2",
+        "Advanced/FilesAtOnce=3"};
     QCOMPARE(KeysInOrder(ReadOptionIni()), expected);
 }
 

@@ -10,6 +10,7 @@
 #include "app/gui/options_form.h"
 #include "app/gui/query_form.h"
 #include "app/gui/tips_form.h"
+#include "app/gui/converter_form.h"
 #include "app/gui/wizard_shell.h"
 #include "tests/app/gui/gui_tests.h"
 
