@@ -548,3 +548,24 @@ TEST_F(RipBatchTest, StartRefusesAnEmptyListAndMissingFormats) {
 
 }  // namespace
 }  // namespace kiv::test
+
+namespace kiv::test {
+namespace {
+
+// The clock's estimate of what is left ends with the batch: a stopped
+// batch's last guess must not stay on the page.
+TEST(BatchClock, NothingRemainsOnceTheBatchHasEnded) {
+    FakeView view;
+    FakeActions actions;
+    app::BatchCore core(view, actions, [] { return std::string(kTime); });
+    core.ResetProgress(100);
+    core.Begin(1, [] {});
+    core.Tick(10);
+    core.Tick(20);
+    ASSERT_GT(core.remainingSeconds(), 0);
+    core.End();
+    EXPECT_EQ(core.remainingSeconds(), 0);
+}
+
+}  // namespace
+}  // namespace kiv::test
