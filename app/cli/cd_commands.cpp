@@ -17,6 +17,7 @@
 #include "app/cli/batch_options.h"
 #include "app/cli/commands.h"
 #include "app/cli/terminal_view.h"
+#include "app/core/cddb_lookup.h"
 #include "app/core/rip_batch.h"
 #include "app/core/rip_plan.h"
 #include "app/core/rip_verification.h"
@@ -391,6 +392,39 @@ const char kRipHelp[] =
     "  ondalo-cli rip --to ogg --tracks 1,3-5 --template '%1/%3/%6 %2' --eject\n"
     "  ondalo-cli rip --to wav --no-cddb --exists rename\n";
 
+// The wizard's lookup on its worker thread, with the lines its status bar
+// shows. Nothing is written yet, so a Ctrl-C meanwhile ends at once.
+void LookUpRecords(IDrive* drive, bool quiet) {
+    if (!quiet) std::printf("%s\n", app::CddbLookup::kLoadingText);
+    std::fflush(stdout);
+    app::CddbLookup lookup;
+    app::CddbLookupResult outcome;
+    lookup.Start(drive, [&outcome](const app::CddbLookupResult& r) { outcome = r; });
+    InterruptCounter interrupts(1);
+    while (lookup.running()) {
+        WaitMessage(100);
+        PumpPendingMessages();
+    }
+    const app::CddbReport report = app::CddbLookup::Judge(outcome, false, true, false, {});
+    if (!outcome.ok) {
+        std::printf("%s\n", report.status.c_str());
+        std::fflush(stdout);
+        // MusicBrainz says its own name; the CDDB client's texts need it.
+        std::fprintf(stderr, "ondalo-cli rip: %s%s\n", outcome.error.rfind("MusicBrainz", 0) == 0 ? "" : "CDDB: ",
+                     outcome.error.c_str());
+        return;
+    }
+    // What the record's maker wants said, such as which of several
+    // MusicBrainz releases was taken.
+    for (const std::string& note : cddb::RecordNotes(FirstRecordText(drive)))
+        std::fprintf(stderr, "ondalo-cli rip: %s\n", note.c_str());
+    if (!quiet) {
+        const app::CdInformation& cd = report.information;
+        std::printf("%s\nArtist: %s\nAlbum: %s\nYear: %s\nGenre: %s\n", report.status.c_str(), cd.artist.c_str(),
+                    cd.album.c_str(), cd.year.c_str(), cd.genre.c_str());
+    }
+}
+
 std::string RipProgressLine(const app::RipBatch& batch) {
     const app::BatchCore& core = batch.core();
     const app::BatchCounters& c = core.counters();
@@ -525,9 +559,9 @@ int RunRip(const std::vector<std::string>& args) {
     }
 
     // Without a record the tracks keep their "Track NN" names, and the
-    // control writes no tags.
+    // control writes no tags. The lookup reports in the wizard's words.
     if (!lookup.empty()) ChooseLookupSource(lookup);
-    if (cddb) LoadRecords(drive.get(), "rip");
+    if (cddb) LookUpRecords(drive.get(), choices.quiet);
     bool named = false;
     std::vector<app::TrackListRow> list = app::ReadTrackList(drive.get(), &named);
     if (!cddb) named = false;

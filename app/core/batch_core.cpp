@@ -188,6 +188,9 @@ void BatchCore::End() {
     SetPanel(1, "");
     Summary();
     StopTimer();
+    // Nothing is left to wait for, whatever the clock last guessed.
+    remaining_ = 0;
+    view_.ProgressChanged();
     state_ = BatchState::Stopped;
     view_.BatchEnded();
 }

@@ -66,6 +66,9 @@ std::vector<TrackListRow> ReadTrackList(IDrive* drive, bool* hasCddb) {
             else TakeErrorDescription();
         }
         if (row.title.empty()) row.title = UnnamedTrack(row.track);
+        VARIANT_BOOL audio = VARIANT_TRUE;
+        track->get_IsAudio(&audio);
+        row.audio = audio != 0;
         LONG duration = 0, size = 0;
         track->get_Duration(&duration);
         track->get_Size(&size);

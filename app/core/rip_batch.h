@@ -41,6 +41,7 @@ struct TrackListRow {
     std::string status = "Ready";     // "Status"
     std::string advancedFormat;       // the per-track format of the advanced mode, empty until chosen
     bool checked = false;
+    bool audio = true;  // false: a data track (of an enhanced or mixed-mode disc), which is not ripped
 };
 
 // The start time of each track from the lengths in seconds: the first at

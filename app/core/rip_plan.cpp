@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 
+#include "platform/scsi/sg_device_ops.h"
 #include "platform/system/text.h"
 
 namespace kiv::app {
@@ -56,5 +58,32 @@ std::string UnnamedTrack(int number) {
     std::snprintf(text, sizeof text, "Track %02d", number);
     return text;
 }
+
+std::optional<int> DriveNumberForDevice(const std::string& device, const std::vector<std::string>& devices) {
+    std::string name = device;
+    int number = 0;
+    const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), number);
+    if (ec == std::errc() && end == name.data() + name.size() && !name.empty())
+        return number >= 1 && number <= static_cast<int>(devices.size()) ? std::optional<int>(number) : std::nullopt;
+    // cdda://sr0/ names the device by its node's name; cdda:///dev/sr0 by its path.
+    constexpr std::string_view kScheme = "cdda://";
+    if (name.size() > kScheme.size() && EqualsNoCase(std::string_view(name).substr(0, kScheme.size()), kScheme)) {
+        name.erase(0, kScheme.size());
+        while (name.size() > 1 && name.back() == '/') name.pop_back();
+        if (!name.empty() && name.front() != '/') name = "/dev/" + name;
+    }
+    if (name.empty()) return std::nullopt;
+    namespace fs = std::filesystem;
+    auto same = [](const std::string& a, const std::string& b) {
+        std::error_code ec1, ec2;
+        const fs::path ca = fs::canonical(a, ec1), cb = fs::canonical(b, ec2);
+        return ec1 || ec2 ? a == b : ca == cb;
+    };
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        if (same(name, devices[i])) return static_cast<int>(i + 1);
+    return std::nullopt;
+}
+
+std::vector<std::string> SystemCdDevices() { return scsi::MakeSystemSgDeviceOps()->ListDevices(); }
 
 }  // namespace kiv::app

@@ -27,4 +27,14 @@ std::optional<std::vector<int>> ParseTrackList(std::string_view text, int trackC
 // "Track 01" for the first track: the name of a track nobody has named.
 std::string UnnamedTrack(int number);
 
+// The drive a command line or the desktop's audio-CD handler names: a drive
+// number ("2"), a device ("/dev/sr1", or a link to it such as /dev/cdrom),
+// or a cdda URI ("cdda://sr1/", "cdda:///dev/sr1"). `devices` are the
+// system's CD devices in drive order. Nothing when it names none of them.
+std::optional<int> DriveNumberForDevice(const std::string& device, const std::vector<std::string>& devices);
+
+// The system's CD devices (/dev/sr0, /dev/sr1, ...) in the order the
+// pass-through back-end numbers its drives.
+std::vector<std::string> SystemCdDevices();
+
 }  // namespace kiv::app

@@ -328,6 +328,10 @@ Step2Settings SettingsStore::LoadStep2(Wizard wizard, Step2Settings s) const {
     return s;
 }
 
+Step2Settings SettingsStore::RestoreStep2IfRecorded(int recordSettings, Wizard wizard, Step2Settings current) const {
+    return RecordsStep2(recordSettings, wizard) ? LoadStep2(wizard, std::move(current)) : current;
+}
+
 bool SettingsStore::SaveStep2(Wizard wizard, const Step2Settings& s) const {
     const char* sec = Step2Section(wizard);
     bool ok = WriteBool(sec, "Default", s.folder == OutputFolder::Default);

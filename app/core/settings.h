@@ -174,6 +174,11 @@ public:
     int ReadOffsetOf(const std::string& driveName) const;
     bool WriteReadOffset(const std::string& driveName, int samples) const;
 
+    // What showing a wizard does with its page: `current` restored from the
+    // section when `recordSettings` says this wizard remembers its step 2,
+    // else unchanged.
+    Step2Settings RestoreStep2IfRecorded(int recordSettings, Wizard wizard, Step2Settings current) const;
+
 private:
     std::string path_;
 };

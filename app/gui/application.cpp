@@ -7,6 +7,7 @@
 #include "app/gui/help_viewer.h"
 #include "app/gui/options_form.h"
 #include "app/gui/query_form.h"
+#include "app/gui/ripper_form.h"
 #include "app/gui/start_form.h"
 #include "app/gui/tips_form.h"
 #include "app/gui/wizard_shell.h"
@@ -20,10 +21,11 @@ Application::Application(std::function<void()> endProcess, app::TipPicker pick)
     start_ = std::make_unique<TStartForm>(context_);
     converter_ = std::make_unique<TConverterForm>(context_);
     query_ = std::make_unique<TDialogForm>(context_);
-    ripper_ = std::make_unique<TRipperForm>();
     // The options' load selects the converter's folder and applies the
-    // saved skin, so the converter comes first.
+    // saved skin, so the converter comes first; the ripper reads the
+    // options' controls, so it comes after them.
     options_ = std::make_unique<TOptionForm>(context_, skinEngine_, *start_, *converter_);
+    ripper_ = std::make_unique<TRipperForm>(context_, *options_);
     about_ = std::make_unique<TAboutForm>(context_);
     tips_ = std::make_unique<TTipForm>(context_, *options_, std::move(pick));
     start_->setWindows(converter_.get(), ripper_.get(), options_.get(), about_.get());

@@ -6,11 +6,13 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QListWidget>
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTreeWidget>
 
@@ -18,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <vector>
 
 #include "app/core/data_paths.h"
@@ -27,6 +30,7 @@
 #include "app/gui/converter_form.h"
 #include "app/gui/output_page.h"
 #include "app/gui/application.h"
+#include "app/gui/ripper_form.h"
 #include "app/gui/help_viewer.h"
 #include "app/gui/options_form.h"
 #include "app/gui/query_form.h"
@@ -63,6 +67,46 @@ bool SaveSkinSheet(TStartForm& start, TOptionForm& options, const QString& file)
     p.end();
     bool ok = sheet.save(file);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(file));
+    return ok;
+}
+
+// Processes events until `done` says so or `ms` have passed.
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+// The ripping wizard's three pages over the virtual disc the script set up:
+// the tracks named by the lookup, the settings, and a finished rip of two
+// tracks into a temporary folder.
+bool SaveRipperPages(TRipperForm& ripper, const QString& out) {
+    ripper.resize(860, 620);
+    ripper.show();
+    const bool named = WaitFor([&] { return ripper.panelText(0) == "Load CDDB data finished."; }, 20000);
+    if (!named) std::fprintf(stderr, "ondalo-screenshots: the CDDB lookup did not finish (%s)\n",
+                             qPrintable(ripper.panelText(0)));
+    ripper.ltvList->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    if (ripper.ltvList->topLevelItemCount() > 2) ripper.ltvList->topLevelItem(2)->setCheckState(0, Qt::Checked);
+    bool ok = named && Save(ripper, out + "/ripper-tracks.png");
+    QTemporaryDir folder;
+    ripper.btnNext1->click();
+    ripper.page2->rdbCustom->setChecked(true);
+    ripper.page2->edtCustom->setText(folder.path());
+    ripper.page2->ChooseFormat(kiv::app::OutputFormat::Ogg);
+    ok &= Save(ripper, out + "/ripper-settings.png");
+    ripper.page2->btnNext->click();
+    ripper.page3->btnStart->click();
+    if (!WaitFor([&] { return ripper.batch().Finished(); }, 60000)) {
+        std::fprintf(stderr, "ondalo-screenshots: the rip did not finish\n");
+        return false;
+    }
+    ok &= Save(ripper, out + "/ripper-rip.png");
+    ripper.hide();
     return ok;
 }
 
@@ -182,5 +226,7 @@ int main(int argc, char** argv) {
     ok &= SaveConverter(app, out);
     app.help().ShowTopic("Welcome");
     ok &= Save(app.help(), out + "/help.png");
+    app.help().hide();
+    ok &= SaveRipperPages(app.ripper(), out);
     return ok ? 0 : 1;
 }

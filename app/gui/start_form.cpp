@@ -16,6 +16,7 @@
 #include "app/gui/options_form.h"
 #include "app/gui/svg_picture.h"
 #include "app/gui/converter_form.h"
+#include "app/gui/ripper_form.h"
 #include "app/gui/wizard_shell.h"
 
 namespace kiv::gui {

@@ -15,6 +15,4 @@ void WizardShell::closeEvent(QCloseEvent* e) {
     if (e->isAccepted() && onClose_) onClose_();
 }
 
-TRipperForm::TRipperForm() : WizardShell("TRipperForm", "Audio CD Ripper - WIZARD") {}
-
 }  // namespace kiv::gui

@@ -1,6 +1,7 @@
 // The frame of the two wizard windows: the start window shows and hides
 // them, and a wizard that closes brings the start window back. The
-// conversion wizard is `TConverterForm` (converter_form.h).
+// wizards are `TConverterForm` (converter_form.h) and `TRipperForm`
+// (ripper_form.h).
 #pragma once
 
 #include <QString>
@@ -21,18 +22,6 @@ protected:
 
 private:
     std::function<void()> onClose_;
-};
-
-// "Audio CD Ripper - WIZARD".
-class TRipperForm : public WizardShell {
-public:
-    TRipperForm();
-    // The drive asked for on the command line (--rip DEVICE); empty: any.
-    void RequestDrive(const QString& device) { requestedDrive_ = device; }
-    const QString& requestedDrive() const { return requestedDrive_; }
-
-private:
-    QString requestedDrive_;
 };
 
 }  // namespace kiv::gui

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -74,6 +75,22 @@ std::vector<unsigned char> ReadFileBytes(const std::string& path) {
 void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::vector<unsigned char> WavSamples(const std::string& path) {
+    const std::vector<unsigned char> file = ReadFileBytes(path);
+    std::size_t at = 12;
+    while (at + 8 <= file.size()) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, &file[at + 4], 4);
+        if (std::memcmp(&file[at], "data", 4) == 0) {
+            const std::size_t end = std::min(file.size(), at + 8 + size);
+            return std::vector<unsigned char>(file.begin() + static_cast<long>(at + 8),
+                                              file.begin() + static_cast<long>(end));
+        }
+        at += 8 + size + (size & 1);
+    }
+    return {};
 }
 
 static void Put32(std::vector<unsigned char>& v, std::uint32_t x) {

@@ -75,6 +75,10 @@ protected:
 std::vector<unsigned char> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);
 
+// The samples of a RIFF/WAVE file, wherever its data chunk is; empty when
+// it has none.
+std::vector<unsigned char> WavSamples(const std::string& path);
+
 // A canonical PCM WAV file (44-byte header) with `data` as samples.
 std::vector<unsigned char> MakeWav(const std::vector<unsigned char>& data, int channels = 2, int rate = 44100,
                                    int bits = 16);

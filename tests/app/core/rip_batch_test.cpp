@@ -61,21 +61,7 @@ public:
     std::function<void()> onOpen;
 };
 
-// The samples of a RIFF/WAVE file, wherever its data chunk is.
-Bytes SamplesOf(const std::string& path) {
-    const Bytes file = ReadFileBytes(path);
-    std::size_t at = 12;
-    while (at + 8 <= file.size()) {
-        std::uint32_t size = 0;
-        std::memcpy(&size, &file[at + 4], 4);
-        if (std::memcmp(&file[at], "data", 4) == 0) {
-            const std::size_t end = std::min(file.size(), at + 8 + size);
-            return Bytes(file.begin() + static_cast<long>(at + 8), file.begin() + static_cast<long>(end));
-        }
-        at += 8 + size + (size & 1);
-    }
-    return {};
-}
+Bytes SamplesOf(const std::string& path) { return WavSamples(path); }
 
 // Names in a folder, hidden ones (temporary files) included.
 std::vector<std::string> Listing(const fs::path& folder) {
@@ -558,6 +544,27 @@ TEST_F(RipBatchTest, StartRefusesAnEmptyListAndMissingFormats) {
                                                         app::RipBatch::kMissingFormatMessage}));
     EXPECT_TRUE(Listing(out_).empty());
     EXPECT_TRUE(actions_.calls.empty());
+}
+
+}  // namespace
+}  // namespace kiv::test
+
+namespace kiv::test {
+namespace {
+
+// The clock's estimate of what is left ends with the batch: a stopped
+// batch's last guess must not stay on the page.
+TEST(BatchClock, NothingRemainsOnceTheBatchHasEnded) {
+    FakeView view;
+    FakeActions actions;
+    app::BatchCore core(view, actions, [] { return std::string(kTime); });
+    core.ResetProgress(100);
+    core.Begin(1, [] {});
+    core.Tick(10);
+    core.Tick(20);
+    ASSERT_GT(core.remainingSeconds(), 0);
+    core.End();
+    EXPECT_EQ(core.remainingSeconds(), 0);
 }
 
 }  // namespace

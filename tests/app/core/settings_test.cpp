@@ -361,6 +361,25 @@ TEST_F(SettingsTest, KeysAddedLaterReadAsBeforeWhenMissing) {
     EXPECT_FALSE(store_.LoadStep2(Wizard::Rip, Step2Settings{}).keepFolders);
 }
 
+TEST_F(SettingsTest, RipPageIsSavedAndRestoredOnlyWhenRecordSettingsSaysSo) {
+    Step2Settings page;
+    page.format = OutputFormat::Ogg;
+    page.customDir = "/rips";
+    for (int record : {0, 1, 2, 3}) {
+        std::remove(ini_.c_str());
+        const bool rip = record == 0 || record == 2;
+        EXPECT_EQ(store_.SaveStep2OnStart(record, Wizard::Rip, page), rip) << record;
+        EXPECT_EQ(ReadText(ini_).find("[RipperStep2]") != std::string::npos, rip) << record;
+        EXPECT_EQ(ReadText(ini_).find("[ConverterStep2]"), std::string::npos) << record;
+        // Restoring from the same file gives the page back only when recorded.
+        Step2Settings shown;
+        shown.format = OutputFormat::Wav;
+        EXPECT_EQ(store_.RestoreStep2IfRecorded(record, Wizard::Rip, shown).format,
+                  rip ? OutputFormat::Ogg : OutputFormat::Wav)
+            << record;
+    }
+}
+
 TEST(SettingsFormats, NamesRoundTripInAnyCase) {
     EXPECT_STREQ(FormatName(OutputFormat::None), "");
     for (OutputFormat f : AllOutputFormats()) EXPECT_EQ(FormatFromName(FormatName(f)), f);

@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     kiv::gui::test::QueryAndTipsTest queryTips;
     kiv::gui::test::HelpAndAboutTest help;
     kiv::gui::test::ConverterTest converter;
-    QObject* tests[] = {&pump, &start, &options, &queryTips, &help, &converter};
+    kiv::gui::test::RipperTest ripper;
+    QObject* tests[] = {&pump, &start, &options, &queryTips, &help, &converter, &ripper};
     int failed = 0, ran = 0;
     for (QObject* t : tests) {
         if (only && std::strcmp(only, t->metaObject()->className() + std::strlen("kiv::gui::test::")) != 0) continue;

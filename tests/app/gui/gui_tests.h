@@ -7,12 +7,17 @@
 #include <QString>
 #include <QStringList>
 
+class QTreeWidget;
+
 class QRadioButton;
 
 #include <initializer_list>
 #include <memory>
+#include <filesystem>
 #include <string>
+#include <vector>
 
+#include "app/core/settings.h"
 #include "app/gui/application.h"
 #include "tests/support/test_env.h"
 
@@ -133,6 +138,41 @@ private:
 
     QStringList opened_;
     int powerOffs_ = 0;
+};
+
+class RipperTest : public QObject, GuiFixture {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void trackListsOfAudioEnhancedEmptyAndDataDiscs();
+    void cddbTitlesInTheListAndInTheTags();
+    void aFailedLookupReportsPerTheOptions_data();
+    void aFailedLookupReportsPerTheOptions();
+    void aDiscChangeWhileIdleRefreshesTheList();
+    void threeTracksRipExactlyWithARetriedFrameAndSeamlesslyWithJitter();
+    void anUnreadableFrameFailsItsTrackAndLeavesNoFile();
+    void stopDuringTheSecondTrack();
+    void perTrackFormatsFromTheAdvancedDialog();
+    void theAudioCdHandlerChoosesTheDriveItNames();
+
+private:
+    // Track WAV files "<prefix>N.wav" of `frames` frames each; their PCM.
+    std::vector<std::vector<unsigned char>> MakeTracks(const std::vector<int>& frames, const std::string& prefix = "t");
+    // A [drive] section with `tracks` of those files and extra keys.
+    static std::string Drive(std::size_t tracks, const std::string& extra = {}, const std::string& prefix = "t");
+    void Config(const std::string& text);
+    // The program, then the ripping wizard from the start window.
+    TRipperForm& OpenWizard(const std::string& optionIni = {});
+    static QStringList Row(QTreeWidget* list, int row);
+    static QStringList LogLines(TRipperForm& w);
+    static bool Logged(TRipperForm& w, const QString& piece);
+    // Page 1 to page 3 into the output folder (in `format` unless None), and Start.
+    void RipChecked(TRipperForm& w, app::OutputFormat format);
+    static bool WaitForBatch(TRipperForm& w, int timeoutMs = 60000);
+    std::vector<std::string> VisibleFiles() const;
+
+    std::filesystem::path out_;
 };
 
 }  // namespace kiv::gui::test

@@ -11,6 +11,7 @@
 #include "app/gui/start_form.h"
 #include "app/gui/tips_form.h"
 #include "app/gui/converter_form.h"
+#include "app/gui/ripper_form.h"
 #include "app/gui/wizard_shell.h"
 #include "tests/app/gui/gui_tests.h"
 

@@ -51,6 +51,11 @@ TEST_F(CliRipTest, RipWritesEveryTrackExactlyAndNamesThemFromTheRecord) {
     fs::create_directories(dir_.path() / "out");
     CliRun r = Cli("rip --to wav --dest out --template '%1/%6 %2' --jitter");
     ASSERT_EQ(r.status, 0) << r.output;
+    // The lookup reports in the wizard's words, with the disc's information.
+    EXPECT_NE(r.output.find("Loading CDDB data, please wait...\nLoad CDDB data finished.\nArtist: The Band\n"
+                            "Album: The Album\n"),
+              std::string::npos)
+        << r.output;
     EXPECT_TRUE(Logged(r.output, " Start ripping The Band/01 Intro -> out/The Band/01 Intro.wav")) << r.output;
     EXPECT_TRUE(Logged(r.output, " Done.")) << r.output;
     EXPECT_NE(r.output.find("Total Files: 2   Done: 2   Remaining: 0   Skip: 0   Failed: 0"), std::string::npos)
@@ -116,6 +121,20 @@ TEST_F(CliRipTest, AFailedTrackFailsTheRunAndLeavesNoFile) {
         << r.output;
     EXPECT_EQ(WavData(dir_ / "Track 01.wav"), pcm[0]);
     EXPECT_FALSE(fs::exists(dir_ / "Track 02.wav"));
+}
+
+TEST_F(CliRipTest, ALookupThatFailsSaysSoAndTheTracksKeepPlainNames) {
+    const auto pcm = MakeTracks({40});
+    Config("[drive]\n" + TrackLines(1));
+    LocalCddbServer::UseDownServer();
+    CliRun r = Cli("rip");
+    ::unsetenv("ONDALO_CDDB_SERVER");
+    ::unsetenv("ONDALO_CDDB_PORT");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("Loading CDDB data, please wait...\nNo record for this CD found.\n"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("ondalo-cli rip: CDDB: "), std::string::npos) << r.output;
+    EXPECT_EQ(WavData(dir_ / "Track 01.wav"), pcm[0]);
 }
 
 TEST_F(CliRipTest, BadTrackListsAndFormatsAreRefused) {

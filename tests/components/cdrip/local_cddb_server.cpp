@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace kiv::test {
 
@@ -33,6 +34,21 @@ LocalCddbServer::~LocalCddbServer() {
 void LocalCddbServer::UseFromEnvironment() const {
     ::setenv("ONDALO_CDDB_SERVER", "127.0.0.1", 1);
     ::setenv("ONDALO_CDDB_PORT", std::to_string(port_).c_str(), 1);
+    ::unsetenv("http_proxy");
+    ::unsetenv("HTTP_PROXY");
+}
+
+void LocalCddbServer::UseDownServer() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    ::setenv("ONDALO_CDDB_SERVER", "127.0.0.1", 1);
+    ::setenv("ONDALO_CDDB_PORT", std::to_string(ntohs(addr.sin_port)).c_str(), 1);
     ::unsetenv("http_proxy");
     ::unsetenv("HTTP_PROXY");
 }

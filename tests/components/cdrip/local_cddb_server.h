@@ -16,6 +16,9 @@ public:
     int requests() const { return requests_; }
     // Points the CDDB settings of this process (and its children) here.
     void UseFromEnvironment() const;
+    // Points them at a port of 127.0.0.1 where nobody listens: a server
+    // that is down.
+    static void UseDownServer();
 
 private:
     void Serve();
