@@ -284,18 +284,28 @@ void RipperTest::threeTracksRipExactlyWithARetriedFrameAndSeamlesslyWithJitter()
     RipChecked(w, app::OutputFormat::Wav);
     QVERIFY(WaitForBatch(w));
     QVERIFY(Logged(w, "Total Files: 3   Done: 3   Remaining: 0   Skip: 0   Failed: 0"));
-    Bytes disc;
+    // The tracks join into one unbroken run of the disc, shifted as a whole
+    // by the first landing. A drive that lands late on the disc's last
+    // frame cannot deliver its final samples (up to the jitter), so the
+    // last 40 samples of the disc are left out of the comparison.
+    Bytes disc, joined;
     for (const auto& t : pcm) disc.insert(disc.end(), t.begin(), t.end());
-    long start = 0;
     for (std::size_t t = 0; t < 3; ++t) {
         const Bytes out = kiv::test::WavSamples((out_ / (app::UnnamedTrack(int(t) + 1) + ".wav")).string());
         QCOMPARE(out.size(), pcm[t].size());
-        bool found = false;
-        for (long at = std::max(0L, start - 160); at <= start + 160 && !found; at += 4)
-            found = at + long(out.size()) <= long(disc.size()) && std::equal(out.begin(), out.end(), disc.begin() + at);
-        QVERIFY2(found, ("track " + std::to_string(t + 1) + " is not one unbroken stretch of the disc").c_str());
-        start += long(pcm[t].size());
+        joined.insert(joined.end(), out.begin(), out.end());
     }
+    const long compared = long(disc.size()) - 160;
+    bool found = false;
+    for (long shift = -160; shift <= 160 && !found; shift += 4) {
+        found = true;
+        for (long i = 0; i < long(joined.size()) && found; ++i) {
+            const long at = i + shift;
+            if (at >= compared) break;
+            found = joined[std::size_t(i)] == (at >= 0 ? disc[std::size_t(at)] : 0);
+        }
+    }
+    QVERIFY2(found, "the three tracks are not one unbroken run of the disc");
 }
 
 void RipperTest::anUnreadableFrameFailsItsTrackAndLeavesNoFile() {
