@@ -113,16 +113,21 @@ QWidget* OutputPage::BuildFormatGroup(const OutputPageTexts& texts) {
     rdbMp3 = MakeRadio(box, "rdbMp3", "MP3");
     rdbWma = MakeRadio(box, "rdbWma", "WMA");
     rdbOgg = MakeRadio(box, "rdbOgg", "OGG");
+    rdbFlac = MakeRadio(box, "rdbFlac", "FLAC");
+    rdbOpus = MakeRadio(box, "rdbOpus", "OPUS");
+    formatButtons_ = {{rdbWav, app::OutputFormat::Wav},   {rdbMp3, app::OutputFormat::Mp3},
+                      {rdbWma, app::OutputFormat::Wma},   {rdbOgg, app::OutputFormat::Ogg},
+                      {rdbFlac, app::OutputFormat::Flac}, {rdbOpus, app::OutputFormat::Opus}};
     btnAdvance = MakeButton(box, "btnAdvance", "Click to use Advance Mode");
     modeGroup_ = new QButtonGroup(this);
     modeGroup_->addButton(rdbNormal);
     modeGroup_->addButton(rdbAdvance);
     formatGroup_ = new QButtonGroup(this);
-    for (QRadioButton* r : {rdbWav, rdbMp3, rdbWma, rdbOgg}) formatGroup_->addButton(r);
+    for (auto [r, format] : formatButtons_) formatGroup_->addButton(r);
 
     auto* formats = new QHBoxLayout;
     formats->setContentsMargins(24, 0, 0, 0);
-    for (QRadioButton* r : {rdbWav, rdbMp3, rdbWma, rdbOgg}) formats->addWidget(r);
+    for (auto [r, format] : formatButtons_) formats->addWidget(r);
     formats->addStretch();
     auto* g = new QGridLayout(box);
     g->addWidget(rdbNormal, 0, 0);
@@ -135,11 +140,7 @@ QWidget* OutputPage::BuildFormatGroup(const OutputPageTexts& texts) {
     note->setObjectName("labFormatNote");
     g->addWidget(note, 4, 0, 1, 2);
 
-    const std::pair<QRadioButton*, app::OutputFormat> choices[] = {{rdbWav, app::OutputFormat::Wav},
-                                                                    {rdbMp3, app::OutputFormat::Mp3},
-                                                                    {rdbWma, app::OutputFormat::Wma},
-                                                                    {rdbOgg, app::OutputFormat::Ogg}};
-    for (auto [button, format] : choices) {
+    for (auto [button, format] : formatButtons_) {
         const app::OutputFormat f = format;
         connect(button, &QRadioButton::clicked, this, [this, f] { ChooseFormat(f); });
     }
@@ -291,11 +292,9 @@ app::Step2Settings OutputPage::settings() const {
     s.mode = rdbNormal->isChecked()    ? app::FormatMode::Normal
              : rdbAdvance->isChecked() ? app::FormatMode::Advanced
                                        : app::FormatMode::None;
-    s.format = rdbWav->isChecked()   ? app::OutputFormat::Wav
-               : rdbMp3->isChecked() ? app::OutputFormat::Mp3
-               : rdbWma->isChecked() ? app::OutputFormat::Wma
-               : rdbOgg->isChecked() ? app::OutputFormat::Ogg
-                                     : app::OutputFormat::None;
+    s.format = app::OutputFormat::None;
+    for (auto [button, format] : formatButtons_)
+        if (button->isChecked()) s.format = format;
     s.exists = rdbSkip->isChecked()        ? app::ExistsPolicy::Skip
                : rdbOverwrite->isChecked() ? app::ExistsPolicy::Overwrite
                : rdbQuery->isChecked()     ? app::ExistsPolicy::Query
@@ -325,11 +324,10 @@ void OutputPage::setSettings(const app::Step2Settings& s) {
     select(modeGroup_, s.mode == app::FormatMode::Normal     ? rdbNormal
                        : s.mode == app::FormatMode::Advanced ? rdbAdvance
                                                              : nullptr);
-    select(formatGroup_, s.format == app::OutputFormat::Wav   ? rdbWav
-                         : s.format == app::OutputFormat::Mp3 ? rdbMp3
-                         : s.format == app::OutputFormat::Wma ? rdbWma
-                         : s.format == app::OutputFormat::Ogg ? rdbOgg
-                                                              : nullptr);
+    QRadioButton* formatButton = nullptr;
+    for (auto [button, format] : formatButtons_)
+        if (format == s.format) formatButton = button;
+    select(formatGroup_, formatButton);
     select(existsGroup_, s.exists == app::ExistsPolicy::Skip        ? rdbSkip
                          : s.exists == app::ExistsPolicy::Overwrite ? rdbOverwrite
                          : s.exists == app::ExistsPolicy::Query     ? rdbQuery

@@ -10,6 +10,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "app/core/output_planning.h"
 #include "app/core/settings.h"
@@ -84,7 +86,7 @@ public:
     QToolButton* btnCustom;
     QCheckBox* chkKeepFolders;
     // Output format
-    QRadioButton *rdbNormal, *rdbAdvance, *rdbWav, *rdbMp3, *rdbWma, *rdbOgg;
+    QRadioButton *rdbNormal, *rdbAdvance, *rdbWav, *rdbMp3, *rdbWma, *rdbOgg, *rdbFlac, *rdbOpus;
     QPushButton* btnAdvance;
     // If the destination exists
     QRadioButton *rdbSkip, *rdbOverwrite, *rdbQuery, *rdbRenaming;
@@ -117,6 +119,8 @@ private:
     app::QualitySlider scale_;
     bool editClicksSelect_;
     QButtonGroup *folderGroup_, *modeGroup_, *formatGroup_, *existsGroup_, *qualityGroup_;
+    // Each format's button, in the order of the page.
+    std::vector<std::pair<QRadioButton*, app::OutputFormat>> formatButtons_;
     Quality quality_[3];
     QVBoxLayout* extra_;
 };

@@ -338,6 +338,15 @@ void ConverterTest::page2RulesAndStatusList() {
     QVERIFY(p.rdbVBR->isChecked() && p.rdbCBR->isEnabled() && !p.rdbABR->isEnabled());
     p.rdbOgg->click();
     QVERIFY(p.rdbVBR->isChecked());
+    // FLAC keeps only its level (the VBR percent); Opus offers every mode.
+    p.rdbMp3->click();
+    p.rdbCBR->setChecked(true);
+    p.rdbFlac->click();
+    QVERIFY(p.rdbVBR->isChecked() && !p.rdbCBR->isEnabled() && !p.rdbABR->isEnabled());
+    QCOMPARE(p.settings().format, app::OutputFormat::Flac);
+    p.rdbOpus->click();
+    QVERIFY(p.rdbVBR->isChecked() && p.rdbCBR->isEnabled() && p.rdbABR->isEnabled());
+    QCOMPARE(p.settings().format, app::OutputFormat::Opus);
     // Typing a value selects its mode and moves the thumb; bounded edits clamp.
     p.rdbMp3->click();
     p.edtCBR->setValue(128);
