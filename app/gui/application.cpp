@@ -1,5 +1,7 @@
 #include "app/gui/application.h"
 
+#include <QFileInfo>
+
 #include <QCheckBox>
 
 #include "app/gui/about_form.h"
@@ -44,6 +46,15 @@ Application::~Application() = default;
 void Application::Start() {
     start_->show();
     if (options_->chkTip->isChecked()) tips_->show();
+}
+
+void Application::StartWithFiles(const QStringList& paths) {
+    start_->btnConverterClick();
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir()) converter_->AddFolder(info.absoluteFilePath());
+        else converter_->AddFile(info.absoluteFilePath());
+    }
 }
 
 void Application::StartWithRipper(const QString& device) {

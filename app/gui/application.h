@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "app/core/tips.h"
+#include <QStringList>
+
 #include "app/gui/app_context.h"
 #include "app/gui/message_pump.h"
 #include "app/gui/skin_engine.h"
@@ -34,6 +36,9 @@ public:
     void Start();
     // Opens the ripping wizard at once (the desktop's audio-CD handler).
     void StartWithRipper(const QString& device);
+    // Opens the conversion wizard with these files and folders in its list
+    // (files opened with the program from a file manager).
+    void StartWithFiles(const QStringList& paths);
 
     AppContext& context() { return context_; }
     QtSkinEngine& skinEngine() { return skinEngine_; }

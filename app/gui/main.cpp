@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/core/batch_core.h"
 #include "app/gui/application.h"
@@ -13,9 +14,12 @@
 namespace {
 
 const char kHelp[] =
-    "Usage: ondalo [--rip [DEVICE]]\n"
+    "Usage: ondalo [FILE|FOLDER ...]\n"
+    "       ondalo --rip [DEVICE]\n"
     "\n"
     "The batch audio converter and audio-CD ripper.\n"
+    "\n"
+    "Files and folders given open the conversion wizard with them in its list.\n"
     "\n"
     "Options:\n"
     "  --rip [DEVICE]  open the ripping wizard at once (DEVICE: the CD drive:\n"
@@ -28,6 +32,7 @@ const char kHelp[] =
 
 struct CommandLine {
     bool rip = false;
+    std::vector<std::string> files;
     std::string device;
     int exitNow = -1;  // >= 0: exit with this status without starting
 };
@@ -49,6 +54,10 @@ CommandLine Parse(int argc, char** argv) {
         if (!std::strcmp(a, "--rip")) {
             c.rip = true;
             if (i + 1 < argc && argv[i + 1][0] != '-') c.device = argv[++i];
+        } else if (a[0] != '-') {
+            c.files.emplace_back(a);
+        } else if (!std::strcmp(a, "--")) {
+            for (++i; i < argc; ++i) c.files.emplace_back(argv[i]);
         } else {
             std::fprintf(stderr, "ondalo: unknown option '%s'\n\n%s", a, kHelp);
             c.exitNow = 2;
@@ -77,10 +86,15 @@ int main(int argc, char** argv) {
     kiv::gui::Application app(kiv::gui::EndProcessNow);
     // Only the real program may power the computer off at the end of a batch.
     app.context().powerOff = [] { kiv::app::SystemPostActions().PowerOff(); };
-    if (line.rip)
+    if (line.rip) {
         app.StartWithRipper(QString::fromStdString(line.device));
-    else
+    } else if (!line.files.empty()) {
+        QStringList paths;
+        for (const std::string& f : line.files) paths << QString::fromLocal8Bit(f.c_str());
+        app.StartWithFiles(paths);
+    } else {
         app.Start();
+    }
     // Closing the last window does not end the program: only the start
     // window's close button does.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -232,6 +232,22 @@ void ConverterTest::addFilesAndFolders() {
     QCOMPARE(c.panel(2), QString("Total Files: 0"));
 }
 
+// A file manager's "Open with" passes files and folders on the command line.
+void ConverterTest::filesGivenToTheProgramFillTheList() {
+    MakeWav(In("one.wav"), 0.1);
+    MakeWav(In("tree/two.wav"), 0.1);
+    MakeWav(In("tree/sub/three.wav"), 0.1);
+    WriteOptionIni("[Advanced]\nShowQuery=0\nAlwaysYes=1\n");
+    StartApplication();
+    app_->StartWithFiles({Q(In("one.wav")), Q(In("tree")), Q(In("missing.wav"))});
+    QVERIFY(app_->converter().isVisible());
+    QVERIFY(!app_->start().isVisible());
+    const QStringList paths = TaskPaths(app_->converter());
+    QCOMPARE(paths.size(), 3);
+    QCOMPARE(paths.first(), Q(In("one.wav")));
+    QVERIFY(paths.contains(Q(In("tree/sub/three.wav"))));
+}
+
 void ConverterTest::folderOptionsDecideWithoutAsking() {
     MakeWav(In("tree/x.wav"), 0.1);
     MakeWav(In("tree/sub/y.wav"), 0.1);

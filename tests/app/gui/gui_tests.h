@@ -108,6 +108,7 @@ private Q_SLOTS:
     void cleanup() { TearDownAll(); }
     void windowFrame();
     void addFilesAndFolders();
+    void filesGivenToTheProgramFillTheList();
     void folderOptionsDecideWithoutAsking();
     void cancellingASearchKeepsTheRows();
     void dropsFromOtherProgramsAndTheExplorer();
