@@ -290,7 +290,8 @@ void CdRipper::RunJobs(std::vector<ExtractionJob> jobs) {
                     encoderEvents.Connect(out.encoder.get(), DIID_IKivAudioEncoderEvents, encoderSink_.get());
                 }
                 if (job.writeTag) {
-                    const TagRecord tags = cddb::TrackTags(cddb::ParseRecord(job.recordText), job.trackIndex);
+                    const cddb::Record record = cddb::ParseRecord(job.recordText);
+                    const TagRecord tags = cddb::TrackTags(record, job.trackIndex);
                     ComPtr<IAudioTag> tag;
                     if (SUCCEEDED(out.encoder->QueryInterface(IID_IAudioTag, tag.put_void())) && tag) {
                         const std::pair<HRESULT (IAudioTag::*)(BSTR), const std::u16string*> fields[] = {
@@ -304,6 +305,14 @@ void CdRipper::RunJobs(std::vector<ExtractionJob> jobs) {
                             if (put == &IAudioTag::put_Comment && value->empty()) continue;
                             Bstr text(*value);
                             (tag.get()->*put)(text.get());
+                        }
+                    }
+                    // Only a format with a place for the MusicBrainz ids gets them.
+                    ComPtr<IKivTagFields> named;
+                    if (SUCCEEDED(out.encoder->QueryInterface(IID_IKivTagFields, named.put_void())) && named) {
+                        for (const TagField& field : cddb::TrackFields(record, job.trackIndex)) {
+                            Bstr name(field.name), value(field.value);
+                            named->SetField(name.get(), value.get());
                         }
                     }
                 }

@@ -9,7 +9,8 @@
 namespace kiv {
 
 template <class Main, const DispInterface& Table>
-class CodecObject : public ComponentObject<Main, Table>, public TagObject, public IKivTagPictures {
+class CodecObject : public ComponentObject<Main, Table>, public TagObject, public IKivTagPictures,
+                    public IKivTagFields {
     using Base = ComponentObject<Main, Table>;
 
 public:
@@ -26,6 +27,11 @@ public:
             AddRef();
             return S_OK;
         }
+        if (ppv && riid == IID_IKivTagFields && CarriesFields()) {
+            *ppv = static_cast<IKivTagFields*>(this);
+            AddRef();
+            return S_OK;
+        }
         return Base::QueryInterface(riid, ppv);
     }
 
@@ -33,6 +39,10 @@ public:
     HRESULT GetPicture(LONG index, TagPicture* picture) override { return CopyPicture(index, picture); }
     HRESULT AddPicture(const TagPicture* picture) override { return AppendPicture(picture); }
     HRESULT ClearPictures() override { return RemovePictures(); }
+    HRESULT get_FieldCount(LONG* count) override { return FieldCount(count); }
+    HRESULT GetField(LONG index, BSTR* name, BSTR* value) override { return CopyField(index, name, value); }
+    HRESULT SetField(BSTR name, BSTR value) override { return PutField(name, value); }
+    HRESULT ClearFields() override { return RemoveFields(); }
     ULONG AddRef() override { return Base::AddRef(); }
     ULONG Release() override { return Base::Release(); }
 
@@ -49,6 +59,9 @@ protected:
     // Whether the format keeps pictures with its tags: only then does the
     // object answer IKivTagPictures.
     virtual bool CarriesPictures() const { return false; }
+    // Whether the format keeps the named fields: only then does the object
+    // answer IKivTagFields.
+    virtual bool CarriesFields() const { return false; }
 
     // Posts an error text from a worker thread; the helper window fires it as
     // OnError on the creating thread. The text travels as a heap copy that is

@@ -4,6 +4,7 @@
 // thread, and the connection point of the object's events.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -203,6 +204,17 @@ public:
         pictures_ = std::move(pictures);
     }
 
+    // The named fields (served through IKivTagFields by the codecs whose
+    // format carries them).
+    std::vector<TagField> Fields() const {
+        std::lock_guard lock(tagLock_);
+        return fields_;
+    }
+    void SetFields(std::vector<TagField> fields) {
+        std::lock_guard lock(tagLock_);
+        fields_ = std::move(fields);
+    }
+
 protected:
     ~TagObject() = default;
 
@@ -245,11 +257,51 @@ protected:
         pictures_.clear();
         return S_OK;
     }
+    HRESULT FieldCount(LONG* count) const {
+        if (!count) return E_POINTER;
+        std::lock_guard lock(tagLock_);
+        *count = static_cast<LONG>(fields_.size());
+        return S_OK;
+    }
+    HRESULT CopyField(LONG index, BSTR* name, BSTR* value) const {
+        if (!name || !value) return E_POINTER;
+        *name = *value = nullptr;
+        std::lock_guard lock(tagLock_);
+        if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) return E_INVALIDARG;
+        const TagField& f = fields_[static_cast<std::size_t>(index)];
+        *name = SysAllocString(std::u16string_view(f.name));
+        *value = SysAllocString(std::u16string_view(f.value));
+        if (*name && *value) return S_OK;
+        SysFreeString(*name);
+        SysFreeString(*value);
+        *name = *value = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    HRESULT PutField(BSTR name, BSTR value) {
+        const TagFieldPlaces* known = FindTagField(BstrView(name));
+        if (!known) return E_INVALIDARG;
+        std::lock_guard lock(tagLock_);
+        auto it = std::find_if(fields_.begin(), fields_.end(), [&](const TagField& f) { return f.name == known->name; });
+        if (BstrView(value).empty()) {
+            if (it != fields_.end()) fields_.erase(it);
+        } else if (it != fields_.end()) {
+            it->value = std::u16string(BstrView(value));
+        } else {
+            fields_.push_back({std::u16string(known->name), std::u16string(BstrView(value))});
+        }
+        return S_OK;
+    }
+    HRESULT RemoveFields() {
+        std::lock_guard lock(tagLock_);
+        fields_.clear();
+        return S_OK;
+    }
 
 private:
     mutable std::mutex tagLock_;
     TagRecord tags_;
     std::vector<TagPicture> pictures_;
+    std::vector<TagField> fields_;
 };
 
 // Booleans of the codecs: any non-zero put is true; gets answer 1 or 0.

@@ -105,6 +105,25 @@ protected:
     ~IKivTagPictures() = default;
 };
 
+// Optional beside IAudioTag, like the pictures: named text fields beyond the
+// seven ("MUSICBRAINZ_ALBUMID", "MUSICBRAINZ_TRACKID"), only the names of
+// kTagFieldPlaces, which every format that answers has a place for. One
+// value per name; several values travel joined by line feeds, as in the
+// seven. A decoder's hold what its file carries once opened; an encoder
+// writes what it holds with its tags.
+struct IKivTagFields : IUnknown {
+    virtual HRESULT get_FieldCount(LONG* count) = 0;
+    // Field `index`, 0-based, in the order they were set or read.
+    virtual HRESULT GetField(LONG index, BSTR* name, BSTR* value) = 0;
+    // Replaces the value of the name (kept in its upper-case form); an empty
+    // value removes the field. E_INVALIDARG for a name no format knows.
+    virtual HRESULT SetField(BSTR name, BSTR value) = 0;
+    virtual HRESULT ClearFields() = 0;
+
+protected:
+    ~IKivTagFields() = default;
+};
+
 struct IKivAudioConverter : IDispatch {
     virtual HRESULT get_Source(IKivAudioDecoder** value) = 0;
     virtual HRESULT put_Source(IKivAudioDecoder* value) = 0;
@@ -141,6 +160,10 @@ struct IidOf<IKivDecodeReport> {
 template <>
 struct IidOf<IKivTagPictures> {
     static constexpr const IID& value = IID_IKivTagPictures;
+};
+template <>
+struct IidOf<IKivTagFields> {
+    static constexpr const IID& value = IID_IKivTagFields;
 };
 template <>
 struct IidOf<IKivAudioConverter> {

@@ -44,6 +44,46 @@ struct TagPicture {
 // than cut: a cut image is worse than none.
 inline constexpr std::size_t kMaxTagPictureBytes = std::size_t{16} << 20;
 
+// A named text field beyond the seven, such as the MusicBrainz ids. Names
+// are upper-case, as Vorbis comments spell them.
+struct TagField {
+    std::u16string name;
+    std::u16string value;
+
+    friend bool operator==(const TagField&, const TagField&) = default;
+};
+
+// The named fields known to the codecs and where each format keeps them:
+// Vorbis comments (Ogg Vorbis, FLAC, Opus) under the name itself, ID3v2 as
+// a TXXX frame of the description or, where the usual taggers put the id
+// there, a UFID frame of the owner, WMA as a string attribute. A name that
+// is not here has no place in every format, so it is not taken at all.
+struct TagFieldPlaces {
+    std::u16string_view name;
+    std::u16string_view id3Description;  // TXXX; empty when a UFID carries it
+    std::string_view id3UfidOwner;       // UFID; empty when a TXXX carries it
+    std::u16string_view asfAttribute;
+};
+
+inline constexpr TagFieldPlaces kTagFieldPlaces[] = {
+    {u"MUSICBRAINZ_ALBUMID", u"MusicBrainz Album Id", {}, u"MusicBrainz/Album Id"},
+    // The recording id: ID3 taggers keep it in the MusicBrainz UFID frame,
+    // and their TXXX "MusicBrainz Release Track Id" names another id.
+    {u"MUSICBRAINZ_TRACKID", {}, "http://musicbrainz.org", u"MusicBrainz/Track Id"},
+};
+
+// The places of a name (compared without regard to ASCII case), or null.
+inline const TagFieldPlaces* FindTagField(std::u16string_view name) {
+    for (const TagFieldPlaces& f : kTagFieldPlaces) {
+        if (f.name.size() != name.size()) continue;
+        if (std::equal(name.begin(), name.end(), f.name.begin(), [](char16_t a, char16_t b) {
+                return (a >= u'a' && a <= u'z' ? char16_t(a - u'a' + u'A') : a) == b;
+            }))
+            return &f;
+    }
+    return nullptr;
+}
+
 inline constexpr char16_t kTagValueSeparator = u'\n';
 
 // The values of a field's text: split at line feeds (a carriage return

@@ -48,6 +48,21 @@ void CopyTags(IKivAudioDecoder* source, IKivAudioEncoder* destination) {
     }
 }
 
+// The named fields, when both sides carry them.
+void CopyFields(IKivAudioDecoder* source, IKivAudioEncoder* destination) {
+    ComPtr<IKivTagFields> from, to;
+    source->QueryInterface(IID_IKivTagFields, from.put_void());
+    destination->QueryInterface(IID_IKivTagFields, to.put_void());
+    if (!from || !to) return;
+    to->ClearFields();
+    LONG count = 0;
+    from->get_FieldCount(&count);
+    for (LONG i = 0; i < count; ++i) {
+        Bstr name, value;
+        if (SUCCEEDED(from->GetField(i, name.put(), value.put()))) to->SetField(name.get(), value.get());
+    }
+}
+
 // The pictures, when both sides carry them. A picture too large to carry is
 // left out whole (a cut image is worse than none); the text says so for
 // the log, and is empty when everything was copied.
@@ -275,6 +290,7 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
         std::u16string pictureNotice;
         if (keepTags_ != 0) {
             CopyTags(source.get(), destination.get());
+            CopyFields(source.get(), destination.get());
             pictureNotice = CopyPictures(source.get(), destination.get());
         }
         const std::u16string notice =
@@ -360,6 +376,7 @@ HRESULT AudioConverter::GoSync() {
     if (HRESULT hr = reduction.Negotiate(destination_.get(), format); FAILED(hr)) return hr;
     if (keepTags_ != 0) {
         CopyTags(source_.get(), destination_.get());
+        CopyFields(source_.get(), destination_.get());
         CopyPictures(source_.get(), destination_.get());
     }
     std::vector<BYTE> buffer(kBufferSize);

@@ -125,7 +125,9 @@ struct DecoderCallbacks {
                 comments.emplace_back(reinterpret_cast<const char*>(vc.comments[i].entry), vc.comments[i].length);
             const std::string vendor(reinterpret_cast<const char*>(vc.vendor_string.entry),
                                      vc.vendor_string.entry ? vc.vendor_string.length : 0);
-            self->SetTags(vorbis::TagsFromCommentTable(vorbis::BuildCommentTable(vendor.c_str(), comments)));
+            const vorbis::CommentTable table = vorbis::BuildCommentTable(vendor.c_str(), comments);
+            self->SetTags(vorbis::TagsFromCommentTable(table));
+            self->SetFields(vorbis::FieldsFromCommentTable(table));
         } else if (m->type == FLAC__METADATA_TYPE_PICTURE) {
             const FLAC__StreamMetadata_Picture& p = m->data.picture;
             if (p.data_length == 0 || !p.data) return;
@@ -181,6 +183,7 @@ HRESULT FlacDecoder::OpenHandle(void* hSource) {
 HRESULT FlacDecoder::OpenStream() {
     ForgetDamage();
     SetTags(TagRecord{});
+    SetFields({});
     SetPictures({});
     struct stat st;
     fileBytes_ = !byHandle_ && fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? std::int64_t(st.st_size) : -1;

@@ -48,6 +48,7 @@ private:
     ~FlacDecoder() override;
 
     bool CarriesPictures() const override { return true; }
+    bool CarriesFields() const override { return true; }
     HRESULT OpenStream();
     bool IsOpen() const { return decoder_ != nullptr; }
 

@@ -129,9 +129,9 @@ HRESULT FlacEncoder::PrepareStream() {
     // later without rewriting the audio.
     flac::Metadata comments(FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT));
     if (!comments) return ReportError(kOutOfMemory);
-    for (const vorbis::Comment& c : vorbis::CommentsFromTags(Tags())) {
+    for (const vorbis::Comment& c : vorbis::CommentsFromTags(Tags(), Fields())) {
         FLAC__StreamMetadata_VorbisComment_Entry entry;
-        if (!FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&entry, c.field, c.value.c_str()) ||
+        if (!FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&entry, c.field.c_str(), c.value.c_str()) ||
             !FLAC__metadata_object_vorbiscomment_append_comment(comments.get(), entry, false))
             return ReportError(kOutOfMemory);
     }

@@ -31,6 +31,7 @@ private:
     ~FlacEncoder() override;
 
     bool CarriesPictures() const override { return true; }
+    bool CarriesFields() const override { return true; }
     HRESULT PrepareStream() override;
     std::size_t BlockSize() const override;
     bool EncodeBlock(const BYTE* data, std::size_t size) override;

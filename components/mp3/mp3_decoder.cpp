@@ -52,6 +52,7 @@ HRESULT Mp3Decoder::OpenHandle(void*) {
 HRESULT Mp3Decoder::Open(BSTR szFilename) {
     if (HRESULT hr = Close(); FAILED(hr)) return hr;
     SetTags(TagRecord{});
+    SetFields({});
     SetPictures({});
     std::string path;
     if (HRESULT hr = FileNameToPath(identity().clsid, szFilename, path); FAILED(hr)) return hr;
@@ -78,6 +79,7 @@ HRESULT Mp3Decoder::Open(BSTR szFilename) {
     format_.nAvgBytesPerSec = format_.nSamplesPerSec * format_.nBlockAlign;
     format_.cbSize = 0;
     SetTags(info_.tags);
+    SetFields(info_.fields);
     SetPictures(info_.pictures);
 
     fileName_ = std::u16string(BstrView(szFilename));

@@ -41,6 +41,7 @@ private:
     ~Mp3Decoder() override = default;
 
     bool CarriesPictures() const override { return true; }
+    bool CarriesFields() const override { return true; }
 
     HRESULT FinalConstruct() override;
     void FinalRelease() override;

@@ -195,9 +195,10 @@ HRESULT Mp3Encoder::FinishFile() {
     if (!written) return ReportError(FormatMessageText(mp3::texts::kFlushWriteFailed, SystemErrorText(error)));
     lame_->writeVbrHeader(path.c_str());
     const std::vector<TagPicture> pictures = Pictures();
-    if (!tagged && pictures.empty()) return S_OK;
+    const std::vector<TagField> fields = Fields();
+    if (!tagged && pictures.empty() && fields.empty()) return S_OK;
     std::vector<std::string> cut;
-    const std::vector<std::uint8_t> v2 = mp3::buildId3v2(tags, mp3::kId3v2MaxSize, &cut, &pictures);
+    const std::vector<std::uint8_t> v2 = mp3::buildId3v2(tags, mp3::kId3v2MaxSize, &cut, &pictures, &fields);
     // Only text beyond the format's 256 MB gets here; the file is still
     // worth having, so the cut is told rather than failed.
     for (const std::string& id : cut)

@@ -26,6 +26,7 @@ private:
     ~Mp3Encoder() override = default;
 
     bool CarriesPictures() const override { return true; }
+    bool CarriesFields() const override { return true; }
 
     HRESULT FinalConstruct() override;
     void FinalRelease() override;

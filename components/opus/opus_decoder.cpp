@@ -85,6 +85,7 @@ HRESULT OpusDecoder::OpenHandle(void* hSource) {
 HRESULT OpusDecoder::OpenStream() {
     ForgetDamage();
     SetTags(TagRecord{});
+    SetFields({});
     SetPictures({});
     int error = 0;
     OggOpusFile* of = nullptr;
@@ -113,7 +114,9 @@ HRESULT OpusDecoder::OpenStream() {
         std::vector<std::string_view> comments;
         for (int i = 0; i < tags->comments; ++i)
             comments.emplace_back(tags->user_comments[i], std::size_t(std::max(tags->comment_lengths[i], 0)));
-        SetTags(vorbis::TagsFromCommentTable(vorbis::BuildCommentTable(tags->vendor ? tags->vendor : "", comments)));
+        const vorbis::CommentTable table = vorbis::BuildCommentTable(tags->vendor ? tags->vendor : "", comments);
+        SetTags(vorbis::TagsFromCommentTable(table));
+        SetFields(vorbis::FieldsFromCommentTable(table));
         SetPictures(vorbis::PicturesFromComments(comments));
     }
     return S_OK;

@@ -43,6 +43,7 @@ private:
     ~OpusDecoder() override;
 
     bool CarriesPictures() const override { return true; }
+    bool CarriesFields() const override { return true; }
     HRESULT OpenStream();
     bool IsOpen() const { return file_ != nullptr; }
 

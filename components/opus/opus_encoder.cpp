@@ -111,8 +111,8 @@ HRESULT OpusEncoder::PrepareStream() {
     st->channels = f.nChannels;
     st->comments = ope_comments_create();
     if (!st->comments) return ReportError(FormatMessageText(kSetupFailed, u"out of memory"));
-    for (const vorbis::Comment& c : vorbis::CommentsFromTags(Tags()))
-        ope_comments_add(st->comments, c.field, c.value.c_str());
+    for (const vorbis::Comment& c : vorbis::CommentsFromTags(Tags(), Fields()))
+        ope_comments_add(st->comments, c.field.c_str(), c.value.c_str());
     for (const TagPicture& p : Pictures()) {
         if (p.data.empty() || p.data.size() > kMaxTagPictureBytes) continue;
         ope_comments_add(st->comments, vorbis::kPictureField, vorbis::PictureComment(p).c_str());

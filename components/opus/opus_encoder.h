@@ -33,6 +33,7 @@ private:
     enum class Mode { Default, Quality, Average, Constant };
 
     bool CarriesPictures() const override { return true; }
+    bool CarriesFields() const override { return true; }
     HRESULT PrepareStream() override;
     std::size_t BlockSize() const override;
     bool EncodeBlock(const BYTE* data, std::size_t size) override;

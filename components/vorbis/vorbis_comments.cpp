@@ -4,7 +4,7 @@
 
 namespace kiv::vorbis {
 
-std::vector<Comment> CommentsFromTags(const TagRecord& tags) {
+std::vector<Comment> CommentsFromTags(const TagRecord& tags, const std::vector<TagField>& named) {
     const std::pair<const char*, const std::u16string*> fields[] = {
         {"title", &tags.title}, {"artist", &tags.artist},    {"album", &tags.album},     {"genre", &tags.genre},
         {"date", &tags.year},   {"tracknumber", &tags.trackNo}, {"comment", &tags.comment},
@@ -19,6 +19,12 @@ std::vector<Comment> CommentsFromTags(const TagRecord& tags) {
             continue;
         }
         for (const std::u16string& value : SplitTagValues(*text)) out.push_back({field, ToUtf8(value)});
+    }
+    for (const TagField& f : named) {
+        const TagFieldPlaces* known = FindTagField(f.name);
+        if (!known) continue;
+        for (const std::u16string& value : SplitTagValues(f.value))
+            out.push_back({ToUtf8(known->name), ToUtf8(value)});
     }
     return out;
 }
@@ -70,6 +76,15 @@ TagRecord TagsFromCommentTable(const CommentTable& table) {
     t.year = get(u"DATE");
     t.genre = get(u"GENRE");
     return t;
+}
+
+std::vector<TagField> FieldsFromCommentTable(const CommentTable& table) {
+    std::vector<TagField> fields;
+    for (const TagFieldPlaces& f : kTagFieldPlaces) {
+        auto it = table.find(std::u16string(f.name));
+        if (it != table.end() && !it->second.empty()) fields.push_back({std::u16string(f.name), it->second});
+    }
+    return fields;
 }
 
 }  // namespace kiv::vorbis

@@ -13,14 +13,15 @@
 namespace kiv::vorbis {
 
 struct Comment {
-    const char* field;  // lower-case field name as written
+    std::string field;  // field name as written
     std::string value;  // UTF-8
 };
 
 // The comments to write for `tags`: one per value of each non-empty field
 // (one for the comment), in the order title, artist, album, genre, date,
-// tracknumber, comment.
-std::vector<Comment> CommentsFromTags(const TagRecord& tags);
+// tracknumber, comment; then the named fields, under their own (upper-case)
+// names, one comment per value.
+std::vector<Comment> CommentsFromTags(const TagRecord& tags, const std::vector<TagField>& named = {});
 
 // Upper-case key -> value; a key met again gets a line feed and the new
 // value appended, so repeated fields (several artists) are all kept.
@@ -33,5 +34,8 @@ CommentTable BuildCommentTable(const char* vendor, const std::vector<std::string
 
 // The tag record a table gives; absent keys give empty fields.
 TagRecord TagsFromCommentTable(const CommentTable& table);
+
+// The named fields of kTagFieldPlaces that the table holds, in that order.
+std::vector<TagField> FieldsFromCommentTable(const CommentTable& table);
 
 }  // namespace kiv::vorbis

@@ -143,6 +143,7 @@ HRESULT VorbisDecoder::OpenStream() {
         pictures = vorbis::PicturesFromComments(comments);
     }
     SetTags(vorbis::TagsFromCommentTable(table));
+    SetFields(vorbis::FieldsFromCommentTable(table));
     SetPictures(std::move(pictures));
     return S_OK;
 }

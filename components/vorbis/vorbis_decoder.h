@@ -37,6 +37,7 @@ private:
     ~VorbisDecoder() override;
 
     bool CarriesPictures() const override { return true; }
+    bool CarriesFields() const override { return true; }
 
     // Hands the descriptor to the library and reads the stream's format,
     // bitrate, duration and comments.

@@ -131,8 +131,8 @@ HRESULT VorbisEncoder::PrepareStream() {
     st->streamReady = true;
 
     CommentRecord comments;
-    for (const vorbis::Comment& c : vorbis::CommentsFromTags(Tags()))
-        vorbis_comment_add_tag(&comments.vc, c.field, c.value.c_str());
+    for (const vorbis::Comment& c : vorbis::CommentsFromTags(Tags(), Fields()))
+        vorbis_comment_add_tag(&comments.vc, c.field.c_str(), c.value.c_str());
     for (const TagPicture& p : Pictures())
         if (!p.data.empty() && p.data.size() <= kMaxTagPictureBytes)
             vorbis_comment_add_tag(&comments.vc, vorbis::kPictureField, vorbis::PictureComment(p).c_str());

@@ -30,6 +30,7 @@ private:
     enum class Mode { AverageBitrate = 1, Quality = 2 };
 
     bool CarriesPictures() const override { return true; }
+    bool CarriesFields() const override { return true; }
 
     HRESULT PrepareStream() override;
     std::size_t BlockSize() const override;

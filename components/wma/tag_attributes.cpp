@@ -72,6 +72,13 @@ TagRecord ReadTagAttributes(const AttributeLister& list) {
     return t;
 }
 
+std::vector<TagField> ReadFieldAttributes(const AttributeLister& list) {
+    std::vector<TagField> fields;
+    for (const TagFieldPlaces& f : kTagFieldPlaces)
+        if (auto text = ReadText(list, f.asfAttribute, false)) fields.push_back({std::u16string(f.name), *text});
+    return fields;
+}
+
 std::vector<TagPicture> ReadPictureAttributes(const AttributeLister& list) {
     std::vector<TagPicture> pictures;
     for (const AttributeValue& v : list(kPictureName)) {
@@ -81,12 +88,15 @@ std::vector<TagPicture> ReadPictureAttributes(const AttributeLister& list) {
     return pictures;
 }
 
-HRESULT WriteTagAttributes(const TagRecord& tags, const std::vector<TagPicture>& pictures, const AttributeAdder& add) {
-    const std::pair<const char16_t*, const std::u16string*> order[] = {
+HRESULT WriteTagAttributes(const TagRecord& tags, const std::vector<TagField>& fields,
+                           const std::vector<TagPicture>& pictures, const AttributeAdder& add) {
+    std::vector<std::pair<std::u16string_view, const std::u16string*>> order = {
         {u"Title", &tags.title},         {u"Author", &tags.artist},  {u"WM/AlbumTitle", &tags.album},
         {u"WM/Genre", &tags.genre},      {u"WM/Year", &tags.year},   {u"WM/TrackNumber", &tags.trackNo},
         {u"Description", &tags.comment},
     };
+    for (const TagField& f : fields)
+        if (const TagFieldPlaces* known = FindTagField(f.name)) order.emplace_back(known->asfAttribute, &f.value);
     for (const auto& [name, field] : order) {
         const std::vector<std::u16string> values =
             field == &tags.comment ? std::vector<std::u16string>{*field} : SplitTagValues(*field);

@@ -56,6 +56,10 @@ AttributeLister ListAttributesOf(const Store& store) {
 // it comes out in decimal, however many digits it has.
 TagRecord ReadTagAttributes(const AttributeLister& list);
 
+// The named fields of kTagFieldPlaces from their string attributes
+// ("MusicBrainz/Album Id", ...), in the table's order, read as the seven.
+std::vector<TagField> ReadFieldAttributes(const AttributeLister& list);
+
 // The pictures of the "WM/Picture" attributes, in header order; one that is
 // damaged (lengths past its value), empty or larger than
 // kMaxTagPictureBytes is left out.
@@ -69,9 +73,15 @@ using AttributeAdder =
 // lists them, each with its terminating zero counted in its length; a field
 // with several values (split at line feeds; never the comment, which is free
 // text) gives an attribute per value: two artists are two "Author"
-// attributes. Then each picture as a "WM/Picture" attribute. The first
-// failure stops the writing and is returned.
-HRESULT WriteTagAttributes(const TagRecord& tags, const std::vector<TagPicture>& pictures, const AttributeAdder& add);
+// attributes. Then the named fields the table knows, the same way under
+// their attribute names, and each picture as a "WM/Picture" attribute. The
+// first failure stops the writing and is returned.
+HRESULT WriteTagAttributes(const TagRecord& tags, const std::vector<TagField>& fields,
+                           const std::vector<TagPicture>& pictures, const AttributeAdder& add);
+inline HRESULT WriteTagAttributes(const TagRecord& tags, const std::vector<TagPicture>& pictures,
+                                  const AttributeAdder& add) {
+    return WriteTagAttributes(tags, {}, pictures, add);
+}
 
 // The "WM/Picture" value of a picture: its type in a byte, the data length
 // in 32 bits, the MIME type and the description in UTF-16 with terminating

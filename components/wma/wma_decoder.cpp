@@ -75,6 +75,7 @@ HRESULT WmaDecoder::FinishOpen(std::unique_ptr<SyncReader> reader, std::u16strin
 
     const wma::AttributeLister attributes = wma::ListAttributesOf(*reader);
     SetTags(wma::ReadTagAttributes(attributes));
+    SetFields(wma::ReadFieldAttributes(attributes));
     SetPictures(wma::ReadPictureAttributes(attributes));
     ForgetDamage();
     reader_ = std::move(reader);

@@ -36,6 +36,7 @@ public:
 
 protected:
     bool CarriesPictures() const override { return true; }
+    bool CarriesFields() const override { return true; }
 
 private:
     ~WmaDecoder() override = default;

@@ -128,7 +128,7 @@ HRESULT WmaEncoder::PrepareWriter() {
     // Attributes are added, not replaced: a preparation that failed later on
     // and runs again must not add them twice.
     if (!tagsWritten_) {
-        hr = wma::WriteTagAttributes(Tags(), Pictures(),
+        hr = wma::WriteTagAttributes(Tags(), Fields(), Pictures(),
                                      [this](std::u16string_view name, AttrType t, const BYTE* v, DWORD len) {
                                          return writer_->AddAttribute(0, name, nullptr, t, v, len);
                                      });

@@ -42,6 +42,7 @@ protected:
 
     LRESULT OnHelperMessage(UINT msg, WPARAM wp, LPARAM lp) override;
     bool CarriesPictures() const override { return true; }
+    bool CarriesFields() const override { return true; }
 
 private:
     ~WmaEncoder() override = default;

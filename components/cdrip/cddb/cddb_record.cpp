@@ -155,12 +155,17 @@ kiv::TagRecord TrackTags(const Record& record, int trackIndex) {
             tags.artist = FromUtf8Text(track.artist);
             tags.title = FromUtf8Text(track.title.substr(track.title.find(" / ") + 3));
         }
-        std::string comment = "MusicBrainz Album Id: " + record.musicBrainzReleaseId;
-        if (const std::string& id = record.Track(trackIndex).musicBrainzTrackId; !id.empty())
-            comment += "; MusicBrainz Track Id: " + id;
-        tags.comment = FromUtf8Text(comment);
     }
     return tags;
+}
+
+std::vector<kiv::TagField> TrackFields(const Record& record, int trackIndex) {
+    std::vector<kiv::TagField> fields;
+    if (record.musicBrainzReleaseId.empty()) return fields;
+    fields.push_back({u"MUSICBRAINZ_ALBUMID", FromUtf8Text(record.musicBrainzReleaseId)});
+    if (const std::string& id = record.Track(trackIndex).musicBrainzTrackId; !id.empty())
+        fields.push_back({u"MUSICBRAINZ_TRACKID", FromUtf8Text(id)});
+    return fields;
 }
 
 std::vector<std::string> RecordNotes(std::string_view raw) {

@@ -44,12 +44,15 @@ struct Record {
 Record ParseRecord(std::string_view raw, std::string_view category = {});
 
 // Title = TTITLEn (full value), Artist and Album from DTITLE, Year, Genre,
-// TrackNo = index + 1 in decimal. Comment stays empty, except on a record
-// made from MusicBrainz: "MusicBrainz Album Id: ID; MusicBrainz Track Id:
-// ID", as the tag fields have no place of their own for the ids; and on
-// such a record's compilation track, Artist is the track's own artist and
-// Title the title without it.
+// TrackNo = index + 1 in decimal; Comment stays empty. On a record made
+// from MusicBrainz's compilation track, Artist is the track's own artist
+// and Title the title without it.
 kiv::TagRecord TrackTags(const Record& record, int trackIndex);
+
+// The named fields of track i: on a record made from MusicBrainz,
+// "MUSICBRAINZ_ALBUMID" (MBRELEASEID) and "MUSICBRAINZ_TRACKID" (MBTRACKIDn,
+// the recording), each when the record has it; else none.
+std::vector<kiv::TagField> TrackFields(const Record& record, int trackIndex);
 
 // The texts of the record's "# Note: " comment lines (what the record's
 // maker wants the user to know, such as a choice among several releases).

@@ -220,7 +220,45 @@ void applyPicture(Bytes content, std::uint8_t version, std::vector<TagPicture>& 
     pictures.push_back(std::move(p));
 }
 
-void readFrames(const Id3v2Header& header, Bytes frames, TagRecord& tags, std::vector<TagPicture>* pictures) {
+void setField(std::vector<TagField>& fields, std::u16string_view name, std::u16string value) {
+    if (value.empty()) return;
+    auto it = std::find_if(fields.begin(), fields.end(), [&](const TagField& f) { return f.name == name; });
+    if (it != fields.end()) it->value = std::move(value);
+    else fields.push_back({std::u16string(name), std::move(value)});
+}
+
+// TXXX: encoding, description (ended by the encoding's terminator), value.
+void applyUserText(Bytes content, std::uint8_t version, std::vector<TagField>& fields) {
+    if (content.empty()) return;
+    const std::uint8_t encoding = content[0];
+    const auto afterDescription = skipString(encoding, content, 1);
+    if (!afterDescription) return;
+    const auto description =
+        decodeText(encoding, content.subspan(1, *afterDescription - 1 - (isWideEncoding(encoding) ? 2 : 1)));
+    if (!description) return;
+    for (const TagFieldPlaces& f : kTagFieldPlaces) {
+        if (f.id3Description.empty() || *description != f.id3Description) continue;
+        const Bytes valueBytes = content.subspan(*afterDescription);
+        auto value = version >= 4 ? decodeList(encoding, valueBytes) : decodeText(encoding, valueBytes);
+        if (value) setField(fields, f.name, std::move(*value));
+        return;
+    }
+}
+
+// UFID: the owner (Latin-1, ended by a zero), then the identifier's bytes.
+void applyUniqueId(Bytes content, std::vector<TagField>& fields) {
+    const auto end = std::find(content.begin(), content.end(), std::uint8_t{0});
+    if (end == content.end()) return;
+    const std::string_view owner(reinterpret_cast<const char*>(content.data()), std::size_t(end - content.begin()));
+    for (const TagFieldPlaces& f : kTagFieldPlaces) {
+        if (f.id3UfidOwner.empty() || owner != f.id3UfidOwner) continue;
+        setField(fields, f.name, fromLatin1(content.subspan(std::size_t(end - content.begin()) + 1)));
+        return;
+    }
+}
+
+void readFrames(const Id3v2Header& header, Bytes frames, TagRecord& tags, std::vector<TagPicture>* pictures,
+                std::vector<TagField>* fields) {
     const std::uint8_t version = header.majorVersion;
     const std::size_t headerSize = version == 2 ? 6 : 10;
     const std::size_t idSize = version == 2 ? 3 : 4;
@@ -259,6 +297,8 @@ void readFrames(const Id3v2Header& header, Bytes frames, TagRecord& tags, std::v
             }
         }
         if (pictures && (id == "APIC" || id == "PIC")) applyPicture(content, version, *pictures);
+        else if (fields && (id == "TXXX" || id == "TXX")) applyUserText(content, version, *fields);
+        else if (fields && (id == "UFID" || id == "UFI")) applyUniqueId(content, *fields);
         else applyFrame(fieldFor(id), content, version, tags);
     }
 }
@@ -267,7 +307,8 @@ void readFrames(const Id3v2Header& header, Bytes frames, TagRecord& tags, std::v
 
 bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags) { return readId3v2(bytes, tags, nullptr); }
 
-bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags, std::vector<TagPicture>* pictures) {
+bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags, std::vector<TagPicture>* pictures,
+               std::vector<TagField>* fields) {
     const auto header = parseId3v2Header(bytes);
     if (!header || header->majorVersion < 2) return false;
     Bytes body = bytes.subspan(kId3v2HeaderSize);
@@ -286,7 +327,7 @@ bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags, std::vector
         if (!skip) return true;
         body = body.subspan(*skip);
     }
-    readFrames(*header, body, tags, pictures);
+    readFrames(*header, body, tags, pictures, fields);
     return true;
 }
 

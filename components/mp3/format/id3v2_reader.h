@@ -25,6 +25,10 @@ namespace kiv::mp3 {
 bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags);
 // The same, and the attached pictures (APIC, or PIC of 2.2) in tag order
 // into `pictures`; a picture frame whose parts do not fit it is passed over.
-bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags, std::vector<TagPicture>* pictures);
+// With `fields`, also the named fields of kTagFieldPlaces from their TXXX
+// frames (by description, compared exactly) and UFID frames (by owner), TXX
+// and UFI of 2.2; the last frame of a name wins.
+bool readId3v2(std::span<const std::uint8_t> bytes, TagRecord& tags, std::vector<TagPicture>* pictures,
+               std::vector<TagField>* fields = nullptr);
 
 }  // namespace kiv::mp3

@@ -1,6 +1,7 @@
 #include "components/mp3/format/id3v2_writer.h"
 
 #include <algorithm>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -82,10 +83,40 @@ void appendFrame(std::vector<std::uint8_t>& out, const Frame& frame) {
     out.insert(out.end(), frame.content.begin(), frame.content.end());
 }
 
+// A named field's frame: TXXX (encoding, description, value) or UFID (owner,
+// then the id itself, at most 64 bytes, which an id that is not Latin-1 or
+// is longer cannot be); nothing when the field has no such place.
+std::optional<Frame> fieldFrame(const TagField& field) {
+    const TagFieldPlaces* known = FindTagField(field.name);
+    std::u16string value = JoinTagValues(field.value.substr(0, field.value.find(u'\0')), u"/");
+    if (!known || value.empty()) return std::nullopt;
+    if (!known->id3UfidOwner.empty()) {
+        if (!fitsLatin1(value) || value.size() > 64) return std::nullopt;
+        Frame frame{"UFID", {}, std::string(known->id3UfidOwner)};
+        frame.content.push_back('\0');
+        frame.content += toLatin1(value);
+        return frame;
+    }
+    // One encoding for both strings: Latin-1 only when both fit it.
+    const std::u16string both = std::u16string(known->id3Description) + value;
+    const bool latin1 = fitsLatin1(both);
+    Frame frame{"TXXX", {}, std::string(1, char(latin1 ? kEncodingLatin1 : kEncodingUtf16Bom))};
+    if (latin1) {
+        frame.content += toLatin1(known->id3Description);
+        frame.content.push_back('\0');
+        frame.content += toLatin1(value);
+    } else {
+        frame.content += toUtf16WithBom(known->id3Description);
+        frame.content.append(2, '\0');
+        frame.content += toUtf16WithBom(value);
+    }
+    return frame;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> buildId3v2(const TagRecord& tags, std::size_t capacity, std::vector<std::string>* cut,
-                                     const std::vector<TagPicture>* pictures) {
+                                     const std::vector<TagPicture>* pictures, const std::vector<TagField>* named) {
     if (capacity < kId3v2HeaderSize) return {};
     capacity = std::min(capacity, kId3v2MaxSize);
 
@@ -133,6 +164,17 @@ std::vector<std::uint8_t> buildId3v2(const TagRecord& tags, std::size_t capacity
             longest->encodeContent();
             total = total - before + kFrameHeaderSize + longest->content.size();
         }
+    }
+
+    for (const TagField& field : named ? *named : std::vector<TagField>{}) {
+        std::optional<Frame> frame = fieldFrame(field);
+        if (!frame) continue;
+        if (total + kFrameHeaderSize + frame->content.size() > capacity) {
+            if (cut) cut->emplace_back(frame->id);
+            continue;
+        }
+        total += kFrameHeaderSize + frame->content.size();
+        frames.push_back(std::move(*frame));
     }
 
     for (const TagPicture& p : pictures ? *pictures : std::vector<TagPicture>{}) {

@@ -21,10 +21,12 @@ inline constexpr std::size_t kId3v2MaxSize = 10 + ((std::size_t{1} << 28) - 1);
 // (encoding 1), so no character is lost. Should the frames not fit, the
 // longest is cut (or left out when cutting cannot make room) until they
 // do, and its identifier is added to `cut`; the other frames stay whole.
-// Pictures follow as APIC frames, each whole or, when it does not fit
-// beside the text frames, left out (its "APIC" added to `cut`).
+// The named fields follow as TXXX or UFID frames (kTagFieldPlaces), then
+// pictures as APIC frames, each whole or, when it does not fit beside the
+// frames before it, left out (its identifier added to `cut`).
 std::vector<std::uint8_t> buildId3v2(const TagRecord& tags, std::size_t capacity = kId3v2MaxSize,
                                      std::vector<std::string>* cut = nullptr,
-                                     const std::vector<TagPicture>* pictures = nullptr);
+                                     const std::vector<TagPicture>* pictures = nullptr,
+                                     const std::vector<TagField>* named = nullptr);
 
 }  // namespace kiv::mp3

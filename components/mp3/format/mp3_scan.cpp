@@ -302,7 +302,7 @@ Mp3ScanResult scan(FileReader& reader) {
         const std::int64_t n = reader.readAt(0, tag);
         if (n < 0) return systemFailure(reader);
         tag.resize(static_cast<std::size_t>(n));
-        readId3v2(tag, info.tags, &info.pictures);
+        readId3v2(tag, info.tags, &info.pictures, &info.fields);
     }
     return result;
 }

@@ -57,6 +57,7 @@ struct Mp3StreamInfo {
     // every field the ID3v2 tag carries on top of those.
     TagRecord tags;
     std::vector<TagPicture> pictures;  // of the ID3v2 tag
+    std::vector<TagField> fields;      // of the ID3v2 tag
 };
 
 struct Mp3ScanResult {

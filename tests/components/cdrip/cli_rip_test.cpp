@@ -196,9 +196,58 @@ TEST_F(MusicBrainzRipTest, NamesAndTagsComeFromTheFirstReleaseAndTheChoiceIsLogg
     // The track's artist is part of the name, its '/' made harmless.
     const std::string comments = Comments("out/Hits/02 Duo Y _ Song B.ogg");
     for (const char* tag : {"title=Song B", "artist=Duo Y", "album=Hits", "date=2001", "tracknumber=2",
-                            "comment=MusicBrainz Album Id: rel-1; MusicBrainz Track Id: rec-b"})
+                            "MUSICBRAINZ_ALBUMID=rel-1", "MUSICBRAINZ_TRACKID=rec-b"})
         EXPECT_NE(comments.find(std::string(tag) + "\n"), std::string::npos) << tag << "\n" << comments;
+    // The comment is the user's: the ids have places of their own.
+    EXPECT_EQ(comments.find("comment="), std::string::npos) << comments;
     EXPECT_TRUE(fs::exists(dir_ / "out/Hits/01 Singer X _ Song A.ogg"));
+}
+
+// The MusicBrainz ids as another tagger reads them: "album=ID track=ID
+// comment=TEXT", from the MUSICBRAINZ_* comments of Vorbis comments, the
+// TXXX and UFID frames of ID3v2, the "MusicBrainz/..." attributes of WMA.
+std::string MusicBrainzIds(const std::string& path) {
+    const std::string script =
+        "import sys,mutagen\n"
+        "t=mutagen.File(sys.argv[1]).tags\n"
+        "if hasattr(t,'getall'):\n"
+        "  a=[str(x) for x in t.getall('TXXX:MusicBrainz Album Id')]\n"
+        "  r=[x.data.decode() for x in t.getall('UFID:http://musicbrainz.org')]\n"
+        "  c=[str(x) for x in t.getall('COMM')]\n"
+        "elif type(t).__name__=='ASFTags':\n"
+        "  g=lambda k:[str(x) for x in t.get(k,[])]\n"
+        "  a,r,c=g('MusicBrainz/Album Id'),g('MusicBrainz/Track Id'),g('Description')\n"
+        "else:\n"
+        "  a,r,c=t.get('musicbrainz_albumid',[]),t.get('musicbrainz_trackid',[]),t.get('comment',[])\n"
+        "print('album=%s track=%s comment=%s'%('|'.join(a),'|'.join(r),'|'.join(c)))\n";
+    WriteFileBytes(path + ".py", Bytes(script.begin(), script.end()));
+    return RunCommand("/usr/bin/python3 '" + path + ".py' '" + path + "' 2>&1").output;
+}
+
+TEST_F(MusicBrainzRipTest, TheIdsAreTagsOfEveryFormatAndConversionsKeepThem) {
+    if (RunCommand("/usr/bin/python3 -c 'import mutagen' 2>/dev/null").status != 0)
+        GTEST_SKIP() << "python3-mutagen missing";
+    UseTemporaryRegistry(dir_, {"kivconv", "kivmp3", "kivwma9", "kivflac"});
+    LocalHttpServer server(TwoReleases);
+    musicbrainz::UseMusicBrainz(server.base());
+    const std::string expected = "album=rel-1 track=rec-b comment=\n";
+    for (const char* format : {"ogg", "mp3"}) {
+        const CliRun r = Cli("rip --to " + std::string(format) + " --dest out --tracks 2 --template t");
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(MusicBrainzIds(dir_ / ("out/t." + std::string(format))), expected) << format;
+    }
+    // Each conversion reads them from one format's places and writes them
+    // into the next one's.
+    std::string from = "out/t.ogg";
+    for (const char* to : {"mp3", "wma", "flac"}) {
+        SCOPED_TRACE(to);
+        const std::string folder = std::string("to-") + to;
+        fs::create_directories(dir_ / folder);
+        const CliRun c = Cli("convert -q --to " + std::string(to) + " --dest " + folder + " " + from);
+        ASSERT_EQ(c.status, 0) << c.output;
+        from = folder + "/t." + to;
+        EXPECT_EQ(MusicBrainzIds(dir_ / from), expected);
+    }
 }
 
 TEST_F(MusicBrainzRipTest, TheOptionFileChoosesTheSourceAndASingleArtistNamesTheTracks) {

@@ -114,6 +114,53 @@ TEST_F(OpusTest, OurFilesKeepTheirExactLengthInEveryMode) {
     }
 }
 
+// The named fields as a client sets them: a name again replaces its value,
+// an empty value removes it, a name no format has a place for is refused.
+// What is left is written as comments of those names and read back.
+TEST_F(OpusTest, NamedFieldsAreSetWrittenAndReadBack) {
+    auto enc = Create<IKivAudioEncoder>(kClassOpusEncoder.clsid, IID_IKivAudioEncoder);
+    ComPtr<IKivTagFields> fields;
+    ASSERT_EQ(enc->QueryInterface(IID_IKivTagFields, fields.put_void()), S_OK);
+    auto set = [&](const char16_t* name, const char16_t* value) {
+        return fields->SetField(Bstr(name).get(), Bstr(value).get());
+    };
+    EXPECT_EQ(set(u"musicbrainz_trackid", u"old"), S_OK);
+    EXPECT_EQ(set(u"MUSICBRAINZ_ALBUMID", u"gone"), S_OK);
+    EXPECT_EQ(set(u"MUSICBRAINZ_TRACKID", u"rec-1"), S_OK);
+    EXPECT_EQ(set(u"MUSICBRAINZ_ALBUMID", u""), S_OK);
+    EXPECT_EQ(set(u"MUSICBRAINZ_ALBUMID", u"rel-1"), S_OK);
+    EXPECT_EQ(set(u"ENCODER", u"x"), E_INVALIDARG);
+    EXPECT_EQ(set(u"", u"x"), E_INVALIDARG);
+    const auto pcm = SinePcm(4800, 1, 48000, 16);
+    ASSERT_EQ(enc->SetInputFormat(1, 48000, 16), S_OK);
+    const std::string file = dir_ / "ids.opus";
+    ASSERT_EQ(enc->Open(Bstr(FromUtf8(file)).get()), S_OK);
+    ASSERT_EQ(enc->Write(const_cast<BYTE*>(pcm.data()), LONG(pcm.size())), S_OK);
+    ASSERT_EQ(enc->Close(), S_OK);
+    const std::string info = Run("opusinfo '" + file + "'");
+    EXPECT_NE(info.find("MUSICBRAINZ_TRACKID=rec-1\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("MUSICBRAINZ_ALBUMID=rel-1\n"), std::string::npos) << info;
+    EXPECT_EQ(info.find("=old"), std::string::npos) << info;
+
+    auto dec = Open(file);
+    ComPtr<IKivTagFields> read;
+    ASSERT_EQ(dec->QueryInterface(IID_IKivTagFields, read.put_void()), S_OK);
+    std::vector<TagField> got;
+    LONG count = 0;
+    ASSERT_EQ(read->get_FieldCount(&count), S_OK);
+    for (LONG i = 0; i < count; ++i) {
+        Bstr name, value;
+        ASSERT_EQ(read->GetField(i, name.put(), value.put()), S_OK);
+        got.push_back({std::u16string(name.view()), std::u16string(value.view())});
+    }
+    EXPECT_EQ(got, (std::vector<TagField>{{u"MUSICBRAINZ_ALBUMID", u"rel-1"}, {u"MUSICBRAINZ_TRACKID", u"rec-1"}}));
+    Bstr name, value;
+    EXPECT_EQ(read->GetField(count, name.put(), value.put()), E_INVALIDARG);
+    ASSERT_EQ(read->ClearFields(), S_OK);
+    ASSERT_EQ(read->get_FieldCount(&count), S_OK);
+    EXPECT_EQ(count, 0);
+}
+
 TEST_F(OpusTest, BitratesOutsideTheCodecsRangeAreRefused) {
     auto enc = Create<IKivAudioEncoder>(kClassOpusEncoder.clsid, IID_IKivAudioEncoder);
     for (LONG bad : {5999L, 510001L}) {

@@ -151,6 +151,55 @@ TEST(Id3v2Writer, LongTextIsWrittenWholeAndOnlyAFrameOverTheLimitIsCut) {
     EXPECT_TRUE(buildId3v2(TagRecord{}).size() == 1024u);
 }
 
+// UTF-16 little-endian bytes of a text, with the byte-order mark.
+Bytes utf16le(std::u16string_view text) {
+    Bytes out = {0xFF, 0xFE};
+    for (char16_t c : text) out.insert(out.end(), {std::uint8_t(c & 0xFF), std::uint8_t(c >> 8)});
+    return out;
+}
+
+TEST(Id3v2NamedFields, WrittenAsTaggersDoAndReadBack) {
+    const std::vector<TagField> fields = {{u"MUSICBRAINZ_TRACKID", u"rec-1"}, {u"MUSICBRAINZ_ALBUMID", u"\u65E5-2"}};
+    const Bytes bytes = buildId3v2(TagRecord{}, kId3v2MaxSize, nullptr, nullptr, &fields);
+    // The recording id in the MusicBrainz UFID frame; the album id in a TXXX
+    // frame, UTF-16 for both strings once the value needs it.
+    const Bytes expected = concat({
+        frame(3, "UFID", concat({bytesOf("http://musicbrainz.org"), {0}, bytesOf("rec-1")})),
+        frame(3, "TXXX", concat({{1}, utf16le(u"MusicBrainz Album Id"), {0, 0}, utf16le(u"\u65E5-2")})),
+    });
+    ASSERT_GE(bytes.size(), 10 + expected.size());
+    EXPECT_EQ(Bytes(bytes.begin() + 10, bytes.begin() + 10 + long(expected.size())), expected);
+    TagRecord tags;
+    std::vector<TagField> read;
+    ASSERT_TRUE(readId3v2(bytes, tags, nullptr, &read));
+    EXPECT_EQ(read, (std::vector<TagField>{{u"MUSICBRAINZ_TRACKID", u"rec-1"}, {u"MUSICBRAINZ_ALBUMID", u"\u65E5-2"}}));
+
+    // Other writers' forms: 2.4 UTF-8, 2.2's TXX and UFI; descriptions and
+    // owners of other fields are passed over.
+    struct Case {
+        const char* name;
+        Bytes tagBytes;
+        std::vector<TagField> fields;
+    };
+    const Case cases[] = {
+        {"2.4 utf-8",
+         tag(4, 0, concat({frame(4, "TXXX", concat({{3}, bytesOf("MusicBrainz Album Id"), {0}, bytesOf("a\xC3\xA9")})),
+                           frame(4, "TXXX", concat({{3}, bytesOf("MusicBrainz Release Track Id"), {0}, bytesOf("x")})),
+                           frame(4, "UFID", concat({bytesOf("http://www.cddb.com/id3/taginfo1.html"), {0}, bytesOf("y")}))})),
+         {{u"MUSICBRAINZ_ALBUMID", u"a\u00E9"}}},
+        {"2.2", tag(2, 0, concat({frame(2, "UFI", concat({bytesOf("http://musicbrainz.org"), {0}, bytesOf("r")})),
+                                  frame(2, "TXX", concat({{0}, bytesOf("MusicBrainz Album Id"), {0}, bytesOf("b")}))})),
+         {{u"MUSICBRAINZ_TRACKID", u"r"}, {u"MUSICBRAINZ_ALBUMID", u"b"}}},
+        {"description not ended", tag(3, 0, frame(3, "TXXX", concat({{0}, bytesOf("MusicBrainz Album Id")}))), {}},
+    };
+    for (const Case& c : cases) {
+        TagRecord t;
+        std::vector<TagField> got;
+        ASSERT_TRUE(readId3v2(c.tagBytes, t, nullptr, &got)) << c.name;
+        EXPECT_EQ(got, c.fields) << c.name;
+    }
+}
+
 TEST(Id3v2Reader, TextForms) {
     struct Case {
         const char* name;

@@ -100,10 +100,18 @@ TEST(MusicBrainzRelease, TagsCarryTrackArtistsAndIds) {
     EXPECT_EQ(tags.title, u"Song B");
     EXPECT_EQ(tags.artist, u"Duo Y");
     EXPECT_EQ(tags.album, u"Hits");
-    EXPECT_EQ(tags.comment, u"MusicBrainz Album Id: rel-2; MusicBrainz Track Id: r1");
-    // A CDDB record keeps an empty comment and the disc's artist.
-    const TagRecord cddbTags = cddb::TrackTags(cddb::ParseRecord("DTITLE=Various / Hits\nTTITLE0=Singer X / Song A\n"), 0);
+    // The ids are named fields; the comment is left to the user.
+    EXPECT_EQ(tags.comment, u"");
+    const cddb::Record record = cddb::ParseRecord(RecordText(answer.releases[0], "05000402"));
+    EXPECT_EQ(cddb::TrackFields(record, 1),
+              (std::vector<TagField>{{u"MUSICBRAINZ_ALBUMID", u"rel-2"}, {u"MUSICBRAINZ_TRACKID", u"r1"}}));
+    // A track the release does not list has the album's id alone.
+    EXPECT_EQ(cddb::TrackFields(record, 5), (std::vector<TagField>{{u"MUSICBRAINZ_ALBUMID", u"rel-2"}}));
+    // A CDDB record keeps an empty comment, no named fields and the disc's artist.
+    const cddb::Record cddbRecord = cddb::ParseRecord("DTITLE=Various / Hits\nTTITLE0=Singer X / Song A\n");
+    const TagRecord cddbTags = cddb::TrackTags(cddbRecord, 0);
     EXPECT_EQ(cddbTags.comment, u"");
+    EXPECT_TRUE(cddb::TrackFields(cddbRecord, 0).empty());
     EXPECT_EQ(cddbTags.artist, u"Various");
     EXPECT_EQ(cddbTags.title, u"Singer X / Song A");
 }

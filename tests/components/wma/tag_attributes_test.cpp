@@ -52,6 +52,30 @@ TEST(WmaTagAttributes, FieldsComeFromTheirAttributes) {
     EXPECT_EQ(t.trackNo, u"4") << "WM/TrackNumber comes before WM/Track";
 }
 
+// The named fields are string attributes under the names the usual taggers
+// use, written after the seven and read back in the table's order.
+TEST(WmaTagAttributes, NamedFieldsAreMusicBrainzAttributes) {
+    TagRecord t;
+    t.title = u"T";
+    const std::vector<TagField> fields = {{u"MUSICBRAINZ_TRACKID", u"rec-1"}, {u"MUSICBRAINZ_ALBUMID", u"rel-1"}};
+    HeaderAttributes store;
+    ASSERT_EQ(WriteTagAttributes(t, fields, {}, AddTo(store)), S_OK);
+    std::vector<std::pair<std::u16string, std::u16string>> written;
+    for (const auto& e : store.Entries()) {
+        std::u16string text;
+        ASSERT_TRUE(HeaderAttributes::AsText(e, text));
+        written.emplace_back(e.name, text);
+    }
+    EXPECT_EQ(written, (std::vector<std::pair<std::u16string, std::u16string>>{
+                           {u"Title", u"T"}, {u"MusicBrainz/Track Id", u"rec-1"}, {u"MusicBrainz/Album Id", u"rel-1"}}));
+    EXPECT_EQ(ReadFieldAttributes(ListAttributesOf(store)),
+              (std::vector<TagField>{{u"MUSICBRAINZ_ALBUMID", u"rel-1"}, {u"MUSICBRAINZ_TRACKID", u"rec-1"}}));
+    // A file without them has none; a number where text belongs is no id.
+    HeaderAttributes other;
+    SetDword(other, u"MusicBrainz/Album Id", 7);
+    EXPECT_TRUE(ReadFieldAttributes(ListAttributesOf(other)).empty());
+}
+
 TEST(WmaTagAttributes, FallbacksAndTrackNumbers) {
     struct Case {
         const char* what;
