@@ -313,12 +313,30 @@ TEST_F(MusicBrainzRipTest, TheFrontCoverIsFetchedOnlyForNamesFromMusicBrainz) {
         << r.output;
     EXPECT_EQ(server.requests().size(), 2u);
 
+    // A format that keeps pictures carries it as the front cover.
+    if (RunCommand("/usr/bin/python3 -c 'import mutagen' 2>/dev/null").status == 0) {
+        UseTemporaryRegistry(dir_, {"kivconv", "kivflac"});
+        ::setenv("ONDALO_COVERART_URL", server.base().c_str(), 1);
+        r = Cli("rip --to flac --dest out --tracks 1 --template t --cover");
+        ::unsetenv("ONDALO_COVERART_URL");
+        ASSERT_EQ(r.status, 0) << r.output;
+        const std::string script = "import sys,mutagen.flac\n"
+                                   "p=mutagen.flac.FLAC(sys.argv[1]).pictures\n"
+                                   "print(len(p), p[0].type, p[0].mime, p[0].data == b'\\x89PNG\\r\\n\\x1a\\npicture')\n";
+        const std::string py = dir_ / "cover.py";
+        WriteFileBytes(py, Bytes(script.begin(), script.end()));
+        EXPECT_EQ(RunCommand("/usr/bin/python3 '" + py + "' '" + std::string(dir_ / "out/t.flac") + "' 2>&1").output,
+                  "1 3 image/png True\n");
+    }
+
+    // Without names from MusicBrainz nobody is asked.
+    const std::size_t asked = server.requests().size();
     r = Cli("rip --to wav --dest out --tracks 1 --cover --no-cddb --exists overwrite");
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("ondalo-cli rip: no front cover: the names do not come from MusicBrainz"),
               std::string::npos)
         << r.output;
-    EXPECT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(server.requests().size(), asked);
 }
 
 }  // namespace
