@@ -2,6 +2,9 @@
 // and the account of damage read over (IKivDecodeReport).
 #pragma once
 
+#include <fcntl.h>
+
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -9,6 +12,7 @@
 
 #include "components/common/codec_object.h"
 #include "components/common/texts.h"
+#include "platform/system/pipe.h"
 #include "platform/system/text.h"
 
 namespace kiv {
@@ -49,6 +53,46 @@ inline std::u16string FormatChangeText(int fromRate, int fromChannels, int toRat
                   fromRate, layout(fromChannels).c_str(), toRate, layout(toChannels).c_str(), seconds);
     return FromUtf8(line);
 }
+
+// Where a decoder reads from: a file it opened by name, or a caller's
+// descriptor (OpenHandle), which stays the caller's to close.
+struct DecoderInput {
+    UniqueFd own;  // our own file; empty for a caller's descriptor
+    int fd = -1;   // what the library reads
+    bool byHandle = false;
+    std::u16string fileName;
+
+    // Opens a named file for reading from start to end: S_OK, E_FAIL when
+    // it cannot be opened, or the error reported for a name the system
+    // cannot take.
+    HRESULT OpenNamed(const CLSID& clsid, BSTR name) {
+        Reset();
+        std::string path;
+        if (HRESULT hr = FileNameToPath(clsid, name, path); FAILED(hr)) return hr;
+        UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!file) return E_FAIL;
+        ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+        own = std::move(file);
+        fd = own.get();
+        fileName = std::u16string(BstrView(name));
+        return S_OK;
+    }
+    // The handle is the descriptor's number; one that cannot be a
+    // descriptor reads as none (the stream's open then fails).
+    void TakeHandle(void* handle) {
+        Reset();
+        const auto number = static_cast<std::intptr_t>(reinterpret_cast<std::uintptr_t>(handle));
+        fd = number < 0 || number > INT_MAX ? -1 : int(number);
+        byHandle = true;
+        fileName = u"<software handle>";
+    }
+    void Reset() {
+        own.reset();
+        fd = -1;
+        byHandle = false;
+        fileName.clear();
+    }
+};
 
 class DecoderObject : public CodecObject<IKivAudioDecoder, kDispAudioDecoder>, public IKivDecodeReport {
     using Base = CodecObject<IKivAudioDecoder, kDispAudioDecoder>;

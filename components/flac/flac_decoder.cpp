@@ -41,7 +41,7 @@ struct DecoderCallbacks {
         auto* self = static_cast<FlacDecoder*>(client);
         if (*bytes == 0) return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
         for (;;) {
-            const ssize_t n = ::read(self->fd_, buffer, *bytes);
+            const ssize_t n = ::read(self->input_.fd, buffer, *bytes);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
             *bytes = std::size_t(n);
@@ -50,14 +50,14 @@ struct DecoderCallbacks {
     }
     static FLAC__StreamDecoderSeekStatus Seek(const FLAC__StreamDecoder*, FLAC__uint64 offset, void* client) {
         auto* self = static_cast<FlacDecoder*>(client);
-        if (self->byHandle_) return FLAC__STREAM_DECODER_SEEK_STATUS_UNSUPPORTED;
-        return ::lseek(self->fd_, off_t(offset), SEEK_SET) < 0 ? FLAC__STREAM_DECODER_SEEK_STATUS_ERROR
+        if (self->input_.byHandle) return FLAC__STREAM_DECODER_SEEK_STATUS_UNSUPPORTED;
+        return ::lseek(self->input_.fd, off_t(offset), SEEK_SET) < 0 ? FLAC__STREAM_DECODER_SEEK_STATUS_ERROR
                                                                : FLAC__STREAM_DECODER_SEEK_STATUS_OK;
     }
     static FLAC__StreamDecoderTellStatus Tell(const FLAC__StreamDecoder*, FLAC__uint64* offset, void* client) {
         auto* self = static_cast<FlacDecoder*>(client);
-        if (self->byHandle_) return FLAC__STREAM_DECODER_TELL_STATUS_UNSUPPORTED;
-        const off_t at = ::lseek(self->fd_, 0, SEEK_CUR);
+        if (self->input_.byHandle) return FLAC__STREAM_DECODER_TELL_STATUS_UNSUPPORTED;
+        const off_t at = ::lseek(self->input_.fd, 0, SEEK_CUR);
         if (at < 0) return FLAC__STREAM_DECODER_TELL_STATUS_ERROR;
         *offset = FLAC__uint64(at);
         return FLAC__STREAM_DECODER_TELL_STATUS_OK;
@@ -71,7 +71,7 @@ struct DecoderCallbacks {
     static FLAC__bool Eof(const FLAC__StreamDecoder*, void* client) {
         auto* self = static_cast<FlacDecoder*>(client);
         if (self->fileBytes_ < 0) return false;
-        return ::lseek(self->fd_, 0, SEEK_CUR) >= self->fileBytes_;
+        return ::lseek(self->input_.fd, 0, SEEK_CUR) >= self->fileBytes_;
     }
 
     static FLAC__StreamDecoderWriteStatus Write(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
@@ -159,24 +159,13 @@ FlacDecoder::~FlacDecoder() = default;
 
 HRESULT FlacDecoder::Open(BSTR szFilename) {
     if (HRESULT hr = Close(); FAILED(hr)) return hr;
-    std::string path;
-    if (HRESULT hr = FileNameToPath(identity().clsid, szFilename, path); FAILED(hr)) return hr;
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return E_FAIL;
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    file_ = std::move(fd);
-    fd_ = file_.get();
-    byHandle_ = false;
-    fileName_ = std::u16string(BstrView(szFilename));
+    if (HRESULT hr = input_.OpenNamed(identity().clsid, szFilename); FAILED(hr)) return hr;
     return OpenStream();
 }
 
 HRESULT FlacDecoder::OpenHandle(void* hSource) {
     if (HRESULT hr = Close(); FAILED(hr)) return hr;
-    const auto fd = static_cast<std::intptr_t>(reinterpret_cast<std::uintptr_t>(hSource));
-    fd_ = fd < 0 || fd > INT_MAX ? -1 : int(fd);
-    byHandle_ = true;
-    fileName_ = u"<software handle>";
+    input_.TakeHandle(hSource);
     return OpenStream();
 }
 
@@ -186,9 +175,10 @@ HRESULT FlacDecoder::OpenStream() {
     SetFields({});
     SetPictures({});
     struct stat st;
-    fileBytes_ = !byHandle_ && fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? std::int64_t(st.st_size) : -1;
+    const bool regular = !input_.byHandle && input_.fd >= 0 && ::fstat(input_.fd, &st) == 0 && S_ISREG(st.st_mode);
+    fileBytes_ = regular ? std::int64_t(st.st_size) : -1;
     std::unique_ptr<FLAC__StreamDecoder, flac::DecoderDeleter> d(FLAC__stream_decoder_new());
-    if (!d || fd_ < 0) {
+    if (!d || input_.fd < 0) {
         Close();
         return ReportError(kNotFlac);
     }
@@ -245,13 +235,13 @@ HRESULT FlacDecoder::get_Duration(LONG* value) {
 
 HRESULT FlacDecoder::get_Filename(BSTR* value) {
     if (HRESULT hr = CheckGet(value, IsOpen()); FAILED(hr)) return hr;
-    *value = SysAllocString(std::u16string_view(fileName_));
+    *value = SysAllocString(std::u16string_view(input_.fileName));
     return *value ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT FlacDecoder::Seek(LONG position) {
     if (!IsOpen()) return ReportError(texts::kDecoderSeekNotOpen);
-    if (byHandle_) return ReportError(kSeekHandle);
+    if (input_.byHandle) return ReportError(kSeekHandle);
     if (position < 0) return ReportError(kSeekFailed);
     const std::uint64_t target = std::uint64_t(position) * rate_;
     pcm_.clear();
@@ -312,10 +302,7 @@ HRESULT FlacDecoder::Read(BYTE* data, LONG count, LONG* read) {
 
 HRESULT FlacDecoder::Close() {
     decoder_.reset();
-    file_.reset();
-    fd_ = -1;
-    byHandle_ = false;
-    fileName_.clear();
+    input_.Reset();
     haveInfo_ = false;
     channels_ = rate_ = sourceBits_ = 0;
     totalFrames_ = 0;

@@ -52,10 +52,7 @@ private:
     HRESULT OpenStream();
     bool IsOpen() const { return decoder_ != nullptr; }
 
-    UniqueFd file_;  // our own file; empty for a caller's descriptor
-    int fd_ = -1;
-    bool byHandle_ = false;
-    std::u16string fileName_;
+    DecoderInput input_;
     std::unique_ptr<FLAC__StreamDecoder, flac::DecoderDeleter> decoder_;
 
     // From the stream header.

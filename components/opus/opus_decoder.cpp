@@ -61,24 +61,13 @@ OpusDecoder::~OpusDecoder() = default;
 
 HRESULT OpusDecoder::Open(BSTR szFilename) {
     if (HRESULT hr = Close(); FAILED(hr)) return hr;
-    std::string path;
-    if (HRESULT hr = FileNameToPath(identity().clsid, szFilename, path); FAILED(hr)) return hr;
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return E_FAIL;
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    own_ = std::move(fd);
-    fd_ = own_.get();
-    byHandle_ = false;
-    fileName_ = std::u16string(BstrView(szFilename));
+    if (HRESULT hr = input_.OpenNamed(identity().clsid, szFilename); FAILED(hr)) return hr;
     return OpenStream();
 }
 
 HRESULT OpusDecoder::OpenHandle(void* hSource) {
     if (HRESULT hr = Close(); FAILED(hr)) return hr;
-    const auto fd = static_cast<std::intptr_t>(reinterpret_cast<std::uintptr_t>(hSource));
-    fd_ = fd < 0 || fd > INT_MAX ? -1 : int(fd);
-    byHandle_ = true;
-    fileName_ = u"<software handle>";
+    input_.TakeHandle(hSource);
     return OpenStream();
 }
 
@@ -89,9 +78,9 @@ HRESULT OpusDecoder::OpenStream() {
     SetPictures({});
     int error = 0;
     OggOpusFile* of = nullptr;
-    if (fd_ >= 0)
-        of = op_open_callbacks(reinterpret_cast<void*>(std::intptr_t(fd_)), byHandle_ ? &kStreamCallbacks : &kFileCallbacks,
-                               nullptr, 0, &error);
+    if (input_.fd >= 0)
+        of = op_open_callbacks(reinterpret_cast<void*>(std::intptr_t(input_.fd)),
+                               input_.byHandle ? &kStreamCallbacks : &kFileCallbacks, nullptr, 0, &error);
     if (!of) {
         Close();
         return ReportError(kNotOpus);
@@ -154,13 +143,13 @@ HRESULT OpusDecoder::get_Duration(LONG* value) {
 
 HRESULT OpusDecoder::get_Filename(BSTR* value) {
     if (HRESULT hr = CheckGet(value, IsOpen()); FAILED(hr)) return hr;
-    *value = SysAllocString(std::u16string_view(fileName_));
+    *value = SysAllocString(std::u16string_view(input_.fileName));
     return *value ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT OpusDecoder::Seek(LONG position) {
     if (!IsOpen()) return ReportError(texts::kDecoderSeekNotOpen);
-    if (byHandle_) return ReportError(kSeekHandle);
+    if (input_.byHandle) return ReportError(kSeekHandle);
     if (!op_seekable(file_.get())) return ReportError(kNotSeekable);
     if (position < 0) return ReportError(kSeekFailed);
     const std::int64_t target = std::min<std::int64_t>(std::int64_t(position) * kRate, totalFrames_);
@@ -231,10 +220,7 @@ HRESULT OpusDecoder::Read(BYTE* data, LONG count, LONG* read) {
 
 HRESULT OpusDecoder::Close() {
     file_.reset();
-    own_.reset();
-    fd_ = -1;
-    byHandle_ = false;
-    fileName_.clear();
+    input_.Reset();
     format_ = WAVEFORMATEX{};
     bitrate_ = 0;
     totalFrames_ = -1;

@@ -47,10 +47,7 @@ private:
     HRESULT OpenStream();
     bool IsOpen() const { return file_ != nullptr; }
 
-    UniqueFd own_;  // our own file; empty for a caller's descriptor
-    int fd_ = -1;
-    bool byHandle_ = false;
-    std::u16string fileName_;
+    DecoderInput input_;
     std::unique_ptr<OggOpusFile, opus::FileDeleter> file_;
     WAVEFORMATEX format_{};
     LONG bitrate_ = 0;

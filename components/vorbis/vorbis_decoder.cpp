@@ -82,24 +82,13 @@ VorbisDecoder::~VorbisDecoder() = default;
 
 HRESULT VorbisDecoder::Open(BSTR szFilename) {
     if (HRESULT hr = Close(); FAILED(hr)) return hr;
-    std::string path;
-    if (HRESULT hr = FileNameToPath(identity().clsid, szFilename, path); FAILED(hr)) return hr;
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return E_FAIL;
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    file_ = std::move(fd);
-    fd_ = file_.get();
-    byHandle_ = false;
-    fileName_ = std::u16string(BstrView(szFilename));
+    if (HRESULT hr = input_.OpenNamed(identity().clsid, szFilename); FAILED(hr)) return hr;
     return OpenStream();
 }
 
 HRESULT VorbisDecoder::OpenHandle(void* hSource) {
     if (HRESULT hr = Close(); FAILED(hr)) return hr;
-    const auto fd = static_cast<std::intptr_t>(reinterpret_cast<std::uintptr_t>(hSource));
-    fd_ = fd < 0 || fd > INT_MAX ? -1 : int(fd);
-    byHandle_ = true;
-    fileName_ = u"<software handle>";
+    input_.TakeHandle(hSource);
     return OpenStream();
 }
 
@@ -107,7 +96,8 @@ HRESULT VorbisDecoder::OpenStream() {
     ForgetDamage();
     formatChange_.clear();
     auto vf = std::make_unique<OggVorbis_File>();
-    if (fd_ < 0 || ov_open_callbacks(reinterpret_cast<void*>(std::intptr_t(fd_)), vf.get(), nullptr, 0, kCallbacks) < 0) {
+    if (input_.fd < 0 ||
+        ov_open_callbacks(reinterpret_cast<void*>(std::intptr_t(input_.fd)), vf.get(), nullptr, 0, kCallbacks) < 0) {
         // The library has cleared its record itself. A caller's descriptor
         // is left open: it is the caller's to close, and closing it here
         // would let the caller close a reused descriptor later.
@@ -184,13 +174,13 @@ HRESULT VorbisDecoder::get_Duration(LONG* value) {
 
 HRESULT VorbisDecoder::get_Filename(BSTR* value) {
     if (HRESULT hr = CheckGet(value, IsOpen()); FAILED(hr)) return hr;
-    *value = SysAllocString(std::u16string_view(fileName_));
+    *value = SysAllocString(std::u16string_view(input_.fileName));
     return *value ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT VorbisDecoder::Seek(LONG position) {
     if (!IsOpen()) return ReportError(texts::kDecoderSeekNotOpen);
-    if (byHandle_) return ReportError(kSeekHandle);
+    if (input_.byHandle) return ReportError(kSeekHandle);
     if (!ov_seekable(vf_.get())) return ReportError(kNotSeekable);
     if (ov_time_seek(vf_.get(), double(position)) != 0) return ReportError(kSeekFailed);
     // What was decoded before the seek belongs to the old position; handing
@@ -257,10 +247,7 @@ HRESULT VorbisDecoder::Read(BYTE* data, LONG count, LONG* read) {
 HRESULT VorbisDecoder::Close() {
     if (vf_) ov_clear(vf_.get());
     vf_.reset();
-    file_.reset();
-    fd_ = -1;
-    byHandle_ = false;
-    fileName_.clear();
+    input_.Reset();
     pcm_.reset();
     format_ = WAVEFORMATEX{};
     bitrate_ = 0;

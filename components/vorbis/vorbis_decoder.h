@@ -44,10 +44,7 @@ private:
     HRESULT OpenStream();
     bool IsOpen() const { return vf_ != nullptr; }
 
-    UniqueFd file_;               // our own file; empty for a caller's descriptor
-    int fd_ = -1;                 // what the library reads
-    bool byHandle_ = false;
-    std::u16string fileName_;
+    DecoderInput input_;
     std::unique_ptr<OggVorbis_File> vf_;  // set while a stream is open
     WAVEFORMATEX format_{};
     LONG bitrate_ = 0;
