@@ -64,7 +64,12 @@ HRESULT EncoderObject::Open(BSTR szFilename) {
 }
 
 HRESULT EncoderObject::CheckFormat(LONG channels, LONG rate, LONG bits) {
-    if (channels < 1 || channels > traits_.maxChannels) return ReportError(texts::kBadChannels);
+    if (channels < 1 || channels > traits_.maxChannels) {
+        if (traits_.maxChannels == 2) return ReportError(texts::kBadChannels);
+        // Formats that take more than stereo name their own limit.
+        const std::string text = "Input must have 1 to " + std::to_string(traits_.maxChannels) + " channels.";
+        return ReportError(std::u16string(text.begin(), text.end()));
+    }
     if (bits != 8 && bits != 16) return ReportError(texts::kBadBits);
     static constexpr LONG kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
     for (LONG r : kRates)

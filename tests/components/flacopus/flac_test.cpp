@@ -154,6 +154,9 @@ TEST_F(FlacTest, BitrateModesAreRefusedAndQualityChecked) {
     EXPECT_EQ(TakeError().second, "FLAC does not support Average Bitrate mode.");
     EXPECT_EQ(enc->SetOutputFormatVBR(1.5f), DISP_E_EXCEPTION);
     EXPECT_EQ(TakeError().second, "fQuality must be between 0 and 1.");
+    // More than stereo is taken, so a refusal names the real limit.
+    EXPECT_EQ(enc->SetInputFormat(9, 44100, 16), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError().second, "Input must have 1 to 8 channels.");
     // Quality picks the level: the smallest level makes the larger file.
     const auto pcm = SinePcm(44100, 2, 44100, 16);
     std::size_t sizes[2];
