@@ -9,7 +9,7 @@ bash scripts/build.sh build -DCMAKE_BUILD_TYPE=Release
 cli=$PWD/build/bin/ondalo-cli
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/out" "$work/back" "$work/rip" "$work/tree/live"
+mkdir -p "$work/out" "$work/back" "$work/flacback" "$work/rip" "$work/tree/live"
 # The demo's own settings folder: the user's Option.ini is not read.
 export ONDALO_CONFIG_DIR=$work
 
@@ -22,11 +22,18 @@ cp "$work/demo.wav" "$work/demo.wave"
 cmp <(sox "$work/demo.wav" -t raw -) <(sox "$work/out/demo.wav" -t raw -) && echo "identical to the source"
 rm "$work/out/demo.wav"
 
-echo "== WAV to MP3, Ogg Vorbis and WMA"
+echo "== WAV to FLAC (lossless) and back, byte for byte"
+"$cli" convert --to flac --dest "$work/out" "$work/demo.wav"
+flac -s -t "$work/out/demo.flac" && echo "flac -t: the file and its MD5 signature are sound"
+"$cli" convert --to wav --dest "$work/flacback" "$work/out/demo.flac"
+cmp <(sox "$work/demo.wav" -t raw -) <(sox "$work/flacback/demo.wav" -t raw -) && echo "identical to the source"
+
+echo "== WAV to MP3, Ogg Vorbis, WMA and Opus"
 "$cli" convert --to mp3 --vbr 50 --dest "$work/out" "$work/demo.wav"
 "$cli" convert --to ogg --dest "$work/out" "$work/demo.wav"
 "$cli" convert --to wma --cbr 128 --dest "$work/out" "$work/demo.wav"
-for f in "$work"/out/demo.mp3 "$work"/out/demo.ogg "$work"/out/demo.wma; do
+"$cli" convert --to opus --dest "$work/out" "$work/demo.wav"
+for f in "$work"/out/demo.mp3 "$work"/out/demo.ogg "$work"/out/demo.wma "$work"/out/demo.opus; do
   ffprobe -v error -show_entries stream=codec_name,sample_rate,channels:format=duration -of compact "$f"
 done
 
@@ -37,6 +44,8 @@ mv "$work/back/demo.wav" "$work/back/from-mp3.wav"
 mv "$work/back/demo.wav" "$work/back/from-ogg.wav"
 "$cli" convert --to wav --dest "$work/back" "$work/out/demo.wma"
 mv "$work/back/demo.wav" "$work/back/from-wma.wav"
+"$cli" convert --to wav --dest "$work/back" "$work/out/demo.opus"
+mv "$work/back/demo.wav" "$work/back/from-opus.wav"
 for f in "$work"/back/*.wav; do echo "$(basename "$f"): $(soxi -D "$f") s"; done
 
 echo "== a folder tree of mixed formats to Ogg Vorbis beside the sources, two at a time"
