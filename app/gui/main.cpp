@@ -72,8 +72,11 @@ CommandLine Parse(int argc, char** argv) {
 int main(int argc, char** argv) {
     // Help and version need no display.
     for (int i = 1; i < argc; ++i)
-        if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "--version"))
-            return Parse(argc, argv).exitNow;
+        if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "--version")) {
+            // Qt's own options may stand before it; they are not ours to judge.
+            char* alone[] = {argv[0], argv[i]};
+            return Parse(2, alone).exitNow;
+        }
     QApplication qtApp(argc, argv);  // takes Qt's own options out of argv
     QApplication::setApplicationName("ondalo");
     QApplication::setApplicationVersion(ONDALO_VERSION);

@@ -202,6 +202,11 @@ TEST_F(InstalledTest, VersionManualPageAndCompletionFollowTheProgram) {
               "man/man1/ondalo.1"}) {
             EXPECT_TRUE(fs::exists(prefix() + "/share/" + file)) << file;
         }
+        // Qt's own options may come first and need no display for this.
+        const CommandRun version =
+            RunCommand(Quote(prefix() + "/bin/ondalo") + " -platform offscreen --version 2>&1 </dev/null");
+        EXPECT_EQ(version.status, 0) << version.output;
+        EXPECT_EQ(version.output, "ondalo " ONDALO_VERSION "\n");
     }
 
     const std::string completion = prefix() + "/share/bash-completion/completions/ondalo-cli";
