@@ -185,14 +185,6 @@ std::shared_ptr<const TagPicture> FetchCover(IDrive* drive, bool named) {
     return picture;
 }
 
-// Hands the lookup source to the CD component, which reads it from the
-// environment like its servers.
-void ChooseLookupSource(const std::string& name) {
-    std::string lower;
-    for (char c : name) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    ::setenv("ONDALO_LOOKUP", lower.c_str(), 1);
-}
-
 // The largest correction the control takes (100 frames' worth).
 constexpr long kMaxOffsetSamples = 58800;
 
@@ -560,7 +552,7 @@ int RunRip(const std::vector<std::string>& args) {
 
     // Without a record the tracks keep their "Track NN" names, and the
     // control writes no tags. The lookup reports in the wizard's words.
-    if (!lookup.empty()) ChooseLookupSource(lookup);
+    if (!lookup.empty()) app::ApplyLookupSource(lookup);
     if (cddb) LookUpRecords(drive.get(), choices.quiet);
     bool named = false;
     std::vector<app::TrackListRow> list = app::ReadTrackList(drive.get(), &named);

@@ -1,5 +1,7 @@
 #include "app/core/cddb_lookup.h"
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <thread>
 
@@ -104,6 +106,12 @@ CddbReport CddbLookup::Judge(const CddbLookupResult& result, bool trackListEmpty
     report.takeInformation = true;
     report.information = ParseCdInformation(result.rawData, previous);
     return report;
+}
+
+void ApplyLookupSource(const std::string& source) {
+    std::string lower;
+    for (char c : source) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    ::setenv("ONDALO_LOOKUP", lower.c_str(), 1);
 }
 
 }  // namespace kiv::app

@@ -32,6 +32,11 @@ struct CddbReport {
     CdInformation information;
 };
 
+// Hands the source of track names ("CDDB", "MusicBrainz" or "Both", any
+// case) to the CD component, which reads it from the environment like its
+// servers' addresses (ONDALO_LOOKUP).
+void ApplyLookupSource(const std::string& source);
+
 class CddbLookup {
 public:
     static constexpr const char* kLoadingText = "Loading CDDB data, please wait...";

@@ -183,12 +183,30 @@ QWidget* TOptionForm::BuildRipPage() {
     chkRipLoadCDDB = Check(page, "chkRipLoadCDDB", "Automatically load CDDB data (Need network support.)");
     chkRipInfo = Check(page, "chkRipInfo", "Write information of tracks to files.");
     chkRipEject = Check(page, "chkRipEject", "Eject the drive after rip is finished.");
+    cmbLookupSource = new QComboBox(page);
+    cmbLookupSource->setObjectName("cmbLookupSource");
+    cmbLookupSource->addItems({"CDDB", "MusicBrainz", "CDDB, then MusicBrainz"});
+    auto* names = new QHBoxLayout;
+    names->addWidget(new QLabel("Track names from:", page));
+    names->addWidget(cmbLookupSource, 1);
     auto* v = new QVBoxLayout(page);
     for (QWidget* w : {chkRipSelectDri, chkRipLoadCDDB, chkRipInfo, chkRipEject}) v->addWidget(w);
+    v->addLayout(names);
     v->addWidget(BuildSoundGroup(rip, "Exit Windows and shut down computer after converter is finished.", "Rip"));
     v->addStretch();
     v->addWidget(HelpLink("What do these options do?", "CDRipper-Writeinformation"), 0, Qt::AlignRight);
     return page;
+}
+
+QString TOptionForm::lookupSource() const {
+    static const char* const kValues[] = {"CDDB", "MusicBrainz", "Both"};
+    const int i = cmbLookupSource->currentIndex();
+    return kValues[i >= 0 && i < 3 ? i : 0];
+}
+
+void TOptionForm::setLookupSource(const std::string& source) {
+    const std::string name = app::LookupSourceName(source);
+    cmbLookupSource->setCurrentIndex(name == "MusicBrainz" ? 1 : name == "Both" ? 2 : 0);
 }
 
 QWidget* TOptionForm::BuildSkinsPage() {
@@ -303,6 +321,7 @@ void TOptionForm::LoadOptions() {
     chkRipLoadCDDB->setChecked(o.rip.autoLoadCDDB);
     chkRipInfo->setChecked(o.rip.writeInformation);
     chkRipEject->setChecked(o.rip.ejectDrive);
+    setLookupSource(o.rip.lookupSource);
     PutPostActions(rip, o.rip.after);
 
     skinSelection_.ApplySaved(o.skin);
@@ -327,6 +346,7 @@ app::Options TOptionForm::OptionsFromControls() const {
     o.rip.autoLoadCDDB = chkRipLoadCDDB->isChecked();
     o.rip.writeInformation = chkRipInfo->isChecked();
     o.rip.ejectDrive = chkRipEject->isChecked();
+    o.rip.lookupSource = lookupSource().toStdString();
     o.rip.after = TakePostActions(rip);
     o.skin = skinSelection_.current();
     o.showQuery = rdbShowQuery->isChecked();
@@ -397,6 +417,7 @@ void TOptionForm::btnDefaultClick() {
     chkRipLoadCDDB->setChecked(d.rip.autoLoadCDDB);
     chkRipInfo->setChecked(d.rip.writeInformation);
     chkRipEject->setChecked(d.rip.ejectDrive);
+    setLookupSource(d.rip.lookupSource);
     PutPostActions(rip, d.rip.after);
     if (ltbSkin->count() > 0) ltbSkin->setCurrentRow(0);
     for (int i = 1; i < ltbSkin->count(); ++i)

@@ -86,6 +86,10 @@ public:
     QLineEdit*& edtConSoundCustom = con.edtSoundCustom;
     // CD Rip
     QCheckBox *chkRipSelectDri, *chkRipLoadCDDB, *chkRipInfo, *chkRipEject;
+    // Where track names come from: the values of Rip/LookupSource in order.
+    QComboBox* cmbLookupSource;
+    QString lookupSource() const;
+    void setLookupSource(const std::string& source);
     SoundGroup rip;
     QCheckBox *&chkRipOpenDir = rip.chkOpenDir, *&chkRipExit = rip.chkExit, *&chkRipShut = rip.chkShut,
               *&chkRipPlaySound = rip.chkPlaySound;

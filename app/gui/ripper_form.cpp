@@ -443,6 +443,10 @@ void TRipperForm::btnCDDBClick() {
     // The box's state when asked decides whether a failure earns a message.
     const bool automatic = chkAutoCDDB->isChecked();
     SetPanel(0, app::CddbLookup::kLoadingText);
+    // The options' source of names, once chosen (else the environment's stands).
+    const std::string source = options_.lookupSource().toStdString();
+    if (source != app::Options::Rip().lookupSource || !context_.store.ReadString("Rip", "LookupSource", "").empty())
+        app::ApplyLookupSource(source);
     lookup_.Start(drive.get(), [this, automatic](const app::CddbLookupResult& r) { LookupDone(r, automatic); });
 }
 

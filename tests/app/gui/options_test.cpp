@@ -76,7 +76,7 @@ void OptionsTest::defaultsWithoutOptionIni() {
 void OptionsTest::loadShowsTheFileAndOkSavesInOrder() {
     WriteOptionIni(
         "; kept\n[General]\nInitialDir=/music\nVersion=1.9\n[Conversion]\nKeepTag=0\nSoundDefault=0\n"
-        "CustomSound=/s.wav\n[Rip]\nEjectDrive=1\n[Skin]\nSkin=midnight\n[Advanced]\nShowQuery=0\nAlwaysYes=1\n"
+        "CustomSound=/s.wav\n[Rip]\nEjectDrive=1\nLookupSource=musicbrainz\n[Skin]\nSkin=midnight\n[Advanced]\nShowQuery=0\nAlwaysYes=1\n"
         "RecordSettings=2\nFilesAtOnce=3\n[Other]\nMine=1\n");
     StartApplication();
     TOptionForm& o = app_->options();
@@ -88,6 +88,7 @@ void OptionsTest::loadShowsTheFileAndOkSavesInOrder() {
     QVERIFY(o.rdbConSoundCustom->isChecked());
     QCOMPARE(o.edtConSoundCustom->text(), QString("/s.wav"));
     QVERIFY(o.chkRipEject->isChecked());
+    QCOMPARE(o.cmbLookupSource->currentText(), QString("MusicBrainz"));
     QVERIFY(o.rdbNotQuery->isChecked());
     QVERIFY(o.rdbYes->isChecked());
     QCOMPARE(o.cmbRecord->currentIndex(), 2);
@@ -96,6 +97,7 @@ void OptionsTest::loadShowsTheFileAndOkSavesInOrder() {
 
     fs::remove(OptionIni());
     o.chkConDelSource->setChecked(true);
+    o.cmbLookupSource->setCurrentIndex(2);  // "CDDB, then MusicBrainz"
     o.ltbSkin->setCurrentItem(o.ltbSkin->findItems("sunset", Qt::MatchExactly).value(0));
     o.btnOK->click();
     QVERIFY(!o.isVisible());
@@ -108,7 +110,12 @@ void OptionsTest::loadShowsTheFileAndOkSavesInOrder() {
         "Rip/CustomSound=", "Skin/Skin=sunset", "Advanced/ShowQuery=0", "Advanced/AlwaysYes=1",
         "Advanced/InformCDDBFailed=1", "Advanced/EverydayTips=1", "Advanced/RecordSettings=2",
         "Advanced/FilesAtOnce=3"};
-    QCOMPARE(KeysInOrder(ReadOptionIni()), expected);
+    std::vector<std::string> keys = KeysInOrder(ReadOptionIni());
+    // The source of names is written once it is not the default.
+    const auto source = std::find(keys.begin(), keys.end(), "Rip/LookupSource=Both");
+    QVERIFY(source != keys.end());
+    keys.erase(source);
+    QCOMPARE(keys, expected);
 }
 
 void OptionsTest::loadDefaultAsksAndCancelKeepsTheFile() {
