@@ -79,6 +79,8 @@ inline constexpr IID IID_IKivDecodeReport = MakeGuid("{5C0B7E52-3D8A-4F61-9E27-B
 inline constexpr IID IID_IKivTagPictures = MakeGuid("{7B4D2E91-A6C3-4F08-B51E-3C9D84A2F6E7}");
 // Optional interface of the tag objects of formats that carry named fields.
 inline constexpr IID IID_IKivTagFields = MakeGuid("{C3E85A14-92D7-4B6F-8A01-6F4D2B97E5C8}");
+// Optional interface of the encoders that write ReplayGain values.
+inline constexpr IID IID_IKivReplayGain = MakeGuid("{4E9B1C27-58D3-4A6E-9F12-A7C0E3B5D861}");
 // The tag coclass only names IAudioTag; it has no class object.
 inline constexpr CLSID CLSID_AudioTag = MakeGuid("{2F62CF6C-CC77-41DB-AE9A-679F9986D736}");
 

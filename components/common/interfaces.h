@@ -124,6 +124,24 @@ protected:
     ~IKivTagFields() = default;
 };
 
+// Optional on the encoders that write ReplayGain values with their tags.
+// With measuring on, the encoder measures the loudness of every sample it
+// is given (EBU R128) and, when the stream is closed, writes the track's
+// gain (against -18 LUFS) and sample peak in its format's usual form,
+// replacing any track values it was given as fields. Off by default; the
+// setting holds for every stream until changed.
+struct IKivReplayGain : IUnknown {
+    virtual HRESULT get_MeasureTrackGain(VARIANT_BOOL* value) = 0;
+    virtual HRESULT put_MeasureTrackGain(VARIANT_BOOL value) = 0;
+    // The values of the stream closed last: gain in dB, peak as a fraction
+    // of full scale. S_FALSE (both 0) when none was measured: measuring
+    // off, no sample written, or too short or silent to have a loudness.
+    virtual HRESULT GetTrackGain(double* gainDb, double* peak) = 0;
+
+protected:
+    ~IKivReplayGain() = default;
+};
+
 struct IKivAudioConverter : IDispatch {
     virtual HRESULT get_Source(IKivAudioDecoder** value) = 0;
     virtual HRESULT put_Source(IKivAudioDecoder* value) = 0;
@@ -164,6 +182,10 @@ struct IidOf<IKivTagPictures> {
 template <>
 struct IidOf<IKivTagFields> {
     static constexpr const IID& value = IID_IKivTagFields;
+};
+template <>
+struct IidOf<IKivReplayGain> {
+    static constexpr const IID& value = IID_IKivReplayGain;
 };
 template <>
 struct IidOf<IKivAudioConverter> {
