@@ -38,6 +38,10 @@ bool ReadBatchOption(ArgReader& r, BatchChoices& choices) {
     } else if (r.Is("--default-quality")) {
         c.quality = app::QualityMode::None;
         choices.qualityGiven = false;
+    } else if (r.Is("--replaygain")) {
+        c.replayGain = true;
+    } else if (r.Is("--no-replaygain")) {
+        c.replayGain = false;
     } else if (r.Is("--open-folder")) {
         c.after.openFolder = true;
     } else if (r.Is("--beep")) {

@@ -23,6 +23,13 @@ namespace kiv {
     "                     A value the encoder refuses is logged and the\n" \
     "                     encoder's default is used.\n"
 
+// The help of --replaygain and --no-replaygain, for the same splicing.
+#define ONDALO_CLI_REPLAYGAIN_HELP \
+    "  --replaygain       measure each new file's loudness and write its ReplayGain\n" \
+    "                     track gain and peak (MP3, Ogg Vorbis, WMA, FLAC, Opus;\n" \
+    "                     WAV files get none); --no-replaygain: do not\n" \
+    "                     (default: Advanced/ReplayGain of Option.ini, else off)\n"
+
 struct BatchChoices {
     app::OutputChoices output;
     bool qualityGiven = false;  // a quality option was on the command line
@@ -30,8 +37,9 @@ struct BatchChoices {
 };
 
 // Reads the reader's current option when it is one of --exists,
-// --overwrite, --cbr, --abr, --vbr, --default-quality, --open-folder,
-// --beep, --sound and -q/--quiet; false for any other option.
+// --overwrite, --cbr, --abr, --vbr, --default-quality, --replaygain,
+// --no-replaygain, --open-folder, --beep, --sound and -q/--quiet; false for
+// any other option.
 bool ReadBatchOption(ArgReader& reader, BatchChoices& choices);
 
 // The destination folder of `command` ("convert", "rip") is there and is a

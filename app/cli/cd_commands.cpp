@@ -332,6 +332,7 @@ const char kRipHelp[] =
     "                     files beside them: ALBUM.log and ALBUM.cue (\"%1 - %3\"\n"
     "                     of the CDDB record, else \"Disc \" and the disc id)\n"
     "                     (default: Rip/RipLog of Option.ini, else off)\n"
+    ONDALO_CLI_REPLAYGAIN_HELP
     "\n"
     "Output:\n"
     "  --to FORMAT        wav, mp3, ogg, wma, flac or opus\n"

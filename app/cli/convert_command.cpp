@@ -66,6 +66,7 @@ const char kConvertHelp[] =
     "  --save-task FILE.otk  write the task list to a task file, then convert\n"
     "  --no-tags          do not copy the tags of the sources\n"
     "  --delete-source    delete each source after its successful conversion\n"
+    ONDALO_CLI_REPLAYGAIN_HELP
     "\n"
     "Running:\n"
     "  --jobs N           convert up to N files at once (default: the number of\n"

@@ -46,6 +46,7 @@ ConversionSettings ConversionSettings::From(const Step2Settings& step2, const Op
     s.TakeStep2(step2);
     s.createFolders = step2.keepFolders;
     s.after = options.conversion.after;
+    s.replayGain = options.replayGain;
     return s;
 }
 
@@ -67,12 +68,17 @@ struct ConversionBatch::Job {
     int percent = 0;
     std::string error;  // the converter's OnError text
     std::string damageNote;  // what the decoder read over, taken at the finish
+    // The destination's measuring, when asked for and its format has a
+    // place for the values, and its log line, taken at the finish.
+    ComPtr<IKivReplayGain> replayGain;
+    std::string replayGainLine;
     bool finished = false;
 
     void Release() {
         events.Disconnect();
         sink.reset();
         converter.reset();
+        replayGain.reset();
     }
 };
 
@@ -370,6 +376,7 @@ bool ConversionBatch::StartConversion(std::size_t index, const std::string& dest
     }
     encoder->put_AddExtension(0);
     encoder->put_OverwritePrompt(0);
+    if (settings_.replayGain) job.replayGain = MeasureTrackGain(encoder.get());
     Bstr target(FromUtf8(job.temporary));
     hr = encoder->Open(target.get());
     if (FAILED(hr)) {
@@ -446,6 +453,8 @@ void ConversionBatch::OnError(Job& job, const std::string& message) {
 void ConversionBatch::OnFinish(Job& job) {
     if (!job.active) return;
     job.damageNote = DamageNoteOf(job.converter.get());
+    // The converter closed the destination before telling of the finish.
+    if (job.replayGain) job.replayGainLine = ReplayGainLine(job.replayGain.get());
     job.finished = true;
     RequestContinue();
 }
@@ -481,6 +490,7 @@ void ConversionBatch::FinishFile(std::size_t index, Job& job) {
     row.status = "Done";
     core_.view().RowChanged(index);
     core_.LogFor(index, LogColour::Green, " Done.");
+    if (!job.replayGainLine.empty()) core_.LogFor(index, LogColour::Green, job.replayGainLine);
     core_.SetPanel(0, "Conversion finished.");
     core_.CountSuccess();
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,29 @@
 
 namespace kiv::app {
 namespace fs = std::filesystem;
+
+ComPtr<IKivReplayGain> MeasureTrackGain(IKivAudioEncoder* encoder) {
+    ComPtr<IKivReplayGain> gain;
+    if (FAILED(encoder->QueryInterface(IID_IKivReplayGain, gain.put_void())) || !gain) return {};
+    if (FAILED(gain->put_MeasureTrackGain(VARIANT_TRUE))) return {};
+    return gain;
+}
+
+namespace {
+// Fixed decimals whatever the process's locale: the desktop program runs
+// under the user's, where printf would write "-7,23".
+std::string Fixed(double value, int decimals) {
+    char text[64];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    return ec == std::errc() ? std::string(text, end) : std::string();
+}
+}  // namespace
+
+std::string ReplayGainLine(IKivReplayGain* measured) {
+    double gainDb = 0, peak = 0;
+    if (!measured || measured->GetTrackGain(&gainDb, &peak) != S_OK) return {};
+    return " ReplayGain: " + std::string(gainDb > 0 ? "+" : "") + Fixed(gainDb, 2) + " dB, peak " + Fixed(peak, 6);
+}
 
 std::string DescribeResult(HRESULT hr) {
     char code[16];

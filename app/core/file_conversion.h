@@ -49,6 +49,15 @@ inline constexpr const char* kNoAudioMessage = "The source file holds no audio t
 std::string SubstitutedBitrateLine(const OutputChoices& choices, const std::string& format,
                                    const std::string& finishedFile);
 
+// Turns loudness measuring on in an encoder before its stream starts; the
+// encoder's measuring interface, or null for an encoder whose format has no
+// place for ReplayGain values (WAV).
+ComPtr<IKivReplayGain> MeasureTrackGain(IKivAudioEncoder* encoder);
+
+// " ReplayGain: -7.23 dB, peak 0.988312": the values of the stream the
+// encoder closed last; empty when it has none (too short, silent).
+std::string ReplayGainLine(IKivReplayGain* measured);
+
 // "CBR 128 kbit/s", "VBR 60%".
 std::string DescribeOutputMode(QualityMode mode, int value);
 

@@ -77,6 +77,9 @@ struct OutputChoices {
     QualityMode quality = QualityMode::None;
     int cbrValue = 320, abrValue = 320, vbrValue = 100;
     Options::PostActions after;
+    // Encoders with a place for ReplayGain values measure every file and
+    // write its track gain and peak.
+    bool replayGain = false;
 
     // The policy and the quality of a step-2 page.
     void TakeStep2(const Step2Settings& step2);

@@ -156,6 +156,7 @@ RipSettings RipSettings::From(const Step2Settings& step2, const Options& options
     s.verify = options.rip.accurateRip;
     s.writeReport = options.rip.ripLog;
     s.after = options.rip.after;
+    s.replayGain = options.replayGain;
     return s;
 }
 
@@ -179,6 +180,9 @@ struct RipBatch::Job {
     std::string temporary;    // where it is written meanwhile
     bool replace = false;     // the destination may be replaced when moving into place
     ComPtr<IKivAudioEncoder> encoder;
+    // The encoder's measuring, when asked for and its format has a place
+    // for the values.
+    ComPtr<IKivReplayGain> replayGain;
     ComPtr<ITrack> track;
     std::chrono::steady_clock::time_point firstTry;
     bool extracting = false;  // the control took the extraction
@@ -431,6 +435,7 @@ void RipBatch::StartExtraction(std::size_t index, const std::string& destination
     }
     job.encoder->put_AddExtension(0);
     job.encoder->put_OverwritePrompt(0);
+    if (settings_.replayGain) job.replayGain = MeasureTrackGain(job.encoder.get());
     if (settings_.cover && settings_.writeTags) {
         ComPtr<IKivTagPictures> pictures;
         if (SUCCEEDED(job.encoder->QueryInterface(IID_IKivTagPictures, pictures.put_void())) && pictures)
@@ -557,6 +562,9 @@ void RipBatch::FinishJob() {
             row.status = "Done";
             core_.view().RowChanged(index);
             core_.Log(LogColour::Green, " Done.");
+            // The control closes the encoder before it tells of the end.
+            if (const std::string line = ReplayGainLine(job->replayGain.get()); !line.empty())
+                core_.Log(LogColour::Green, line);
             reports_[index].file = job->destination;
             if (verifier_) LogVerification(*job, row.track);
             else if (settings_.writeReport) reports_[index].check = ReadChecksums(drive_.get(), job->track.get(), row.track);

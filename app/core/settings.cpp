@@ -242,6 +242,7 @@ Options SettingsStore::Load() const {
     o.recordSettings = ReadInt("Advanced", "RecordSettings", defaults.recordSettings);
     if (o.recordSettings < 0 || o.recordSettings > 3) o.recordSettings = defaults.recordSettings;
     o.filesAtOnce = std::clamp(ReadInt("Advanced", "FilesAtOnce", defaults.filesAtOnce), 1, kMaxFilesAtOnce);
+    o.replayGain = ReadBool("Advanced", "ReplayGain", defaults.replayGain);
     return o;
 }
 
@@ -268,7 +269,8 @@ bool SettingsStore::Save(const Options& o) const {
            WriteBool("Advanced", "InformCDDBFailed", o.informCDDBFailed) &&
            WriteBool("Advanced", "EverydayTips", o.everydayTips) &&
            WriteInt("Advanced", "RecordSettings", o.recordSettings) &&
-           WriteInt("Advanced", "FilesAtOnce", o.filesAtOnce) && SaveLookupSource(o.rip.lookupSource);
+           WriteInt("Advanced", "FilesAtOnce", o.filesAtOnce) &&
+           WriteBool("Advanced", "ReplayGain", o.replayGain) && SaveLookupSource(o.rip.lookupSource);
 }
 
 int Options::DefaultFilesAtOnce() {

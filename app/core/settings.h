@@ -85,6 +85,10 @@ struct Options {
     // Advanced/FilesAtOnce: files a conversion batch converts at once; a
     // file without the key reads as the number of processor cores.
     int filesAtOnce = DefaultFilesAtOnce();
+    // Advanced/ReplayGain: the encoders that have a place for them measure
+    // each file's loudness while converting or ripping and write its track
+    // gain and peak; off unless asked for.
+    bool replayGain = false;
 
     static int DefaultFilesAtOnce();
 };

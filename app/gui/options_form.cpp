@@ -277,6 +277,10 @@ QWidget* TOptionForm::BuildAdvancedPage() {
     atOnce->addWidget(new QLabel("Files converted at once", page));
     atOnce->addWidget(spnFilesAtOnce);
     atOnce->addStretch();
+    chkReplayGain = Check(page, "chkReplayGain", "Write ReplayGain values (track gain and peak)");
+    chkReplayGain->setToolTip(
+        "Measures each file's loudness while converting or ripping and writes its track gain and peak\n"
+        "with its tags, so that players can play every file equally loud (WAV files get none)");
 
     auto* v = new QVBoxLayout(page);
     v->addWidget(query);
@@ -284,6 +288,7 @@ QWidget* TOptionForm::BuildAdvancedPage() {
     v->addWidget(chkTip);
     v->addLayout(record);
     v->addLayout(atOnce);
+    v->addWidget(chkReplayGain);
     v->addStretch();
     v->addWidget(HelpLink("What do these options do?", "Querywhetheraddfilesinsub"), 0, Qt::AlignRight);
     return page;
@@ -335,6 +340,7 @@ void TOptionForm::LoadOptions() {
     // A value beyond the list leaves no item chosen, as the file says nothing usable.
     cmbRecord->setCurrentIndex(o.recordSettings >= 0 && o.recordSettings < cmbRecord->count() ? o.recordSettings : -1);
     spnFilesAtOnce->setValue(o.filesAtOnce);
+    chkReplayGain->setChecked(o.replayGain);
 }
 
 app::Options TOptionForm::OptionsFromControls() const {
@@ -355,6 +361,7 @@ app::Options TOptionForm::OptionsFromControls() const {
     o.everydayTips = chkTip->isChecked();
     o.recordSettings = cmbRecord->currentIndex();
     o.filesAtOnce = spnFilesAtOnce->value();
+    o.replayGain = chkReplayGain->isChecked();
     return o;
 }
 
@@ -432,6 +439,7 @@ void TOptionForm::btnDefaultClick() {
     chkTip->setChecked(true);
     cmbRecord->setCurrentIndex(0);
     spnFilesAtOnce->setValue(app::Options::DefaultFilesAtOnce());
+    chkReplayGain->setChecked(app::Options().replayGain);
 }
 
 void TOptionForm::btnPreviewClick() {

@@ -105,6 +105,7 @@ public:
     QCheckBox *chkShowCDDBFailed, *chkTip;
     QComboBox* cmbRecord;
     QSpinBox* spnFilesAtOnce;  // "Files converted at once" (Advanced/FilesAtOnce)
+    QCheckBox* chkReplayGain;  // Advanced/ReplayGain
     // Buttons
     QPushButton *btnDefault, *btnOK, *btnCancel;
 

@@ -5,7 +5,7 @@ _ondalo_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD-1]}
     local commands="convert drives toc cddb rip offset play"
-    local outputs="--exists --overwrite --cbr --abr --vbr --default-quality --open-folder --beep --sound -q --quiet"
+    local outputs="--exists --overwrite --cbr --abr --vbr --default-quality --replaygain --no-replaygain --open-folder --beep --sound -q --quiet"
     local options
 
     if [[ $COMP_CWORD -eq 1 ]]; then

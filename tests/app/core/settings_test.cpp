@@ -163,6 +163,7 @@ TEST_F(SettingsTest, SaveWritesTheDialogKeysInOrderAndKeepsEverythingElse) {
     o.alwaysYes = true;
     o.recordSettings = 3;
     o.filesAtOnce = 3;
+    o.replayGain = true;
     ASSERT_TRUE(store_.Save(o));
 
     EXPECT_EQ(ReadText(ini_),
@@ -175,7 +176,8 @@ TEST_F(SettingsTest, SaveWritesTheDialogKeysInOrderAndKeepsEverythingElse) {
               "[Rip]\nAutoSelectDrive=1\nAutoLoadCDDB=1\nWriteInformation=1\nEjectDrive=0\nOpenDir=0\n"
               "Exit=1\nShutDown=0\nPlaySound=1\nSoundDefault=0\nCustomSound=\n"
               "[Skin]\nSkin=None\n"
-              "[Advanced]\nShowQuery=1\nAlwaysYes=1\nInformCDDBFailed=1\nEverydayTips=1\nRecordSettings=3\nFilesAtOnce=3\n");
+              "[Advanced]\nShowQuery=1\nAlwaysYes=1\nInformCDDBFailed=1\nEverydayTips=1\nRecordSettings=3\nFilesAtOnce=3\n"
+              "ReplayGain=1\n");
 
     Options back = store_.Load();
     EXPECT_EQ(back.initialDir, "/music");
@@ -188,6 +190,7 @@ TEST_F(SettingsTest, SaveWritesTheDialogKeysInOrderAndKeepsEverythingElse) {
     EXPECT_TRUE(back.alwaysYes);
     EXPECT_EQ(back.recordSettings, 3);
     EXPECT_EQ(back.filesAtOnce, 3);
+    EXPECT_TRUE(back.replayGain);
 }
 
 TEST_F(SettingsTest, ReadOffsetsArePerDriveAndZeroWithoutAnEntry) {
@@ -347,11 +350,15 @@ TEST_F(SettingsTest, StartSavesTheStep2PageOnlyWhenRecordSettingsSaysSo) {
 }
 
 TEST_F(SettingsTest, KeysAddedLaterReadAsBeforeWhenMissing) {
-    // Files written before "Keep the folder tree" and "Files converted at
-    // once" existed: the tree is not kept, one file per core.
+    // Files written before "Keep the folder tree", "Files converted at
+    // once" and ReplayGain existed: the tree is not kept, one file per
+    // core, no loudness measured.
     WriteText(ini_, "[ConverterStep2]\nCustom=1\nCustomDir=/out\n[Advanced]\nRecordSettings=1\n");
     EXPECT_FALSE(store_.LoadStep2(Wizard::Conversion, Step2Settings{}).keepFolders);
     EXPECT_EQ(store_.Load().filesAtOnce, std::max(1, int(std::thread::hardware_concurrency())));
+    EXPECT_FALSE(store_.Load().replayGain);
+    WriteText(ini_, "[Advanced]\nReplayGain=1\n");
+    EXPECT_TRUE(store_.Load().replayGain);
     WriteText(ini_, "[Advanced]\nFilesAtOnce=0\n");
     EXPECT_EQ(store_.Load().filesAtOnce, 1);
     WriteText(ini_, "[Advanced]\nFilesAtOnce=100000\n");

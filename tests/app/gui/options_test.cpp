@@ -57,7 +57,7 @@ void OptionsTest::defaultsWithoutOptionIni() {
     QCOMPARE(o.pages->tabText(3), QString(" Advanced "));
     QVERIFY(o.chkConTag->isChecked());
     for (QCheckBox* c : {o.chkConDelSource, o.chkConOpenDir, o.ChkConExit, o.chkConShut, o.chkRipOpenDir, o.chkRipExit,
-                         o.chkRipShut, o.chkRipEject})
+                         o.chkRipShut, o.chkRipEject, o.chkReplayGain})
         QVERIFY2(!c->isChecked(), qPrintable(c->objectName()));
     for (QCheckBox* c : {o.chkConPlaySound, o.chkRipPlaySound, o.chkRipSelectDri, o.chkRipLoadCDDB, o.chkRipInfo,
                          o.chkShowCDDBFailed, o.chkTip})
@@ -93,10 +93,16 @@ void OptionsTest::loadShowsTheFileAndOkSavesInOrder() {
     QVERIFY(o.rdbYes->isChecked());
     QCOMPARE(o.cmbRecord->currentIndex(), 2);
     QCOMPARE(o.spnFilesAtOnce->value(), 3);
+    QVERIFY(!o.chkReplayGain->isChecked());
     QCOMPARE(o.selectedSkin(), QString("midnight"));
 
     fs::remove(OptionIni());
     o.chkConDelSource->setChecked(true);
+    o.pages->setCurrentIndex(3);
+    QCOMPARE(o.chkReplayGain->text(), QString("Write ReplayGain values (track gain and peak)"));
+    QVERIFY(o.chkReplayGain->isVisible());
+    QTest::mouseClick(o.chkReplayGain, Qt::LeftButton);
+    QVERIFY(o.chkReplayGain->isChecked());
     o.cmbLookupSource->setCurrentIndex(2);  // "CDDB, then MusicBrainz"
     o.ltbSkin->setCurrentItem(o.ltbSkin->findItems("sunset", Qt::MatchExactly).value(0));
     o.btnOK->click();
@@ -109,7 +115,7 @@ void OptionsTest::loadShowsTheFileAndOkSavesInOrder() {
         "Rip/EjectDrive=1", "Rip/OpenDir=0", "Rip/Exit=0", "Rip/ShutDown=0", "Rip/PlaySound=1", "Rip/SoundDefault=1",
         "Rip/CustomSound=", "Skin/Skin=sunset", "Advanced/ShowQuery=0", "Advanced/AlwaysYes=1",
         "Advanced/InformCDDBFailed=1", "Advanced/EverydayTips=1", "Advanced/RecordSettings=2",
-        "Advanced/FilesAtOnce=3"};
+        "Advanced/FilesAtOnce=3", "Advanced/ReplayGain=1"};
     std::vector<std::string> keys = KeysInOrder(ReadOptionIni());
     // The source of names is written once it is not the default.
     const auto source = std::find(keys.begin(), keys.end(), "Rip/LookupSource=Both");
@@ -119,15 +125,18 @@ void OptionsTest::loadShowsTheFileAndOkSavesInOrder() {
 }
 
 void OptionsTest::loadDefaultAsksAndCancelKeepsTheFile() {
-    const std::string ini = "[Conversion]\nKeepTag=0\nShutDown=1\n[Skin]\nSkin=None\n[Advanced]\nAlwaysYes=1\nEverydayTips=0\nRecordSettings=3\n";
+    const std::string ini = "[Conversion]\nKeepTag=0\nShutDown=1\n[Skin]\nSkin=None\n[Advanced]\nAlwaysYes=1\nEverydayTips=0\nRecordSettings=3\n"
+                            "ReplayGain=1\n";
     WriteOptionIni(ini);
     StartApplication();
     TOptionForm& o = app_->options();
     o.ShowDialog();
+    QVERIFY(o.chkReplayGain->isChecked());
 
     answers_->Push(IDNO);
     o.btnDefault->click();
     QVERIFY(!o.chkConTag->isChecked());  // No: nothing changes
+    QVERIFY(o.chkReplayGain->isChecked());
     answers_->Push(IDYES);
     o.btnDefault->click();
     QCOMPARE(answers_->asked().size(), std::size_t(2));
@@ -141,6 +150,7 @@ void OptionsTest::loadDefaultAsksAndCancelKeepsTheFile() {
     QVERIFY(!o.rdbYes->isChecked() && !o.rdbNo->isChecked());
     QVERIFY(o.chkTip->isChecked());
     QCOMPARE(o.cmbRecord->currentIndex(), 0);
+    QVERIFY(!o.chkReplayGain->isChecked());
     o.btnCancel->click();
     QCOMPARE(ReadOptionIni(), ini);
     QVERIFY(!app_->skinEngine().Active());
