@@ -176,6 +176,7 @@ HRESULT Mp3Encoder::FinishStream(bool) {
 HRESULT Mp3Encoder::FinishFile() {
     if (openedByHandle()) {
         ReleaseOutput();  // the caller's descriptor stays open, untouched
+        TrackGainNotWritten();  // and so holds no tags
         return S_OK;
     }
     const TagRecord tags = Tags();

@@ -6,6 +6,10 @@
 #include <cmath>
 #include <cstdio>
 #include <regex>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "platform/system/text.h"
 #include "tests/components/vorbis/vorbis_test_support.h"
@@ -106,7 +110,7 @@ class ReplayGainTest : public ComponentTest {
 protected:
     void SetUp() override {
         ComponentTest::SetUp();
-        UseTemporaryRegistry(dir_, {"kivflac", "kivopus", "kivvorbis", "kivmp3", "kivwma9"});
+        UseTemporaryRegistry(dir_, {"kivflac", "kivopus", "kivvorbis", "kivmp3", "kivwma9", "kivconv"});
         if (!HaveTool("ffmpeg") || RunTool("/usr/bin/python3 -c 'import mutagen'").status != 0)
             GTEST_SKIP() << "ffmpeg or python3-mutagen missing";
     }
@@ -311,6 +315,76 @@ t.save()
     const ToolRun r = RunTool("/usr/bin/python3 -c " + Quote(kScript) + " " + Quote(path));
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(FieldOf(mp3, path, u"REPLAYGAIN_TRACK_GAIN"), "-1.50 dB");
+}
+
+// A caller's descriptor: the stream starts where the caller has got to,
+// and the header rewritten is the stream's, not the start of the file. A
+// pipe cannot be rewritten: the caller is told of no values.
+TEST_F(ReplayGainTest, CallersDescriptorsAreRewrittenWhereTheStreamIs) {
+    const auto pcm = Music(44100 * 2, 2, 44100, 0.3);
+    const std::string lead(100, 'x');
+    for (const Format& f : {kFormats[0], kFormats[1], kFormats[2]}) {
+        SCOPED_TRACE(f.name);
+        const std::string path = dir_ / (std::string("handle") + f.extension);
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, lead.data(), lead.size()), ssize_t(lead.size()));
+        auto enc = Create<IKivAudioEncoder>(f.encoder->clsid, IID_IKivAudioEncoder);
+        ComPtr<IKivReplayGain> gain;
+        ASSERT_EQ(enc.As(IID_IKivReplayGain, gain), S_OK);
+        gain->put_MeasureTrackGain(VARIANT_TRUE);
+        ASSERT_EQ(enc->OpenHandle(reinterpret_cast<void*>(std::intptr_t(fd))), S_OK);
+        ASSERT_EQ(enc->SetInputFormat(2, 44100, 16), S_OK);
+        ASSERT_EQ(enc->Write(const_cast<BYTE*>(pcm.data()), LONG(pcm.size())), S_OK);
+        ASSERT_EQ(enc->Close(), S_OK);
+        ::close(fd);
+        EXPECT_EQ(Measured(enc.get()).first, S_OK);
+        auto bytes = ReadFileBytes(path);
+        ASSERT_GT(bytes.size(), lead.size());
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 100), lead);
+        bytes.erase(bytes.begin(), bytes.begin() + 100);
+        const std::string stream = dir_ / (std::string("stream") + f.extension);
+        WriteFileBytes(stream, bytes);
+        EXPECT_FALSE(FieldOf(f, stream, u"REPLAYGAIN_TRACK_GAIN").empty());
+
+        int pipeFds[2];
+        ASSERT_EQ(::pipe(pipeFds), 0);
+        std::thread drain([&] {
+            char buffer[65536];
+            while (::read(pipeFds[0], buffer, sizeof buffer) > 0) {
+            }
+        });
+        ASSERT_EQ(enc->OpenHandle(reinterpret_cast<void*>(std::intptr_t(pipeFds[1]))), S_OK);
+        ASSERT_EQ(enc->Write(const_cast<BYTE*>(pcm.data()), LONG(pcm.size())), S_OK);
+        EXPECT_EQ(enc->Close(), S_OK);
+        ::close(pipeFds[1]);
+        drain.join();
+        ::close(pipeFds[0]);
+        EXPECT_EQ(Measured(enc.get()).first, S_FALSE);
+    }
+}
+
+// A conversion keeps the source's values (the loudness survives a codec
+// change), except when it mixes the channels down, which changes it.
+TEST_F(ReplayGainTest, ConversionsCarryTheValuesUnlessChannelsAreMixed) {
+    for (int channels : {2, 6}) {
+        SCOPED_TRACE(std::to_string(channels) + " channels");
+        const std::string source = dir_ / ("source" + std::to_string(channels) + ".flac");
+        Encode(kFormats[0], source, Music(44100, channels, 44100, 0.3), channels, 44100, false, "-4.00 dB");
+        auto conv = Create<IKivAudioConverter>(kClassAudioConverter.clsid, IID_IKivAudioConverter);
+        auto dec = Create<IKivAudioDecoder>(kClassFlacDecoder.clsid, IID_IKivAudioDecoder);
+        ASSERT_EQ(dec->Open(Bstr(FromUtf8(source)).get()), S_OK);
+        auto enc = Create<IKivAudioEncoder>(kClassMp3Encoder.clsid, IID_IKivAudioEncoder);
+        const std::string destination = dir_ / ("out" + std::to_string(channels) + ".mp3");
+        ASSERT_EQ(enc->Open(Bstr(FromUtf8(destination)).get()), S_OK);
+        ASSERT_EQ(conv->put_Source(dec.get()), S_OK);
+        ASSERT_EQ(conv->put_Destination(enc.get()), S_OK);
+        ASSERT_EQ(conv->put_KeepTags(VARIANT_TRUE), S_OK);
+        ASSERT_EQ(conv->GoSync(), S_OK);
+        ASSERT_EQ(enc->Close(), S_OK);
+        EXPECT_EQ(FieldOf(kFormats[3], destination, u"REPLAYGAIN_TRACK_GAIN"), channels == 2 ? "-4.00 dB" : "");
+        EXPECT_FALSE(FieldOf(kFormats[3], destination, u"MUSICBRAINZ_ALBUMID").empty());
+    }
 }
 
 }  // namespace
