@@ -36,7 +36,9 @@ public:
     void Take(const std::uint8_t* data, std::size_t size);
     bool complete() const { return complete_; }
     // The comment header as written; empty until complete.
-    std::span<const std::uint8_t> packet() const { return packet_; }
+    std::span<const std::uint8_t> packet() const {
+        return complete_ ? std::span<const std::uint8_t>(packet_) : std::span<const std::uint8_t>();
+    }
 
     // Writes `header` (at most as long as the one written) over the one in
     // the file, filled up with zero bytes, with the pages' new checksums.
