@@ -12,8 +12,8 @@ packages=(
   # disc ids and the JSON answers of MusicBrainz
   libdiscid-dev nlohmann-json3-dev
   zlib1g-dev
-  # FLAC and Opus
-  libflac-dev libopusenc-dev libopusfile-dev libopus-dev
+  # FLAC and Opus; loudness (ReplayGain)
+  libflac-dev libopusenc-dev libopusfile-dev libopus-dev libebur128-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   portaudio19-dev libasound2-dev
   # the desktop program: Qt 6 Widgets and SVG pictures; fonts for the

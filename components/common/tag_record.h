@@ -70,17 +70,31 @@ inline constexpr TagFieldPlaces kTagFieldPlaces[] = {
     // The recording id: ID3 taggers keep it in the MusicBrainz UFID frame,
     // and their TXXX "MusicBrainz Release Track Id" names another id.
     {u"MUSICBRAINZ_TRACKID", {}, "http://musicbrainz.org", u"MusicBrainz/Track Id"},
+    // ReplayGain: gain as "-7.23 dB", peak as "0.988312" (1 is full scale),
+    // under the same name in every format. Opus has its own form, which its
+    // codec turns them into and back.
+    {u"REPLAYGAIN_TRACK_GAIN", u"REPLAYGAIN_TRACK_GAIN", {}, u"REPLAYGAIN_TRACK_GAIN"},
+    {u"REPLAYGAIN_TRACK_PEAK", u"REPLAYGAIN_TRACK_PEAK", {}, u"REPLAYGAIN_TRACK_PEAK"},
+    {u"REPLAYGAIN_ALBUM_GAIN", u"REPLAYGAIN_ALBUM_GAIN", {}, u"REPLAYGAIN_ALBUM_GAIN"},
+    {u"REPLAYGAIN_ALBUM_PEAK", u"REPLAYGAIN_ALBUM_PEAK", {}, u"REPLAYGAIN_ALBUM_PEAK"},
 };
+
+inline constexpr std::u16string_view kTrackGainField = u"REPLAYGAIN_TRACK_GAIN";
+inline constexpr std::u16string_view kTrackPeakField = u"REPLAYGAIN_TRACK_PEAK";
+inline constexpr std::u16string_view kAlbumGainField = u"REPLAYGAIN_ALBUM_GAIN";
+inline constexpr std::u16string_view kAlbumPeakField = u"REPLAYGAIN_ALBUM_PEAK";
+
+// Whether two field names are the same, ASCII case aside.
+inline bool SameFieldName(std::u16string_view a, std::u16string_view b) {
+    auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - u'a' + u'A') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) { return upper(x) == upper(y); });
+}
 
 // The places of a name (compared without regard to ASCII case), or null.
 inline const TagFieldPlaces* FindTagField(std::u16string_view name) {
-    for (const TagFieldPlaces& f : kTagFieldPlaces) {
-        if (f.name.size() != name.size()) continue;
-        if (std::equal(name.begin(), name.end(), f.name.begin(), [](char16_t a, char16_t b) {
-                return (a >= u'a' && a <= u'z' ? char16_t(a - u'a' + u'A') : a) == b;
-            }))
-            return &f;
-    }
+    for (const TagFieldPlaces& f : kTagFieldPlaces)
+        if (SameFieldName(name, f.name)) return &f;
     return nullptr;
 }
 

@@ -48,8 +48,10 @@ void CopyTags(IKivAudioDecoder* source, IKivAudioEncoder* destination) {
     }
 }
 
-// The named fields, when both sides carry them.
-void CopyFields(IKivAudioDecoder* source, IKivAudioEncoder* destination) {
+// The named fields, when both sides carry them. The source's ReplayGain
+// values describe its loudness, which a mix-down changes: they are not
+// carried then.
+void CopyFields(IKivAudioDecoder* source, IKivAudioEncoder* destination, const PcmReduction& reduction) {
     ComPtr<IKivTagFields> from, to;
     source->QueryInterface(IID_IKivTagFields, from.put_void());
     destination->QueryInterface(IID_IKivTagFields, to.put_void());
@@ -59,7 +61,9 @@ void CopyFields(IKivAudioDecoder* source, IKivAudioEncoder* destination) {
     from->get_FieldCount(&count);
     for (LONG i = 0; i < count; ++i) {
         Bstr name, value;
-        if (SUCCEEDED(from->GetField(i, name.put(), value.put()))) to->SetField(name.get(), value.get());
+        if (FAILED(from->GetField(i, name.put(), value.put()))) continue;
+        if (reduction.mixesChannels() && BstrView(name.get()).starts_with(u"REPLAYGAIN_")) continue;
+        to->SetField(name.get(), value.get());
     }
 }
 
@@ -290,7 +294,7 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
         std::u16string pictureNotice;
         if (keepTags_ != 0) {
             CopyTags(source.get(), destination.get());
-            CopyFields(source.get(), destination.get());
+            CopyFields(source.get(), destination.get(), reduction);
             pictureNotice = CopyPictures(source.get(), destination.get());
         }
         const std::u16string notice =
@@ -376,7 +380,7 @@ HRESULT AudioConverter::GoSync() {
     if (HRESULT hr = reduction.Negotiate(destination_.get(), format); FAILED(hr)) return hr;
     if (keepTags_ != 0) {
         CopyTags(source_.get(), destination_.get());
-        CopyFields(source_.get(), destination_.get());
+        CopyFields(source_.get(), destination_.get(), reduction);
         CopyPictures(source_.get(), destination_.get());
     }
     std::vector<BYTE> buffer(kBufferSize);

@@ -38,6 +38,9 @@ public:
     // converted as 16-bit stereo (dithered), as the destination format cannot
     // hold it."
     std::u16string Describe() const;
+    // The channels are mixed down: the loudness of the result is not the
+    // source's.
+    bool mixesChannels() const { return active_ && from_.channels != to_.channels; }
 
     // Converts the whole frames of `data`; the bytes of an incomplete frame
     // wait for the next block. The result stays valid until the next call.

@@ -62,6 +62,11 @@ struct EncoderState {
     int writeError = 0;
     std::vector<Metadata> blocks;  // must outlive the encoder's use of them
     std::vector<FLAC__int32> samples;
+    // While the stream measures its gain: where its comment block and the
+    // padding after it lie, to be rewritten with the values at the end.
+    long long commentAt = -1;
+    std::size_t commentRegion = 0;
+    std::vector<vorbis::Comment> comments;  // as written
 };
 
 }  // namespace flac
@@ -95,6 +100,47 @@ std::u16string StateText(const FLAC__StreamEncoder* e) {
     return FromUtf8Text(FLAC__stream_encoder_get_resolved_state_string(e));
 }
 
+constexpr std::size_t kPadding = 4096;
+constexpr std::size_t kStreamInfoEnd = 4 + 4 + FLAC__STREAM_METADATA_STREAMINFO_LENGTH;  // "fLaC", STREAMINFO
+
+// A Vorbis comment block as the library writes it (its own vendor string),
+// header included, followed by padding up to `region` bytes in all; empty
+// when the comments do not leave room for the padding's header.
+std::vector<std::uint8_t> CommentBlock(const std::vector<vorbis::Comment>& comments, std::size_t region = 0) {
+    std::vector<std::uint8_t> out(4);
+    auto le32 = [&out](std::size_t v) {
+        for (int i = 0; i < 4; ++i) out.push_back(std::uint8_t(v >> (8 * i)));
+    };
+    const std::string_view vendor = FLAC__VENDOR_STRING;
+    le32(vendor.size());
+    out.insert(out.end(), vendor.begin(), vendor.end());
+    le32(comments.size());
+    for (const vorbis::Comment& c : comments) {
+        le32(c.field.size() + 1 + c.value.size());
+        out.insert(out.end(), c.field.begin(), c.field.end());
+        out.push_back('=');
+        out.insert(out.end(), c.value.begin(), c.value.end());
+    }
+    auto header = [&out](std::size_t at, unsigned type, std::size_t length) {
+        out[at] = std::uint8_t(type);
+        out[at + 1] = std::uint8_t(length >> 16);
+        out[at + 2] = std::uint8_t(length >> 8);
+        out[at + 3] = std::uint8_t(length);
+    };
+    const std::size_t body = out.size() - 4;
+    if (region == 0) {
+        header(0, FLAC__METADATA_TYPE_VORBIS_COMMENT, body);
+        return out;
+    }
+    // The padding is the last block.
+    if (out.size() + 4 > region) return {};
+    header(0, FLAC__METADATA_TYPE_VORBIS_COMMENT, body);
+    const std::size_t at = out.size();
+    out.resize(region, 0);
+    header(at, 0x80 | FLAC__METADATA_TYPE_PADDING, region - at - 4);
+    return out;
+}
+
 }  // namespace
 
 FlacEncoder::FlacEncoder() : CompressedEncoder(kClassFlacEncoder, kFlacTraits) {}
@@ -126,16 +172,20 @@ HRESULT FlacEncoder::PrepareStream() {
               FLAC__stream_encoder_set_compression_level(e, level_);
 
     // Tags and pictures lead the stream; padding lets a tagger edit them
-    // later without rewriting the audio.
+    // later without rewriting the audio. A stream that measures its gain
+    // puts its comments last, before the padding, so that they can grow
+    // into it when the values are written at the end.
+    const std::vector<vorbis::Comment> tagComments = vorbis::CommentsFromTags(Tags(), FieldsToWrite());
     flac::Metadata comments(FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT));
     if (!comments) return ReportError(kOutOfMemory);
-    for (const vorbis::Comment& c : vorbis::CommentsFromTags(Tags(), Fields())) {
+    for (const vorbis::Comment& c : tagComments) {
         FLAC__StreamMetadata_VorbisComment_Entry entry;
         if (!FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&entry, c.field.c_str(), c.value.c_str()) ||
             !FLAC__metadata_object_vorbiscomment_append_comment(comments.get(), entry, false))
             return ReportError(kOutOfMemory);
     }
-    st->blocks.push_back(std::move(comments));
+    if (!measuringStream()) st->blocks.push_back(std::move(comments));
+    std::size_t picturesSize = 0;
     for (const TagPicture& p : Pictures()) {
         if (p.data.empty() || p.data.size() > kMaxTagPictureBytes) continue;
         flac::Metadata picture(FLAC__metadata_object_new(FLAC__METADATA_TYPE_PICTURE));
@@ -149,11 +199,21 @@ HRESULT FlacEncoder::PrepareStream() {
             !FLAC__metadata_object_picture_set_data(picture.get(), const_cast<FLAC__byte*>(p.data.data()),
                                                     FLAC__uint32(p.data.size()), true))
             return ReportError(kOutOfMemory);
+        picturesSize += 4 + picture->length;
         st->blocks.push_back(std::move(picture));
+    }
+    if (measuringStream()) {
+        st->blocks.push_back(std::move(comments));
+        const off_t start = ::lseek(st->fd, 0, SEEK_CUR);
+        if (start >= 0) {
+            st->commentAt = start + off_t(kStreamInfoEnd + picturesSize);
+            st->commentRegion = CommentBlock(tagComments).size() + 4 + kPadding;
+            st->comments = tagComments;
+        }
     }
     flac::Metadata padding(FLAC__metadata_object_new(FLAC__METADATA_TYPE_PADDING));
     if (!padding) return ReportError(kOutOfMemory);
-    padding->length = 4096;
+    padding->length = kPadding;
     st->blocks.push_back(std::move(padding));
     std::vector<FLAC__StreamMetadata*> list;
     for (auto& b : st->blocks) list.push_back(b.get());
@@ -215,6 +275,21 @@ void FlacEncoder::EndOfStream() {
 }
 
 HRESULT FlacEncoder::FinishStream(bool) {
+    if (measuredGain()) {
+        // The library has finished the stream; the comments, now with the
+        // values, take the place of the old ones and part of the padding.
+        bool written = false;
+        if (state_ && state_->commentAt >= 0 && !finishFailed_) {
+            std::vector<vorbis::Comment> comments = state_->comments;
+            const TrackGain& gain = *measuredGain();
+            comments.push_back({"REPLAYGAIN_TRACK_GAIN", ToUtf8(gain.GainText())});
+            comments.push_back({"REPLAYGAIN_TRACK_PEAK", ToUtf8(gain.PeakText())});
+            const std::vector<std::uint8_t> region = CommentBlock(comments, state_->commentRegion);
+            written = !region.empty() &&
+                      ::pwrite(state_->fd, region.data(), region.size(), off_t(state_->commentAt)) == ssize_t(region.size());
+        }
+        if (!written) TrackGainNotWritten();
+    }
     state_.reset();
     const bool closed = ReleaseOutput();
     const int error = errno;

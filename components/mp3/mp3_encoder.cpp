@@ -176,6 +176,7 @@ HRESULT Mp3Encoder::FinishStream(bool) {
 HRESULT Mp3Encoder::FinishFile() {
     if (openedByHandle()) {
         ReleaseOutput();  // the caller's descriptor stays open, untouched
+        TrackGainNotWritten();  // and so holds no tags
         return S_OK;
     }
     const TagRecord tags = Tags();
@@ -195,7 +196,7 @@ HRESULT Mp3Encoder::FinishFile() {
     if (!written) return ReportError(FormatMessageText(mp3::texts::kFlushWriteFailed, SystemErrorText(error)));
     lame_->writeVbrHeader(path.c_str());
     const std::vector<TagPicture> pictures = Pictures();
-    const std::vector<TagField> fields = Fields();
+    const std::vector<TagField> fields = FieldsToWrite();
     if (!tagged && pictures.empty() && fields.empty()) return S_OK;
     std::vector<std::string> cut;
     const std::vector<std::uint8_t> v2 = mp3::buildId3v2(tags, mp3::kId3v2MaxSize, &cut, &pictures, &fields);

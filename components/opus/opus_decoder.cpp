@@ -1,5 +1,7 @@
 #include "components/opus/opus_decoder.h"
 
+#include "components/opus/opus_gain.h"
+
 #include <fcntl.h>
 #include <opus/opusfile.h>
 #include <unistd.h>
@@ -105,7 +107,9 @@ HRESULT OpusDecoder::OpenStream() {
             comments.emplace_back(tags->user_comments[i], std::size_t(std::max(tags->comment_lengths[i], 0)));
         const vorbis::CommentTable table = vorbis::BuildCommentTable(tags->vendor ? tags->vendor : "", comments);
         SetTags(vorbis::TagsFromCommentTable(table));
-        SetFields(vorbis::FieldsFromCommentTable(table));
+        std::vector<TagField> fields = vorbis::FieldsFromCommentTable(table);
+        opus::AddGainFields(table, fields);
+        SetFields(std::move(fields));
         SetPictures(vorbis::PicturesFromComments(comments));
     }
     return S_OK;

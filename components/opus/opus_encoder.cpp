@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "components/opus/opus_gain.h"
 #include "components/vorbis/channel_order.h"
 #include "components/vorbis/picture_block.h"
 #include "components/vorbis/vorbis_comments.h"
@@ -52,6 +53,8 @@ struct EncoderState {
     OggOpusComments* comments = nullptr;
     int fd = -1;
     int writeError = 0;
+    bool keepHeader = false;  // the stream measures its gain
+    vorbis::OggCommentHeader header;
     int channels = 0;
     std::vector<opus_int16> samples;
 };
@@ -62,7 +65,10 @@ namespace {
 
 int WritePage(void* user, const unsigned char* ptr, opus_int32 len) {
     auto* st = static_cast<opus::EncoderState*>(user);
-    if (WriteAll(st->fd, ptr, std::size_t(len))) return 0;
+    if (WriteAll(st->fd, ptr, std::size_t(len))) {
+        if (st->keepHeader) st->header.Take(ptr, std::size_t(len));
+        return 0;
+    }
     st->writeError = errno;
     return 1;
 }
@@ -111,11 +117,16 @@ HRESULT OpusEncoder::PrepareStream() {
     st->channels = f.nChannels;
     st->comments = ope_comments_create();
     if (!st->comments) return ReportError(FormatMessageText(kSetupFailed, u"out of memory"));
-    for (const vorbis::Comment& c : vorbis::CommentsFromTags(Tags(), Fields()))
-        ope_comments_add(st->comments, c.field.c_str(), c.value.c_str());
-    for (const TagPicture& p : Pictures()) {
-        if (p.data.empty() || p.data.size() > kMaxTagPictureBytes) continue;
-        ope_comments_add(st->comments, vorbis::kPictureField, vorbis::PictureComment(p).c_str());
+    std::vector<TagField> fields;
+    std::vector<vorbis::Comment> comments;
+    opus::SplitGainFields(FieldsToWrite(), fields, comments);
+    for (vorbis::Comment& c : vorbis::StreamComments(Tags(), fields, Pictures())) comments.push_back(std::move(c));
+    for (const vorbis::Comment& c : comments) ope_comments_add(st->comments, c.field.c_str(), c.value.c_str());
+    if (measuringStream()) {
+        // The library leaves room after the comments, where the gain goes
+        // when the stream ends.
+        st->keepHeader = true;
+        st->header.Begin(st->fd);
     }
     static const OpusEncCallbacks callbacks{WritePage, ClosePage};
     int error = OPE_OK;
@@ -129,6 +140,7 @@ HRESULT OpusEncoder::PrepareStream() {
     else if (mode_ == Mode::Average || mode_ == Mode::Constant) bitrate = bitrate_;
     error = ope_encoder_ctl(st->encoder, OPUS_SET_BITRATE(opus_int32(bitrate)));
     if (error == OPE_OK) error = ope_encoder_ctl(st->encoder, OPUS_SET_VBR(mode_ == Mode::Constant ? 0 : 1));
+    if (error == OPE_OK && measuringStream()) error = ope_encoder_ctl(st->encoder, OPE_SET_COMMENT_PADDING(512));
     if (error == OPE_OK) {
         // Links of one physical stream must not share a serial number.
         std::random_device rd;
@@ -182,6 +194,15 @@ void OpusEncoder::EndOfStream() {
 }
 
 HRESULT OpusEncoder::FinishStream(bool) {
+    if (state_ && measuredGain()) {
+        std::vector<TagField> others;
+        std::vector<vorbis::Comment> values;
+        opus::SplitGainFields(FieldsToWrite(), others, values);
+        if (values.empty() || !state_->header.ReplaceValues(state_->fd, "OpusTags", false, values))
+            TrackGainNotWritten();
+    } else if (measuredGain()) {
+        TrackGainNotWritten();
+    }
     state_.reset();
     const bool closed = ReleaseOutput();
     const int error = errno;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "components/pipeline/compressed_encoder.h"
+#include "components/vorbis/ogg_comment_header.h"
 
 namespace kiv {
 

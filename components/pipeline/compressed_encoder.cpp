@@ -52,12 +52,59 @@ bool CompressedEncoder::ReleaseOutput() {
     return ok;
 }
 
+HRESULT CompressedEncoder::QueryInterface(REFIID riid, void** ppv) {
+    if (ppv && riid == IID_IKivReplayGain) {
+        *ppv = static_cast<IKivReplayGain*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return EncoderObject::QueryInterface(riid, ppv);
+}
+
+HRESULT CompressedEncoder::get_MeasureTrackGain(VARIANT_BOOL* value) {
+    if (!value) return E_POINTER;
+    *value = CodecBool(measureTrackGain_);
+    return S_OK;
+}
+
+HRESULT CompressedEncoder::put_MeasureTrackGain(VARIANT_BOOL value) {
+    measureTrackGain_ = value != 0;
+    return S_OK;
+}
+
+HRESULT CompressedEncoder::GetTrackGain(double* gainDb, double* peak) {
+    if (!gainDb || !peak) return E_POINTER;
+    *gainDb = lastGain_ ? lastGain_->gainDb : 0.0;
+    *peak = lastGain_ ? lastGain_->peak : 0.0;
+    return lastGain_ ? S_OK : S_FALSE;
+}
+
+std::vector<TagField> CompressedEncoder::FieldsToWrite() const {
+    std::vector<TagField> fields = Fields();
+    if (!measuring_) return fields;
+    std::erase_if(fields, [](const TagField& f) {
+        return f.name == kTrackGainField || f.name == kTrackPeakField;
+    });
+    if (measured_) {
+        fields.push_back({std::u16string(kTrackGainField), measured_->GainText()});
+        fields.push_back({std::u16string(kTrackPeakField), measured_->PeakText()});
+    }
+    return fields;
+}
+
 HRESULT CompressedEncoder::Write(BYTE* data, LONG count) {
     if (!data) return E_POINTER;
     if (!IsOutputOpen()) return ReportError(texts::kEncoderWriteNotOpen);
     if (count < 0) return E_INVALIDARG;
     if (!started_) {
+        measuring_ = measureTrackGain_;
+        measured_.reset();
+        lastGain_.reset();
         if (HRESULT hr = PrepareStream(); FAILED(hr)) return hr;
+        if (measuring_) {
+            const WAVEFORMATEX& f = inputFormat();
+            measuring_ = meter_.Start(f.nChannels, f.nSamplesPerSec, f.wBitsPerSample);
+        }
         if (!pipe_.Create(pipeSize_)) return ReportError(FormatMessageText(kCannotCreatePipe, SystemErrorText(errno)));
         finished_.Reset();
         try {
@@ -97,6 +144,7 @@ void CompressedEncoder::EncodingThread() {
         if (n <= 0) break;
         // A stream cut inside a sample frame loses the part frame at the end.
         const std::size_t whole = std::size_t(n) - std::size_t(n) % frame;
+        if (measuring_) meter_.Add(buffer.data(), whole);
         if (whole > 0 && !EncodeBlock(buffer.data(), whole)) {
             streamFailed_ = true;
             break;
@@ -105,6 +153,7 @@ void CompressedEncoder::EncodingThread() {
     }
     // Closing the read end makes every later Write fail as a broken pipe.
     pipe_.read.reset();
+    if (measuring_) measured_ = meter_.Finish();
     EndOfStream();
     finished_.Set();
 }
@@ -133,12 +182,14 @@ HRESULT CompressedEncoder::Close() {
         pipe_.write.reset();
         finished_.Wait();
     }
+    if (!streamStarted) measured_.reset();
     HRESULT hr = FinishStream(streamStarted);
     // A stream whose thread gave up holds only part of what was written.
     if (streamFailed_ && SUCCEEDED(hr)) {
         const std::u16string reason = StreamFailure();
         hr = ReportError(reason.empty() ? kStreamIncomplete : reason);
     }
+    if (SUCCEEDED(hr)) lastGain_ = measured_;
     ResetPipeline();
     return hr;
 }
@@ -150,6 +201,8 @@ void CompressedEncoder::ResetPipeline() {
     pipeSize_ = 0;
     streamFailed_ = false;
     streamFailureTold_ = false;
+    measuring_ = false;
+    measured_.reset();
     std::lock_guard lock(failureLock_);
     streamFailure_.clear();
 }

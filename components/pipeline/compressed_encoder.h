@@ -15,14 +15,28 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
 #include "components/common/encoder_object.h"
+#include "components/pipeline/loudness_meter.h"
 #include "platform/system/pipe.h"
 
 namespace kiv {
 
-class CompressedEncoder : public EncoderObject {
+// Every compressed format also measures ReplayGain on request: the encoding
+// thread measures the blocks it encodes, and the format writes the values
+// with its tags (see FieldsToWrite).
+class CompressedEncoder : public EncoderObject, public IKivReplayGain {
 public:
     using EncoderObject::EncoderObject;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return EncoderObject::AddRef(); }
+    ULONG Release() override { return EncoderObject::Release(); }
+
+    HRESULT get_MeasureTrackGain(VARIANT_BOOL* value) override;
+    HRESULT put_MeasureTrackGain(VARIANT_BOOL value) override;
+    HRESULT GetTrackGain(double* gainDb, double* peak) override;
 
     HRESULT Write(BYTE* data, LONG count) override;
     HRESULT Close() override;
@@ -65,6 +79,21 @@ protected:
 
     void SetPipeSize(LONG size) override { pipeSize_ = size; }
 
+    // The named fields to write with the tags. With measuring on, any
+    // track gain and peak given as fields are left out, and the measured
+    // values take their place once the encoding thread has ended (so a
+    // format writing its tags before the audio gets none, and puts them in
+    // afterwards; see RewritesTrackGain).
+    std::vector<TagField> FieldsToWrite() const;
+    // Whether this stream measures: the setting as it was at its first Write.
+    bool measuringStream() const { return measuring_; }
+    // The values measured for the stream, once the encoding thread has
+    // ended (FinishStream); none when not measuring or nothing measurable.
+    const std::optional<TrackGain>& measuredGain() const { return measured_; }
+    // A format that could not put the measured values into its file says so
+    // here (FinishStream); the caller is then not told of values.
+    void TrackGainNotWritten() { measured_.reset(); }
+
     // Encoding thread: the stream cannot be completed (a failed write, a
     // failed block). Close then fails with `text`, so a caller that wrote
     // every byte into the pipe still learns the file is incomplete.
@@ -90,6 +119,12 @@ private:
     std::mutex failureLock_;
     std::u16string streamFailure_;
     LONG pipeSize_ = 0;
+
+    std::atomic<bool> measureTrackGain_{false};
+    bool measuring_ = false;  // of the running stream
+    LoudnessMeter meter_;     // encoding thread only
+    std::optional<TrackGain> measured_;
+    std::optional<TrackGain> lastGain_;  // of the stream closed last
 };
 
 }  // namespace kiv

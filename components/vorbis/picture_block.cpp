@@ -141,4 +141,12 @@ std::vector<TagPicture> PicturesFromComments(const std::vector<std::string_view>
     return pictures;
 }
 
+std::vector<Comment> StreamComments(const TagRecord& tags, const std::vector<TagField>& fields,
+                                    const std::vector<TagPicture>& pictures) {
+    std::vector<Comment> comments = CommentsFromTags(tags, fields);
+    for (const TagPicture& p : pictures)
+        if (!p.data.empty() && p.data.size() <= kMaxTagPictureBytes) comments.push_back({kPictureField, PictureComment(p)});
+    return comments;
+}
+
 }  // namespace kiv::vorbis

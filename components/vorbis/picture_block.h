@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "components/common/tag_record.h"
+#include "components/vorbis/vorbis_comments.h"
 
 namespace kiv::vorbis {
 
@@ -33,6 +34,11 @@ std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text);
 // The comment value for a picture, and the picture of a comment value.
 std::string PictureComment(const TagPicture& picture);
 std::optional<TagPicture> PictureFromComment(std::string_view base64);
+// The comments of an Ogg stream: those of the tags and named fields, then
+// one per picture (pictures beyond the size limit left out).
+std::vector<Comment> StreamComments(const TagRecord& tags, const std::vector<TagField>& fields,
+                                    const std::vector<TagPicture>& pictures);
+
 // The pictures among a stream's raw comments, in stream order; blocks that
 // do not decode are passed over.
 std::vector<TagPicture> PicturesFromComments(const std::vector<std::string_view>& comments);

@@ -9,9 +9,11 @@
 #include <random>
 
 #include "components/vorbis/channel_order.h"
+#include "components/vorbis/ogg_comment_header.h"
 #include "components/vorbis/picture_block.h"
 #include "components/vorbis/vorbis_comments.h"
 #include "platform/system/system_error.h"
+#include "platform/system/text.h"
 
 namespace kiv {
 namespace {
@@ -34,6 +36,11 @@ constexpr char16_t kWriteFailed[] = u"Write error. System error message: %s.";
 
 // Frames the analysis takes per call.
 constexpr int kAnalysisFrames = 4096;
+// Room left in the comment header for the ReplayGain values written at the
+// end: "REPLAYGAIN_TRACK_GAIN=-12.34 dB" and "REPLAYGAIN_TRACK_PEAK=1.000000"
+// with their lengths take 70 bytes.
+constexpr std::size_t kGainRoom = 128;
+constexpr char kCommentOpening[] = "\x03vorbis";
 
 // A serial number from the system's entropy source: two streams started in
 // the same second (or by two processes at once) must not collide. Zero is
@@ -131,21 +138,35 @@ HRESULT VorbisEncoder::PrepareStream() {
     st->streamReady = true;
 
     CommentRecord comments;
-    for (const vorbis::Comment& c : vorbis::CommentsFromTags(Tags(), Fields()))
+    for (const vorbis::Comment& c : vorbis::StreamComments(Tags(), FieldsToWrite(), Pictures()))
         vorbis_comment_add_tag(&comments.vc, c.field.c_str(), c.value.c_str());
-    for (const TagPicture& p : Pictures())
-        if (!p.data.empty() && p.data.size() <= kMaxTagPictureBytes)
-            vorbis_comment_add_tag(&comments.vc, vorbis::kPictureField, vorbis::PictureComment(p).c_str());
     ogg_packet header, commentHeader, codeHeader;
     if (vorbis_analysis_headerout(&st->dsp, &comments.vc, &header, &commentHeader, &codeHeader) != 0)
         return ReportError(kLogicFault);
+    // A stream that measures its gain leaves room for the values in its
+    // comment header, where readers pass over zero bytes after the framing
+    // bit; the header is rewritten with them when the stream ends.
+    std::vector<unsigned char> roomy;
+    header_.Reset();
+    if (measuringStream()) {
+        roomy.assign(commentHeader.packet, commentHeader.packet + commentHeader.bytes);
+        roomy.resize(roomy.size() + kGainRoom, 0);
+        commentHeader.packet = roomy.data();
+        commentHeader.bytes = long(roomy.size());
+        header_.Begin(outputFd());
+    }
     ogg_stream_packetin(&st->stream, &header);
     ogg_stream_packetin(&st->stream, &commentHeader);
     ogg_stream_packetin(&st->stream, &codeHeader);
     // The audio starts on a fresh page, as decoders expect.
     ogg_page page;
-    while (ogg_stream_flush(&st->stream, &page) != 0)
+    while (ogg_stream_flush(&st->stream, &page) != 0) {
         if (!WritePage(outputFd(), page)) return ReportError(kHeaderFailed);
+        if (measuringStream()) {
+            header_.Take(page.header, std::size_t(page.header_len));
+            header_.Take(page.body, std::size_t(page.body_len));
+        }
+    }
 
     state_ = std::move(st);
     pageWriteFailed_ = false;
@@ -218,6 +239,12 @@ HRESULT VorbisEncoder::FinishStream(bool) {
     // The thread has flushed everything; what is left is the set-up of a
     // stream whose thread never ran.
     state_.reset();
+    if (const std::optional<TrackGain>& gain = measuredGain()) {
+        const std::vector<vorbis::Comment> values = {{"REPLAYGAIN_TRACK_GAIN", ToUtf8(gain->GainText())},
+                                                     {"REPLAYGAIN_TRACK_PEAK", ToUtf8(gain->PeakText())}};
+        if (!header_.ReplaceValues(outputFd(), kCommentOpening, true, values)) TrackGainNotWritten();
+    }
+    header_.Reset();
     const bool closed = ReleaseOutput();
     const int error = errno;
     serial_ = 0;

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "components/pipeline/compressed_encoder.h"
+#include "components/vorbis/ogg_comment_header.h"
 
 namespace kiv {
 
@@ -52,6 +53,8 @@ private:
     // caller's thread before the thread starts and after Close has joined it.
     std::unique_ptr<vorbis::AnalysisState> state_;
     bool pageWriteFailed_ = false;
+    // The header pages as written, while the stream measures its gain.
+    vorbis::OggCommentHeader header_;
 };
 
 }  // namespace kiv

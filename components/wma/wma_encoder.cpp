@@ -128,7 +128,7 @@ HRESULT WmaEncoder::PrepareWriter() {
     // Attributes are added, not replaced: a preparation that failed later on
     // and runs again must not add them twice.
     if (!tagsWritten_) {
-        hr = wma::WriteTagAttributes(Tags(), Fields(), Pictures(),
+        hr = wma::WriteTagAttributes(Tags(), FieldsToWrite(), Pictures(),
                                      [this](std::u16string_view name, AttrType t, const BYTE* v, DWORD len) {
                                          return writer_->AddAttribute(0, name, nullptr, t, v, len);
                                      });
@@ -179,6 +179,15 @@ bool WmaEncoder::EncodeBlock(const BYTE* data, std::size_t size) {
 HRESULT WmaEncoder::FinishStream(bool) {
     HRESULT result = S_OK;
     if (writingBegun_) {
+        if (const std::optional<TrackGain>& gain = measuredGain()) {
+            const std::vector<TagField> values = {{std::u16string(kTrackGainField), gain->GainText()},
+                                                  {std::u16string(kTrackPeakField), gain->PeakText()}};
+            const HRESULT added = wma::WriteTagAttributes(
+                TagRecord{}, values, {}, [this](std::u16string_view name, AttrType t, const BYTE* v, DWORD len) {
+                    return writer_->AddClosingAttribute(name, t, v, len);
+                });
+            if (FAILED(added)) TrackGainNotWritten();
+        }
         // A file that could not be completed is not a success: the caller
         // would otherwise keep a broken file as a finished one.
         result = WithText(writer_->EndWriting());

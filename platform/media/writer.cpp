@@ -133,6 +133,10 @@ HRESULT Writer::AddAttribute(WORD streamNumber, std::u16string_view name, WORD* 
     return attributes_.AddAttribute(streamNumber, name, index, type, value, length);
 }
 
+HRESULT Writer::AddClosingAttribute(std::u16string_view name, AttrType type, const BYTE* value, DWORD length) {
+    return attributes_.AddAttribute(0, name, nullptr, type, value, length);
+}
+
 HRESULT Writer::GetAttributeIndices(WORD streamNumber, std::u16string_view name, std::vector<WORD>& indices) const {
     return attributes_.GetAttributeIndices(streamNumber, name, indices);
 }

@@ -61,6 +61,10 @@ public:
                          WORD length);
     HRESULT AddAttribute(WORD streamNumber, std::u16string_view name, WORD* index, AttrType type,
                          const BYTE* value, DWORD length);
+    // This writer stores the header only at EndWriting, so values known
+    // only once the audio is through (its measured loudness) can still be
+    // added up to then, as AddAttribute adds them.
+    HRESULT AddClosingAttribute(std::u16string_view name, AttrType type, const BYTE* value, DWORD length);
     HRESULT GetAttributeIndices(WORD streamNumber, std::u16string_view name, std::vector<WORD>& indices) const;
     HRESULT GetAttributeByIndexEx(WORD streamNumber, WORD index, std::u16string* name, AttrType* type, BYTE* value,
                                   DWORD* length) const;

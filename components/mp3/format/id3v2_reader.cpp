@@ -237,7 +237,9 @@ void applyUserText(Bytes content, std::uint8_t version, std::vector<TagField>& f
         decodeText(encoding, content.subspan(1, *afterDescription - 1 - (isWideEncoding(encoding) ? 2 : 1)));
     if (!description) return;
     for (const TagFieldPlaces& f : kTagFieldPlaces) {
-        if (f.id3Description.empty() || *description != f.id3Description) continue;
+        // Taggers differ in the case of some descriptions
+        // ("replaygain_track_gain").
+        if (f.id3Description.empty() || !SameFieldName(*description, f.id3Description)) continue;
         const Bytes valueBytes = content.subspan(*afterDescription);
         auto value = version >= 4 ? decodeList(encoding, valueBytes) : decodeText(encoding, valueBytes);
         if (value) setField(fields, f.name, std::move(*value));
