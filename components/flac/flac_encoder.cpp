@@ -16,6 +16,10 @@
 namespace kiv {
 namespace {
 
+// The lossless format keeps every integer depth a WAV file holds, at any
+// rate its stream header can carry.
+constexpr WORD kFlacDepths[] = {8, 16, 24, 32};
+
 constexpr EncoderTraits kFlacTraits{
     .extension = u".flac",
     .caption = u"FLAC Encoder Control",
@@ -24,6 +28,8 @@ constexpr EncoderTraits kFlacTraits{
     .syncBlock = 4096,
     .checkWriteResult = false,
     .maxChannels = 8,
+    .depths = kFlacDepths,
+    .maxRate = LONG(FLAC__MAX_SAMPLE_RATE),
 };
 
 constexpr char16_t kNoCbr[] = u"FLAC doesn't support constant bitrate encoding.";
@@ -120,9 +126,13 @@ HRESULT FlacEncoder::PrepareStream() {
     if (!st->encoder) return ReportError(kOutOfMemory);
     st->fd = outputFd();
     FLAC__StreamEncoder* e = st->encoder;
+    // A rate the frame headers cannot name (above 655350 Hz, or odd above
+    // 65535 Hz) is carried by the stream header alone, which takes the
+    // stream out of the streamable subset; every decoder still reads it.
     bool ok = FLAC__stream_encoder_set_channels(e, f.nChannels) &&
               FLAC__stream_encoder_set_bits_per_sample(e, f.wBitsPerSample) &&
               FLAC__stream_encoder_set_sample_rate(e, f.nSamplesPerSec) &&
+              FLAC__stream_encoder_set_streamable_subset(e, FLAC__format_sample_rate_is_subset(f.nSamplesPerSec)) &&
               FLAC__stream_encoder_set_compression_level(e, level_);
 
     // Tags and pictures lead the stream; padding lets a tagger edit them
@@ -186,12 +196,19 @@ bool FlacEncoder::EncodeBlock(const BYTE* data, std::size_t size) {
     while (frames > 0) {
         const std::size_t n = std::min(frames, kBlockFrames);
         const std::size_t count = n * f.nChannels;
-        // FLAC's channel order is WAV's; only the sample form changes.
+        // FLAC's channel order is WAV's; only the sample form changes:
+        // 8-bit WAV samples are unsigned, the deeper ones signed little-endian.
         if (sampleBytes == 1) {
             for (std::size_t i = 0; i < count; ++i) st.samples[i] = FLAC__int32(data[i]) - 128;
         } else {
-            for (std::size_t i = 0; i < count; ++i)
-                st.samples[i] = std::int16_t(std::uint16_t(data[2 * i] | (data[2 * i + 1] << 8)));
+            for (std::size_t i = 0; i < count; ++i) {
+                const BYTE* p = data + i * sampleBytes;
+                std::uint32_t u = 0;
+                for (std::size_t b = 0; b < sampleBytes; ++b) u |= std::uint32_t(p[b]) << (8 * (4 - sampleBytes + b));
+                // Built in the top bits, then shifted down arithmetically:
+                // that carries the sign of any width.
+                st.samples[i] = FLAC__int32(std::int32_t(u) >> (8 * (4 - sampleBytes)));
+            }
         }
         if (!FLAC__stream_encoder_process_interleaved(st.encoder, st.samples.data(), unsigned(n))) {
             FailStream(st.writeError ? FormatMessageText(kWriteFailed, SystemErrorText(st.writeError))
