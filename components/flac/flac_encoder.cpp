@@ -39,6 +39,8 @@ constexpr char16_t kSetupFailed[] = u"FLAC encoder set-up failed: %s.";
 constexpr char16_t kWriteFailed[] = u"Write error. System error message: %s.";
 constexpr char16_t kEncodeFailed[] = u"FLAC encoding failed: %s.";
 constexpr char16_t kOutOfMemory[] = u"Out of memory.";
+constexpr char16_t kBadBlockAlign[] =
+    u"FLAC encoder set-up failed: the input's block alignment does not match its channels and sample size.";
 
 // Frames handed to the library per call.
 constexpr std::size_t kBlockFrames = 4608;
@@ -121,6 +123,10 @@ HRESULT FlacEncoder::SetOutputFormatCBR(LONG) { return ReportError(kNoCbr); }
 
 HRESULT FlacEncoder::PrepareStream() {
     const WAVEFORMATEX& f = inputFormat();
+    // Samples are read packed, one after the other: a record whose frames
+    // are wider (24 bits in 4 bytes, under the plain tag) would be read as
+    // other samples and still make a valid stream.
+    if (f.nBlockAlign != f.nChannels * (f.wBitsPerSample / 8u)) return ReportError(kBadBlockAlign);
     auto st = std::make_unique<flac::EncoderState>();
     st->encoder = FLAC__stream_encoder_new();
     if (!st->encoder) return ReportError(kOutOfMemory);

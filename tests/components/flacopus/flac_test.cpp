@@ -136,8 +136,8 @@ TEST_F(FlacTest, DeepSamplesKeepEveryBitAtEveryRateFlacCarries) {
 }
 
 // Depths and rates beyond what the format carries are refused with texts
-// that name what it does carry.
-TEST_F(FlacTest, DepthsAndRatesOutsideTheFormatAreRefusedByName) {
+// that name what it does carry, and so are frames it would misread.
+TEST_F(FlacTest, InputsFlacCannotCarryAreRefusedWithTheReason) {
     auto enc = NewEncoder();
     ASSERT_EQ(enc->SetInputFormat(2, 96000, 24), S_OK);
     struct Case {
@@ -159,6 +159,18 @@ TEST_F(FlacTest, DepthsAndRatesOutsideTheFormatAreRefusedByName) {
     EXPECT_EQ(TakeError().second, "Only uncompressed PCM wave format is supported.");
     EXPECT_EQ(enc->SetInputFormat(1, 1048575, 32), S_OK);
     EXPECT_EQ(enc->SetInputFormat(8, 1, 8), S_OK);
+
+    // 24 bits in 4-byte frames under the plain tag would be read as other
+    // samples: the first Write refuses them.
+    WAVEFORMATEX padded{WAVE_FORMAT_PCM, 2, 44100, 44100 * 8, 8, 24, 0};
+    ASSERT_EQ(enc->SetInputFormatWFX(&padded), S_OK);
+    enc->put_OverwritePrompt(0);
+    ASSERT_EQ(enc->Open(Bstr(FromUtf8(dir_ / "padded.flac")).get()), S_OK);
+    auto pcm = PatternBytes(8000);
+    EXPECT_EQ(enc->Write(pcm.data(), LONG(pcm.size())), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError().second,
+              "FLAC encoder set-up failed: the input's block alignment does not match its channels and sample size.");
+    enc->Close();
 }
 
 // Files of the reference encoders, 24-bit among them, decode to what the
