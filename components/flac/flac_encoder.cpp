@@ -99,6 +99,17 @@ FLAC__StreamEncoderTellStatus TellCallback(const FLAC__StreamEncoder*, FLAC__uin
     return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
 }
 
+// Signed little-endian samples of `Bytes` bytes: each is built in the top
+// bits of a word, then shifted down arithmetically, which carries the sign.
+template <std::size_t Bytes>
+void ReadSigned(const BYTE* data, std::size_t count, FLAC__int32* out) {
+    for (std::size_t i = 0; i < count; ++i, data += Bytes) {
+        std::uint32_t u = 0;
+        for (std::size_t b = 0; b < Bytes; ++b) u |= std::uint32_t(data[b]) << (8 * (4 - Bytes + b));
+        out[i] = FLAC__int32(std::int32_t(u) >> (8 * (4 - Bytes)));
+    }
+}
+
 std::u16string StateText(const FLAC__StreamEncoder* e) {
     return FromUtf8Text(FLAC__stream_encoder_get_resolved_state_string(e));
 }
@@ -206,15 +217,12 @@ bool FlacEncoder::EncodeBlock(const BYTE* data, std::size_t size) {
         // 8-bit WAV samples are unsigned, the deeper ones signed little-endian.
         if (sampleBytes == 1) {
             for (std::size_t i = 0; i < count; ++i) st.samples[i] = FLAC__int32(data[i]) - 128;
+        } else if (sampleBytes == 2) {
+            ReadSigned<2>(data, count, st.samples.data());
+        } else if (sampleBytes == 3) {
+            ReadSigned<3>(data, count, st.samples.data());
         } else {
-            for (std::size_t i = 0; i < count; ++i) {
-                const BYTE* p = data + i * sampleBytes;
-                std::uint32_t u = 0;
-                for (std::size_t b = 0; b < sampleBytes; ++b) u |= std::uint32_t(p[b]) << (8 * (4 - sampleBytes + b));
-                // Built in the top bits, then shifted down arithmetically:
-                // that carries the sign of any width.
-                st.samples[i] = FLAC__int32(std::int32_t(u) >> (8 * (4 - sampleBytes)));
-            }
+            ReadSigned<4>(data, count, st.samples.data());
         }
         if (!FLAC__stream_encoder_process_interleaved(st.encoder, st.samples.data(), unsigned(n))) {
             FailStream(st.writeError ? FormatMessageText(kWriteFailed, SystemErrorText(st.writeError))
