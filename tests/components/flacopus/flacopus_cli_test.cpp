@@ -83,7 +83,7 @@ TEST_F(FlacOpusCliTest, FlacAndOpusAreChosenFromTheCommandLineAndTheSettings) {
 }
 
 // 24- and 32-bit sources (plain and extensible records, up to six
-// channels, 44.1 and 96 kHz) keep their depth to FLAC and back to WAV,
+// channels, 44.1 and 96 kHz, and 800 kHz) keep their depth to FLAC and back to WAV,
 // without a reduction; MP3 still reduces them and says so; a rate FLAC
 // cannot carry fails its file with the reason and leaves no output.
 TEST_F(FlacOpusCliTest, DeepPcmGoesToFlacAndBackWithoutLoss) {
@@ -92,7 +92,8 @@ TEST_F(FlacOpusCliTest, DeepPcmGoesToFlacAndBackWithoutLoss) {
         const char* name;
         int bits, channels, rate;
     } cases[] = {{"s24-1-44k", 24, 1, 44100}, {"s24-2-96k", 24, 2, 96000}, {"s24-6-96k", 24, 6, 96000},
-                 {"s32-1-96k", 32, 1, 96000}, {"s32-2-44k", 32, 2, 44100}, {"s32-6-44k", 32, 6, 44100}};
+                 {"s32-1-96k", 32, 1, 96000}, {"s32-2-44k", 32, 2, 44100}, {"s32-6-44k", 32, 6, 44100},
+                 {"s24-1-800k", 24, 1, 800000}};
     std::string sources, flacs;
     for (const Case& c : cases) {
         // sox writes WAVE_FORMAT_EXTENSIBLE; the stereo ones are made again
