@@ -83,9 +83,9 @@ TEST_F(FlacOpusCliTest, FlacAndOpusAreChosenFromTheCommandLineAndTheSettings) {
 }
 
 // 24- and 32-bit sources (plain and extensible records, up to six
-// channels, 44.1 and 96 kHz, and 800 kHz) keep their depth to FLAC and back to WAV,
-// without a reduction; MP3 still reduces them and says so; a rate FLAC
-// cannot carry fails its file with the reason and leaves no output.
+// channels, 44.1, 96 and 800 kHz) keep their depth to FLAC and back to
+// WAV, without a reduction; MP3 still reduces them and says so; a rate
+// FLAC cannot carry fails its file with the reason and leaves no output.
 TEST_F(FlacOpusCliTest, DeepPcmGoesToFlacAndBackWithoutLoss) {
     if (!HaveTool("sox")) GTEST_SKIP() << "sox missing";
     struct Case {
