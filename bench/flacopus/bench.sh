@@ -5,6 +5,7 @@
 #   ondalo-cli convert --to opus --cbr 128      vs  opusenc --bitrate 128 --hard-cbr
 #   ondalo-cli convert --to opus --abr 128      vs  opusenc --bitrate 128
 #   ondalo-cli convert --to wav (FLAC source)   vs  flac -d
+#   the FLAC encode and decode again on 96 kHz 24-bit stereo (kept lossless)
 #   ondalo-cli convert --to wav (Opus source)   vs  opusdec
 # Usage: bench/flacopus/bench.sh [BUILD_DIR] [SECONDS]
 # BUILD_DIR defaults to ./build, SECONDS (length of the test file) to 300.
@@ -57,6 +58,19 @@ printf '  sizes: ours %s bytes, opusenc %s bytes\n' "$(size "$work/ours/source.o
 echo "decode (flac -5 file) to WAV:"
 A=("${cli[@]}" --to wav --dest "$work/ours-wav" "$work/ref/source.flac")
 B=(flac -s -f -d -o "$work/ref-wav/source.wav" "$work/ref/source.flac")
+compare_pair "ondalo-cli convert --to wav" "flac -d"
+
+# Deep PCM stays deep: 96 kHz 24-bit in, the same out (half the length).
+sox "$work/source.wav" -r 96000 -b 24 "$work/deep.wav" trim 0 "$((seconds / 2))"
+printf 'Input: %s s of 96000 Hz 24-bit stereo (%s bytes)\n' "$((seconds / 2))" "$(size "$work/deep.wav")"
+echo "encode 96 kHz 24-bit to FLAC (level 5):"
+A=("${cli[@]}" --default-quality --to flac --dest "$work/ours" "$work/deep.wav")
+B=(flac -s -f -5 -o "$work/ref/deep.flac" "$work/deep.wav")
+compare_pair "ondalo-cli convert --to flac" "flac -5"
+printf '  sizes: ours %s bytes, flac %s bytes\n' "$(size "$work/ours/deep.flac")" "$(size "$work/ref/deep.flac")"
+echo "decode (flac -5 file, 96 kHz 24-bit) to WAV:"
+A=("${cli[@]}" --to wav --dest "$work/ours-wav" "$work/ref/deep.flac")
+B=(flac -s -f -d -o "$work/ref-wav/deep.wav" "$work/ref/deep.flac")
 compare_pair "ondalo-cli convert --to wav" "flac -d"
 
 echo "decode (opusenc file) to WAV:"

@@ -1,5 +1,6 @@
 #include "components/common/encoder_object.h"
 
+#include <algorithm>
 #include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,11 +71,25 @@ HRESULT EncoderObject::CheckFormat(LONG channels, LONG rate, LONG bits) {
         const std::string text = "Input must have 1 to " + std::to_string(traits_.maxChannels) + " channels.";
         return ReportError(std::u16string(text.begin(), text.end()));
     }
-    if (bits != 8 && bits != 16) return ReportError(texts::kBadBits);
-    static constexpr LONG kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
-    for (LONG r : kRates)
-        if (r == rate) return S_OK;
-    return ReportError(texts::kBadRate);
+    // Formats that take more than the classic depths and rates name their
+    // own; the classic ones keep their texts.
+    if (std::ranges::find(traits_.depths, bits) == traits_.depths.end()) {
+        if (std::ranges::equal(traits_.depths, kCommonDepths)) return ReportError(texts::kBadBits);
+        std::string text = "Input must have ";
+        for (std::size_t i = 0; i < traits_.depths.size(); ++i) {
+            if (i > 0) text += i + 1 == traits_.depths.size() ? " or " : ", ";
+            text += std::to_string(traits_.depths[i]);
+        }
+        text += " bits per sample.";
+        return ReportError(std::u16string(text.begin(), text.end()));
+    }
+    if (traits_.maxRate == 0) {
+        if (std::ranges::find(kCommonRates, rate) != std::end(kCommonRates)) return S_OK;
+        return ReportError(texts::kBadRate);
+    }
+    if (rate >= 1 && rate <= traits_.maxRate) return S_OK;
+    const std::string text = "Wrong input sample rate. Possible values are: 1 to " + std::to_string(traits_.maxRate) + " Hz.";
+    return ReportError(std::u16string(text.begin(), text.end()));
 }
 
 HRESULT EncoderObject::SetInputFormat(LONG nChannels, LONG nSamplesPerSec, LONG nBitsPerSample) {

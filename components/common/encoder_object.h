@@ -4,12 +4,17 @@
 #pragma once
 
 #include <atomic>
+#include <span>
 #include <string>
 
 #include "components/common/codec_object.h"
 #include "components/common/texts.h"
 
 namespace kiv {
+
+// What the classic formats take: 8- and 16-bit samples at the usual rates.
+inline constexpr WORD kCommonDepths[] = {8, 16};
+inline constexpr LONG kCommonRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 
 // What sets one encoder apart from the others.
 struct EncoderTraits {
@@ -20,6 +25,8 @@ struct EncoderTraits {
     LONG syncBlock;             // EncodeFromWaveSync block size
     bool checkWriteResult;      // whole-file encoding stops at a failed Write
     WORD maxChannels = 2;       // input channels taken (from 1)
+    std::span<const WORD> depths = kCommonDepths;  // integer sample sizes taken
+    LONG maxRate = 0;  // 0: the common rates; else any rate from 1 Hz to this
 };
 
 class EncoderObject : public CodecObject<IKivAudioEncoder, kDispAudioEncoder> {

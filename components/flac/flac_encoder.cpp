@@ -16,6 +16,10 @@
 namespace kiv {
 namespace {
 
+// The lossless format keeps every integer depth a WAV file holds, at any
+// rate its stream header can carry.
+constexpr WORD kFlacDepths[] = {8, 16, 24, 32};
+
 constexpr EncoderTraits kFlacTraits{
     .extension = u".flac",
     .caption = u"FLAC Encoder Control",
@@ -24,6 +28,8 @@ constexpr EncoderTraits kFlacTraits{
     .syncBlock = 4096,
     .checkWriteResult = false,
     .maxChannels = 8,
+    .depths = kFlacDepths,
+    .maxRate = LONG(FLAC__MAX_SAMPLE_RATE),
 };
 
 constexpr char16_t kNoCbr[] = u"FLAC doesn't support constant bitrate encoding.";
@@ -33,6 +39,8 @@ constexpr char16_t kSetupFailed[] = u"FLAC encoder set-up failed: %s.";
 constexpr char16_t kWriteFailed[] = u"Write error. System error message: %s.";
 constexpr char16_t kEncodeFailed[] = u"FLAC encoding failed: %s.";
 constexpr char16_t kOutOfMemory[] = u"Out of memory.";
+constexpr char16_t kBadBlockAlign[] =
+    u"FLAC encoder set-up failed: the input's block alignment does not match its channels and sample size.";
 
 // Frames handed to the library per call.
 constexpr std::size_t kBlockFrames = 4608;
@@ -94,6 +102,17 @@ FLAC__StreamEncoderTellStatus TellCallback(const FLAC__StreamEncoder*, FLAC__uin
     if (at < 0) return errno == ESPIPE ? FLAC__STREAM_ENCODER_TELL_STATUS_UNSUPPORTED : FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
     *offset = FLAC__uint64(at);
     return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+}
+
+// Signed little-endian samples of `Bytes` bytes: each is built in the top
+// bits of a word, then shifted down arithmetically, which carries the sign.
+template <std::size_t Bytes>
+void ReadSigned(const BYTE* data, std::size_t count, FLAC__int32* out) {
+    for (std::size_t i = 0; i < count; ++i, data += Bytes) {
+        std::uint32_t u = 0;
+        for (std::size_t b = 0; b < Bytes; ++b) u |= std::uint32_t(data[b]) << (8 * (4 - Bytes + b));
+        out[i] = FLAC__int32(std::int32_t(u) >> (8 * (4 - Bytes)));
+    }
 }
 
 std::u16string StateText(const FLAC__StreamEncoder* e) {
@@ -161,14 +180,22 @@ HRESULT FlacEncoder::SetOutputFormatCBR(LONG) { return ReportError(kNoCbr); }
 
 HRESULT FlacEncoder::PrepareStream() {
     const WAVEFORMATEX& f = inputFormat();
+    // Samples are read packed, one after the other: a record whose frames
+    // are wider (24 bits in 4 bytes, under the plain tag) would be read as
+    // other samples and still make a valid stream.
+    if (f.nBlockAlign != f.nChannels * (f.wBitsPerSample / 8u)) return ReportError(kBadBlockAlign);
     auto st = std::make_unique<flac::EncoderState>();
     st->encoder = FLAC__stream_encoder_new();
     if (!st->encoder) return ReportError(kOutOfMemory);
     st->fd = outputFd();
     FLAC__StreamEncoder* e = st->encoder;
+    // A rate the frame headers cannot name (above 655350 Hz, or odd above
+    // 65535 Hz) is carried by the stream header alone, which takes the
+    // stream out of the streamable subset; every decoder still reads it.
     bool ok = FLAC__stream_encoder_set_channels(e, f.nChannels) &&
               FLAC__stream_encoder_set_bits_per_sample(e, f.wBitsPerSample) &&
               FLAC__stream_encoder_set_sample_rate(e, f.nSamplesPerSec) &&
+              FLAC__stream_encoder_set_streamable_subset(e, FLAC__format_sample_rate_is_subset(f.nSamplesPerSec)) &&
               FLAC__stream_encoder_set_compression_level(e, level_);
 
     // Tags and pictures lead the stream; padding lets a tagger edit them
@@ -246,12 +273,16 @@ bool FlacEncoder::EncodeBlock(const BYTE* data, std::size_t size) {
     while (frames > 0) {
         const std::size_t n = std::min(frames, kBlockFrames);
         const std::size_t count = n * f.nChannels;
-        // FLAC's channel order is WAV's; only the sample form changes.
+        // FLAC's channel order is WAV's; only the sample form changes:
+        // 8-bit WAV samples are unsigned, the deeper ones signed little-endian.
         if (sampleBytes == 1) {
             for (std::size_t i = 0; i < count; ++i) st.samples[i] = FLAC__int32(data[i]) - 128;
+        } else if (sampleBytes == 2) {
+            ReadSigned<2>(data, count, st.samples.data());
+        } else if (sampleBytes == 3) {
+            ReadSigned<3>(data, count, st.samples.data());
         } else {
-            for (std::size_t i = 0; i < count; ++i)
-                st.samples[i] = std::int16_t(std::uint16_t(data[2 * i] | (data[2 * i + 1] << 8)));
+            ReadSigned<4>(data, count, st.samples.data());
         }
         if (!FLAC__stream_encoder_process_interleaved(st.encoder, st.samples.data(), unsigned(n))) {
             FailStream(st.writeError ? FormatMessageText(kWriteFailed, SystemErrorText(st.writeError))

@@ -13,8 +13,10 @@ namespace kiv {
 
 // The highest rate and channel count taken as real audio. They bound every
 // buffer sized from a format (a second of 32 channels of 32-bit samples at
-// 768 kHz is under 100 MB); a header beyond them is treated as damaged.
-inline constexpr DWORD kMaxPcmRate = 768000;
+// the highest rate is under 135 MB); a header beyond them is treated as
+// damaged. The rate is the highest a FLAC stream header holds (20 bits),
+// so whatever a lossless file can carry is taken in any WAV record.
+inline constexpr DWORD kMaxPcmRate = 1048575;
 inline constexpr WORD kMaxPcmChannels = 32;
 
 // Speaker bits of the channel mask, in the order channels are stored.

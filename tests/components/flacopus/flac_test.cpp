@@ -104,6 +104,75 @@ TEST_F(FlacTest, WavToFlacAndBackIsByteIdenticalAndCarriesTheSignature) {
     }
 }
 
+// 24- and 32-bit samples keep every bit, the extremes included, at any
+// rate the stream header can carry; rates the frame headers cannot name
+// (700000 Hz) leave the streamable subset and still pass the reference.
+TEST_F(FlacTest, DeepSamplesKeepEveryBitAtEveryRateFlacCarries) {
+    struct Case {
+        int bits, channels, rate;
+    } cases[] = {{24, 2, 96000}, {24, 6, 44100}, {32, 1, 44100}, {32, 2, 192000}, {24, 1, 700000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bits) + " bits " + std::to_string(c.channels) + " ch " + std::to_string(c.rate));
+        const std::size_t sampleBytes = std::size_t(c.bits / 8), frames = 20000;
+        auto pcm = PatternBytes(frames * std::size_t(c.channels) * sampleBytes, unsigned(c.bits + c.channels));
+        // The most negative and the most positive sample, then -1.
+        std::fill(pcm.begin(), pcm.begin() + long(sampleBytes), 0x00);
+        pcm[sampleBytes - 1] = 0x80;
+        std::fill(pcm.begin() + long(sampleBytes), pcm.begin() + long(3 * sampleBytes), 0xFF);
+        pcm[2 * sampleBytes - 1] = 0x7F;
+        const std::string file = dir_ / "deep.flac";
+        ASSERT_NO_FATAL_FAILURE(Encode(file, pcm, c.channels, c.rate, c.bits));
+
+        Run("flac -s -t '" + file + "'");
+        EXPECT_EQ(Run("metaflac --show-bps --show-sample-rate '" + file + "'"),
+                  std::to_string(c.bits) + "\n" + std::to_string(c.rate) + "\n");
+        Run("flac -s -f -d -o '" + (dir_ / "ref.wav") + "' '" + file + "'");
+        EXPECT_TRUE(DataOf(dir_ / "ref.wav") == pcm);
+        WAVEFORMATEX f{};
+        EXPECT_TRUE(Decode(file, &f) == pcm);
+        EXPECT_EQ(f.wBitsPerSample, c.bits);
+        EXPECT_EQ(LONG(f.nSamplesPerSec), c.rate);
+    }
+}
+
+// Depths and rates beyond what the format carries are refused with texts
+// that name what it does carry, and so are frames it would misread.
+TEST_F(FlacTest, InputsFlacCannotCarryAreRefusedWithTheReason) {
+    auto enc = NewEncoder();
+    ASSERT_EQ(enc->SetInputFormat(2, 96000, 24), S_OK);
+    struct Case {
+        LONG rate, bits;
+        const char* text;
+    } cases[] = {
+        {44100, 20, "Input must have 8, 16, 24 or 32 bits per sample."},
+        {44100, 64, "Input must have 8, 16, 24 or 32 bits per sample."},
+        {1048576, 24, "Wrong input sample rate. Possible values are: 1 to 1048575 Hz."},
+        {0, 16, "Wrong input sample rate. Possible values are: 1 to 1048575 Hz."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(enc->SetInputFormat(2, c.rate, c.bits), DISP_E_EXCEPTION) << c.rate << " " << c.bits;
+        EXPECT_EQ(TakeError().second, c.text);
+    }
+    // Float is no integer PCM, whatever its depth.
+    WAVEFORMATEX floatRecord{3, 2, 96000, 96000 * 8, 8, 32, 0};
+    EXPECT_EQ(enc->SetInputFormatWFX(&floatRecord), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError().second, "Only uncompressed PCM wave format is supported.");
+    EXPECT_EQ(enc->SetInputFormat(1, 1048575, 32), S_OK);
+    EXPECT_EQ(enc->SetInputFormat(8, 1, 8), S_OK);
+
+    // 24 bits in 4-byte frames under the plain tag would be read as other
+    // samples: the first Write refuses them.
+    WAVEFORMATEX padded{WAVE_FORMAT_PCM, 2, 44100, 44100 * 8, 8, 24, 0};
+    ASSERT_EQ(enc->SetInputFormatWFX(&padded), S_OK);
+    enc->put_OverwritePrompt(0);
+    ASSERT_EQ(enc->Open(Bstr(FromUtf8(dir_ / "padded.flac")).get()), S_OK);
+    auto pcm = PatternBytes(8000);
+    EXPECT_EQ(enc->Write(pcm.data(), LONG(pcm.size())), DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeError().second,
+              "FLAC encoder set-up failed: the input's block alignment does not match its channels and sample size.");
+    enc->Close();
+}
+
 // Files of the reference encoders, 24-bit among them, decode to what the
 // reference decoder gives: 24-bit samples stay 24-bit, none wrapped.
 TEST_F(FlacTest, ReferenceMadeFilesDecodeLikeTheReferenceDecoder) {

@@ -82,6 +82,72 @@ TEST_F(FlacOpusCliTest, FlacAndOpusAreChosenFromTheCommandLineAndTheSettings) {
     EXPECT_NE(c.output.find("wav, mp3, ogg, wma, flac or opus"), std::string::npos) << c.output;
 }
 
+// 24- and 32-bit sources (plain and extensible records, up to six
+// channels, 44.1, 96 and 800 kHz) keep their depth to FLAC and back to
+// WAV, without a reduction; MP3 still reduces them and says so; a rate
+// FLAC cannot carry fails its file with the reason and leaves no output.
+TEST_F(FlacOpusCliTest, DeepPcmGoesToFlacAndBackWithoutLoss) {
+    if (!HaveTool("sox")) GTEST_SKIP() << "sox missing";
+    struct Case {
+        const char* name;
+        int bits, channels, rate;
+    } cases[] = {{"s24-1-44k", 24, 1, 44100}, {"s24-2-96k", 24, 2, 96000}, {"s24-6-96k", 24, 6, 96000},
+                 {"s32-1-96k", 32, 1, 96000}, {"s32-2-44k", 32, 2, 44100}, {"s32-6-44k", 32, 6, 44100},
+                 {"s24-1-800k", 24, 1, 800000}};
+    std::string sources, flacs;
+    for (const Case& c : cases) {
+        // sox writes WAVE_FORMAT_EXTENSIBLE; the stereo ones are made again
+        // in the plain record, as older programs write deep PCM.
+        const std::string wav = dir_ / (std::string(c.name) + ".wav");
+        const ToolRun r = RunTool("sox -n -r " + std::to_string(c.rate) + " -b " + std::to_string(c.bits) + " -c " +
+                                  std::to_string(c.channels) + " -e signed-integer '" + wav + "' synth 0.4 whitenoise");
+        ASSERT_EQ(r.status, 0) << r.output;
+        if (c.channels == 2) WriteFileBytes(wav, MakeWav(WavSamples(wav), c.channels, c.rate, c.bits));
+        sources += std::string(" ") + c.name + ".wav";
+        flacs += std::string(" flac/") + c.name + ".flac";
+    }
+    fs::create_directories(dir_ / "flac");
+    fs::create_directories(dir_ / "back");
+    for (const std::string& args : {"convert --to flac --dest flac" + sources, "convert --to wav --dest back" + flacs}) {
+        const CommandRun run = Cli(args);
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(run.output.find("converted as"), std::string::npos) << run.output;
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto source = WavSamples(dir_ / (std::string(c.name) + ".wav"));
+        ASSERT_EQ(source.size(), std::size_t(c.rate) * 4 / 10 * std::size_t(c.channels * c.bits / 8));
+        const std::string flac = dir_ / (std::string("flac/") + c.name + ".flac");
+        EXPECT_EQ(RunTool("flac -s -t '" + flac + "'").status, 0);
+        EXPECT_EQ(RunTool("metaflac --show-bps '" + flac + "'").output, std::to_string(c.bits) + "\n");
+        ASSERT_EQ(RunTool("flac -s -f -d -o '" + (dir_ / "ref.wav") + "' '" + flac + "'").status, 0);
+        EXPECT_TRUE(WavSamples(dir_ / "ref.wav") == source) << "flac -d gives other samples";
+        const std::string back = dir_ / (std::string("back/") + c.name + ".wav");
+        EXPECT_TRUE(WavSamples(back) == source) << "not back byte for byte";
+        // More than 16 bits are written in the extensible record.
+        const auto header = ReadFileBytes(back);
+        ASSERT_GE(header.size(), 36u);
+        EXPECT_EQ(header[20] | header[21] << 8, 0xFFFE);
+        EXPECT_EQ(header[34], c.bits);
+    }
+
+    fs::create_directories(dir_ / "mp3");
+    CommandRun run = Cli("convert --to mp3 --dest mp3 s24-1-44k.wav s32-2-44k.wav");
+    EXPECT_EQ(run.status, 0) << run.output;
+    for (const char* notice : {"The source's 24-bit mono audio is converted as 16-bit mono (dithered), as the "
+                               "destination format cannot hold it.",
+                               "The source's 32-bit stereo audio is converted as 16-bit stereo (dithered)"})
+        EXPECT_NE(run.output.find(notice), std::string::npos) << run.output;
+
+    // Beyond the 20 bits of rate a FLAC stream header has.
+    WriteFileBytes(dir_ / "fast.wav", MakeWav(PatternBytes(6 * 3000), 2, 1100000, 24));
+    run = Cli("convert --to flac --dest flac fast.wav");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("Wrong input sample rate. Possible values are: 1 to 1048575 Hz."), std::string::npos)
+        << run.output;
+    EXPECT_FALSE(fs::exists(dir_ / "flac/fast.flac"));
+}
+
 // A rip to FLAC holds exactly the disc's samples.
 TEST_F(FlacOpusCliTest, ARipToFlacIsTheDiscByteForByte) {
     const auto track1 = PatternBytes(75 * 2352, 11), track2 = PatternBytes(40 * 2352 + 4 * 588, 12);
