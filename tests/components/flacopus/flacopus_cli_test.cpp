@@ -12,7 +12,7 @@ namespace {
 class FlacOpusCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivvorbis", "kivmp3", "kivflac", "kivopus", "kivcdrip"});
+        UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivvorbis", "kivwma9", "kivmp3", "kivflac", "kivopus", "kivcdrip"});
         ::unsetenv("KIV_REGISTRY");  // only the child uses it
         for (const char* tool : {"flac", "metaflac", "ffprobe", "/usr/bin/python3"})
             if (!HaveTool(tool)) GTEST_SKIP() << tool << " missing";
@@ -30,8 +30,16 @@ std::string ReadBack(const std::string& path) {
         "import base64,sys,mutagen\n"
         "from mutagen.flac import Picture\n"
         "m=mutagen.File(sys.argv[1])\n"
+        "class P:\n"
+        "  def __init__(s,b):\n"
+        "    s.type=b[0];n=int.from_bytes(b[1:5],'little');r=b[5:]\n"
+        "    i=next(k for k in range(0,len(r),2) if r[k:k+2]==b'\\0\\0');s.mime=r[:i].decode('utf-16-le');r=r[i+2:]\n"
+        "    i=next(k for k in range(0,len(r),2) if r[k:k+2]==b'\\0\\0');s.desc=r[:i].decode('utf-16-le');s.data=r[i+2:i+2+n]\n"
         "if hasattr(m.tags,'getall'):\n"
         "  title=str(m.tags['TIT2']);artist=str(m.tags['TPE1']);pics=m.tags.getall('APIC')\n"
+        "elif type(m).__name__=='ASF':\n"
+        "  title=str(m.tags['Title'][0]);artist='/'.join(str(x) for x in m.tags['Author'])\n"
+        "  pics=[P(x.value) for x in m.tags.get('WM/Picture',[])]\n"
         "else:\n"
         "  title=m.tags['title'][0];artist='/'.join(m.tags['artist'])\n"
         "  pics=getattr(m,'pictures',None) or [Picture(base64.b64decode(x)) for x in "
@@ -41,7 +49,7 @@ std::string ReadBack(const std::string& path) {
     return RunTool("/usr/bin/python3 '" + path + ".py' '" + path + "'").output;
 }
 
-TEST_F(FlacOpusCliTest, TagsAndCoverSurviveMp3ToFlacToOpusToOggToMp3) {
+TEST_F(FlacOpusCliTest, TagsAndCoverSurviveMp3ToFlacToOpusToOggToWmaToMp3) {
     if (!HaveTool("lame") || !HaveTool("ffmpeg")) GTEST_SKIP() << "lame or ffmpeg missing";
     WriteFileBytes(dir_ / "src.wav", MakeWav(SinePcm(44100, 2, 44100, 16)));
     ToolRun r = RunTool("cd '" + dir_.path().string() +
@@ -52,7 +60,7 @@ TEST_F(FlacOpusCliTest, TagsAndCoverSurviveMp3ToFlacToOpusToOggToMp3) {
     ASSERT_NE(expected.find("Ünïcode One/Two [(0, 'image/png', '', '89504e47"), std::string::npos) << expected;
 
     std::string from = "song.mp3";
-    for (const char* to : {"flac", "opus", "ogg", "mp3"}) {
+    for (const char* to : {"flac", "opus", "ogg", "wma", "mp3"}) {
         SCOPED_TRACE(to);
         const std::string folder = std::string("to-") + to;
         fs::create_directories(dir_ / folder);
