@@ -185,8 +185,7 @@ std::shared_ptr<const TagPicture> FetchCover(IDrive* drive, bool named) {
     return picture;
 }
 
-// The largest correction the control takes (100 frames' worth).
-constexpr long kMaxOffsetSamples = 58800;
+constexpr long kMaxOffsetSamples = app::kMaxReadOffset;
 
 bool SetReadOffset(IDrive* drive, int samples) {
     const HRESULT hr = drive->put_ReadOffset(samples);

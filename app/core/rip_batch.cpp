@@ -83,6 +83,22 @@ std::vector<TrackListRow> ReadTrackList(IDrive* drive, bool* hasCddb) {
     return rows;
 }
 
+std::string ReportNameOf(IDrive* drive) {
+    LONG records = 0;
+    ComPtr<ITrack> first;
+    if (!drive || FAILED(drive->GetCDDBRecordNumber(&records)) || records == 0 ||
+        FAILED(drive->GetTrack(1, first.put())) || !first) {
+        TakeErrorDescription();
+        return {};
+    }
+    Bstr pattern(u"%1 - %3"), name;
+    if (FAILED(first->GenerateFilename(pattern.get(), name.put()))) {
+        TakeErrorDescription();
+        return {};
+    }
+    return ToUtf8(name.view());
+}
+
 namespace {
 
 std::string Trim(std::string_view text) {
@@ -171,6 +187,8 @@ constexpr UINT_PTR kRetryTimer = 1;
 // Watches a failed run for its end when the control may send no end event.
 constexpr UINT_PTR kWatchTimer = 2;
 constexpr UINT kWatchMs = 50;
+// Posted by the verifier's worker: the AccurateRip database has arrived.
+constexpr UINT kLookupMessage = WM_USER + 2;
 }  // namespace
 
 // The track in work.
@@ -208,6 +226,8 @@ RipBatch::RipBatch(BatchView& view, PostActions& actions, BatchCore::Clock clock
             TryExtract();
         } else if (msg == WM_TIMER && wp == kWatchTimer) {
             WatchRun();
+        } else if (msg == kLookupMessage) {
+            LookupArrived();
         }
         return 0;
     });
@@ -225,6 +245,9 @@ RipBatch::RipBatch(BatchView& view, PostActions& actions, BatchCore::Clock clock
 }
 
 RipBatch::~RipBatch() {
+    // A database lookup in flight gives up; its answer is not wanted.
+    verifier_.reset();
+    awaiting_.reset();
     if (window_) {
         KillTimer(window_, kRetryTimer);
         KillTimer(window_, kWatchTimer);
@@ -298,6 +321,8 @@ void RipBatch::Pause() {
 void RipBatch::Stop() {
     if (core_.ended()) return;
     core_.SetState(BatchState::Stopped);
+    // The verdict waiting for the database comes at once, without one.
+    if (awaiting_) verifier_->CancelLookup();
     if (job_ && job_->extracting) {
         // The control ends the track with OnExtractionEnd; the batch ends then.
         ripper_->CancelExtraction();
@@ -345,7 +370,7 @@ void RipBatch::Continue() {
 void RipBatch::Advance() {
     if (advancing_) return;
     advancing_ = true;
-    while (core_.state() == BatchState::Running && !job_ && next_ < rows_.size()) HandleRow(next_++);
+    while (core_.state() == BatchState::Running && Idle() && next_ < rows_.size()) HandleRow(next_++);
     if (!core_.ended() && Idle() &&
         (core_.state() == BatchState::Stopped || (core_.state() == BatchState::Running && next_ >= rows_.size())))
         EndBatch();
@@ -566,19 +591,42 @@ void RipBatch::FinishJob() {
             if (const std::string line = ReplayGainLine(job->replayGain.get()); !line.empty())
                 core_.Log(LogColour::Green, line);
             reports_[index].file = job->destination;
-            if (verifier_) LogVerification(*job, row.track);
-            else if (settings_.writeReport) reports_[index].check = ReadChecksums(drive_.get(), job->track.get(), row.track);
             core_.CountSuccess();
             core_.SetPanel(0, "Rip finished.");
+            if (verifier_) VerifyTrack(index, row.track, job->track.get());
+            else if (settings_.writeReport) reports_[index].check = ReadChecksums(drive_.get(), job->track.get(), row.track);
         }
     }
     RowFinished();
 }
 
-void RipBatch::LogVerification(const Job& job, int track) {
+void RipBatch::VerifyTrack(std::size_t row, int track, ITrack* item) {
+    if (verifier_->lookupDone()) {
+        LogVerification(row, track, item);
+        return;
+    }
+    // The control keeps the track's checksums until its next extraction,
+    // which waits for this verdict.
+    awaiting_ = AwaitedCheck{row, track, ComPtr<ITrack>(item)};
+    core_.SetPanel(0, "Asking the AccurateRip database, please wait...");
+    verifier_->StartLookup(window_, kLookupMessage);
+    if (core_.state() == BatchState::Stopped) verifier_->CancelLookup();
+}
+
+void RipBatch::LookupArrived() {
+    if (!verifier_ || !awaiting_) return;
+    verifier_->LookupArrived();
+    const AwaitedCheck awaited = std::move(*awaiting_);
+    awaiting_.reset();
+    LogVerification(awaited.row, awaited.track, awaited.item.get());
+    core_.SetPanel(0, "Rip finished.");
+    Advance();
+}
+
+void RipBatch::LogVerification(std::size_t row, int track, ITrack* item) {
     const bool first = verifier_->checks().empty();
-    const TrackCheck check = verifier_->Check(job.track.get(), track);
-    reports_[job.row].check = check;
+    const TrackCheck check = verifier_->Check(item, track);
+    reports_[row].check = check;
     if (first) core_.Log(verifier_->lookup().found ? LogColour::Blue : LogColour::Orange, " " + verifier_->LookupLine());
     const bool accurate = check.haveSums && check.verdict.kind == accuraterip::Verdict::Kind::Accurate;
     const bool mismatch = check.haveSums && check.verdict.kind == accuraterip::Verdict::Kind::Mismatch;

@@ -56,6 +56,10 @@ std::string MegabyteText(long long bytes);
 // `hasCddb` tells whether the drive had records.
 std::vector<TrackListRow> ReadTrackList(IDrive* drive, bool* hasCddb = nullptr);
 
+// The name of the rip log and cue sheet from the drive's active record
+// ("%1 - %3" of its first track); empty when the drive has no record.
+std::string ReportNameOf(IDrive* drive);
+
 // --- the CD information of a record
 
 struct CdInformation {
@@ -147,8 +151,9 @@ public:
     void Tick();
 
     BatchState state() const { return core_.state(); }
-    // No track of this batch is in work any more.
-    bool Idle() const { return !job_; }
+    // No track of this batch is in work any more, nor a track's
+    // verification waiting for the AccurateRip database.
+    bool Idle() const { return !job_ && !awaiting_; }
     // The batch ended (summary written) and nothing is in work.
     bool Finished() const { return core_.ended() && Idle(); }
 
@@ -176,7 +181,11 @@ private:
     void TryExtract();
     void WatchRun();
     void FinishJob();
-    void LogVerification(const Job& job, int track);
+    // Judges a finished track, or holds the batch until the database has
+    // arrived from the worker that fetches it.
+    void VerifyTrack(std::size_t row, int track, ITrack* item);
+    void LookupArrived();
+    void LogVerification(std::size_t row, int track, ITrack* item);
     bool IsDataTrack(int number) const;
     void WriteReport();
     void MarkSkipped(std::size_t index);
@@ -205,6 +214,13 @@ private:
     // Folders already rid of the leftovers of killed runs in this batch.
     std::set<std::string> swept_;
     std::unique_ptr<RipVerifier> verifier_;
+    // The finished track whose verdict waits for the database.
+    struct AwaitedCheck {
+        std::size_t row = 0;
+        int track = 0;
+        ComPtr<ITrack> item;
+    };
+    std::optional<AwaitedCheck> awaiting_;
     // What the rip log tells of each row: its finished file, its failure,
     // its checksums.
     struct RowReport {

@@ -17,7 +17,8 @@ std::string AccurateRipServer() {
     return server;
 }
 
-AccurateRipLookup LookUpAccurateRip(const std::string& server, const std::string& fileName) {
+AccurateRipLookup LookUpAccurateRip(const std::string& server, const std::string& fileName,
+                                    const std::atomic<bool>* cancel) {
     AccurateRipLookup lookup;
     const auto ids = accuraterip::ParseFileName(fileName);
     if (!ids) {
@@ -32,6 +33,7 @@ AccurateRipLookup LookUpAccurateRip(const std::string& server, const std::string
     request.totalTimeout = std::chrono::milliseconds(30000);
     // A disc's file holds a few hundred entries at most.
     request.maxBodyBytes = std::size_t{1} << 20;
+    request.cancel = cancel;
     const net::HttpResponse response = net::HttpGet(request);
     if (response.failure != net::HttpFailure::None) {
         lookup.line = "AccurateRip: " + fileName + " could not be fetched: " + net::FailureText(response.failure);
@@ -112,13 +114,32 @@ TrackCheck ReadChecksums(IDrive* drive, ITrack* track, int number) {
 
 RipVerifier::RipVerifier(IDrive* drive, std::string server) : drive_(drive), server_(std::move(server)) {}
 
+RipVerifier::~RipVerifier() {
+    cancel_ = true;
+    if (worker_.joinable()) worker_.join();
+}
+
+void RipVerifier::StartLookup(HWND window, UINT message) {
+    if (started_) return;
+    started_ = true;
+    // The drive is asked here, on the owner's thread; the worker only talks
+    // to the server.
+    Bstr id;
+    if (!drive_ || FAILED(drive_->get_AccurateRipId(id.put()))) TakeErrorDescription();
+    worker_ = std::thread([this, window, message, server = server_, name = ToUtf8(id.view())] {
+        arrived_ = LookUpAccurateRip(server, name, &cancel_);
+        PostMessage(window, message, 0, 0);
+    });
+}
+
+void RipVerifier::LookupArrived() {
+    if (!started_ || done_) return;
+    if (worker_.joinable()) worker_.join();
+    lookup_ = std::move(arrived_);
+    done_ = true;
+}
+
 TrackCheck RipVerifier::Check(ITrack* track, int number) {
-    if (!looked_ && drive_) {
-        looked_ = true;
-        Bstr id;
-        if (FAILED(drive_->get_AccurateRipId(id.put()))) TakeErrorDescription();
-        lookup_ = LookUpAccurateRip(server_, ToUtf8(id.view()));
-    }
     TrackCheck check = ReadChecksums(drive_.get(), track, number);
     if (check.haveSums && lookup_.idsKnown)
         check.verdict = accuraterip::Verify(lookup_.database, lookup_.ids, check.audioTrack, check.sums);

@@ -6,12 +6,15 @@
 // cannot be reached or a damaged file costs the verdicts, never the rip.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "components/cdrip/accuraterip/accuraterip.h"
 #include "components/cdrip/cdrip_interfaces.h"
+#include "platform/msg/message_queue.h"
 
 namespace kiv::app {
 
@@ -31,8 +34,10 @@ struct AccurateRipLookup {
 };
 
 // Asks `server` for the disc whose database file name is `fileName` (as
-// IDrive::AccurateRipId gives it).
-AccurateRipLookup LookUpAccurateRip(const std::string& server, const std::string& fileName);
+// IDrive::AccurateRipId gives it). Raising `cancel` from another thread
+// abandons the request within about a second.
+AccurateRipLookup LookUpAccurateRip(const std::string& server, const std::string& fileName,
+                                    const std::atomic<bool>* cancel = nullptr);
 
 // Read offsets whose rip of a track the database confirms. `words` are the
 // track's samples as read with offset `from`, followed by (to - from) more
@@ -64,15 +69,36 @@ TrackCheck ReadChecksums(IDrive* drive, ITrack* track, int number);
 // "CRC32 1A2B3C4D  AccurateRip v1 ... v2 ...: accurately ripped (confidence 3)"
 std::string TrackCheckText(const TrackCheck& check);
 
-// The verification of one batch: the disc's database, fetched when the
-// first track is checked, and every track's outcome.
+// The verification of one batch: the disc's database, fetched on a worker
+// thread of its own when the owner asks (a slow server takes up to half a
+// minute, which no window may wait for), and every track's outcome.
 class RipVerifier {
 public:
     RipVerifier(IDrive* drive, std::string server);
+    // A lookup still in flight is cancelled and its thread waited for
+    // (about a second at most).
+    ~RipVerifier();
+    RipVerifier(const RipVerifier&) = delete;
+    RipVerifier& operator=(const RipVerifier&) = delete;
 
-    // The checksums of the track's rip just finished, and their verdict.
+    // Starts the database lookup, once. The worker posts `message` to
+    // `window` when it is over; the owner then calls LookupArrived on its
+    // own thread.
+    void StartLookup(HWND window, UINT message);
+    bool lookupStarted() const { return started_; }
+    // LookupArrived took the answer: tracks can be judged.
+    bool lookupDone() const { return done_; }
+    // Takes the worker's answer (on the owner's thread, once the message
+    // came); nothing when no lookup is outstanding.
+    void LookupArrived();
+    // A lookup in flight gives up within about a second (it then arrives
+    // as "could not be fetched: cancelled").
+    void CancelLookup() { cancel_ = true; }
+
+    // The checksums of the track's rip just finished, and their verdict
+    // against the database that arrived.
     TrackCheck Check(ITrack* track, int number);
-    // The log line of the database lookup (empty before the first check).
+    // The log line of the database lookup (empty before it arrived).
     const std::string& LookupLine() const { return lookup_.line; }
     const AccurateRipLookup& lookup() const { return lookup_; }
     const std::vector<TrackCheck>& checks() const { return checks_; }
@@ -82,8 +108,13 @@ public:
 private:
     ComPtr<IDrive> drive_;
     std::string server_;
-    bool looked_ = false;
+    bool started_ = false;
+    bool done_ = false;
     AccurateRipLookup lookup_;
+    // Written by the worker before it posts; read after the join.
+    AccurateRipLookup arrived_;
+    std::atomic<bool> cancel_{false};
+    std::thread worker_;
     std::vector<TrackCheck> checks_;
 };
 

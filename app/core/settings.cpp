@@ -260,7 +260,8 @@ bool SettingsStore::Save(const Options& o) const {
            WriteBool("Rip", "AutoSelectDrive", r.autoSelectDrive) &&
            WriteBool("Rip", "AutoLoadCDDB", r.autoLoadCDDB) &&
            WriteBool("Rip", "WriteInformation", r.writeInformation) &&
-           WriteBool("Rip", "EjectDrive", r.ejectDrive) && WriteBool("Rip", "OpenDir", r.after.openFolder) &&
+           WriteBool("Rip", "EjectDrive", r.ejectDrive) && SaveLaterChoice("Rip", "AccurateRip", r.accurateRip) &&
+           SaveLaterChoice("Rip", "RipLog", r.ripLog) && WriteBool("Rip", "OpenDir", r.after.openFolder) &&
            WriteBool("Rip", "Exit", r.after.exitProgram) && WriteBool("Rip", "ShutDown", r.after.shutDown) &&
            WriteBool("Rip", "PlaySound", r.after.playSound) &&
            WriteBool("Rip", "SoundDefault", r.after.soundDefault) &&
@@ -283,6 +284,11 @@ bool SettingsStore::SaveLookupSource(const std::string& source) const {
     static const std::string byDefault = Options::Rip().lookupSource;
     if (source == byDefault && ReadString("Rip", "LookupSource", "").empty()) return true;
     return WriteString("Rip", "LookupSource", source);
+}
+
+bool SettingsStore::SaveLaterChoice(const char* section, const char* key, bool value) const {
+    if (!value && ReadString(section, key, "").empty()) return true;
+    return WriteBool(section, key, value);
 }
 
 std::string LookupSourceName(std::string_view text) {

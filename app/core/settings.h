@@ -171,8 +171,13 @@ public:
     bool WriteInt(const char* section, const char* key, int value) const;
     bool WriteString(const char* section, const char* key, const std::string& value) const;
     bool SaveLookupSource(const std::string& source) const;
+    // A choice that came later than the file's shape: written once it is
+    // on or the file already has the key, so that older files keep their
+    // shape while nobody turns it on.
+    bool SaveLaterChoice(const char* section, const char* key, bool value) const;
 
-    // The read offset correction of a drive, in samples: section
+    // The read offset correction of a drive, in samples (at most
+    // kMaxReadOffset either way): section
     // "ReadOffset", the drive's name (runs of spaces as one) as the key.
     // A drive without one reads 0.
     int ReadOffsetOf(const std::string& driveName) const;
@@ -186,6 +191,10 @@ public:
 private:
     std::string path_;
 };
+
+// The largest read offset correction the CD control takes, in samples
+// either way (100 frames' worth).
+constexpr int kMaxReadOffset = 58800;
 
 // "KIV     Virtual CD       1.00" -> "KIV Virtual CD 1.00"
 std::string DriveKey(const std::string& driveName);
