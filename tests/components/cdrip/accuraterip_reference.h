@@ -68,4 +68,30 @@ inline std::string ReferenceDatabasePath(const std::vector<int>& frames, std::ui
     return text;
 }
 
+// The database file of that disc with these tracks' PCM, as a server gives
+// it: one entry of v1 checksums (confidence 7), one of v2 (confidence 3);
+// its path on the server in `path`.
+inline std::string ReferenceDatabase(const std::vector<int>& frames, const std::vector<std::vector<unsigned char>>& pcm,
+                                     std::string* path) {
+    auto put32 = [](std::string& out, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i));
+    };
+    std::uint32_t id1 = 0, id2 = 0, cddb = 0;
+    *path = ReferenceDatabasePath(frames, &id1, &id2, &cddb);
+    std::string database;
+    for (int kind = 0; kind < 2; ++kind) {
+        database += static_cast<char>(frames.size());
+        put32(database, id1);
+        put32(database, id2);
+        put32(database, cddb);
+        for (std::size_t t = 0; t < pcm.size(); ++t) {
+            const ReferenceSums sums = ReferenceChecksums(pcm[t], t == 0, t + 1 == pcm.size());
+            database += static_cast<char>(kind == 0 ? 7 : 3);
+            put32(database, kind == 0 ? sums.v1 : sums.v2);
+            put32(database, 0);
+        }
+    }
+    return database;
+}
+
 }  // namespace kiv::test

@@ -13,10 +13,6 @@
 namespace kiv::test {
 namespace {
 
-void Put32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i));
-}
-
 std::string Hex(std::uint32_t v) {
     char text[16];
     std::snprintf(text, sizeof text, "%08X", v);
@@ -32,20 +28,9 @@ protected:
     void SetUp() override {
         RipTest::SetUp();
         pcm_ = MakeTracks(frames_);
-        std::uint32_t id1, id2, cddb;
-        path_ = ReferenceDatabasePath(frames_, &id1, &id2, &cddb);
-        for (int kind = 0; kind < 2; ++kind) {
-            database_ += static_cast<char>(frames_.size());
-            Put32(database_, id1);
-            Put32(database_, id2);
-            Put32(database_, cddb);
-            for (std::size_t t = 0; t < pcm_.size(); ++t) {
-                sums_.push_back(ReferenceChecksums(pcm_[t], t == 0, t + 1 == pcm_.size()));
-                database_ += static_cast<char>(kind == 0 ? 7 : 3);
-                Put32(database_, kind == 0 ? sums_[t].v1 : sums_[t].v2);
-                Put32(database_, 0);
-            }
-        }
+        database_ = ReferenceDatabase(frames_, pcm_, &path_);
+        for (std::size_t t = 0; t < pcm_.size(); ++t)
+            sums_.push_back(ReferenceChecksums(pcm_[t], t == 0, t + 1 == pcm_.size()));
     }
     void TearDown() override {
         ::unsetenv("ONDALO_ACCURATERIP_URL");
