@@ -183,6 +183,11 @@ QWidget* TOptionForm::BuildRipPage() {
     chkRipLoadCDDB = Check(page, "chkRipLoadCDDB", "Automatically load CDDB data (Need network support.)");
     chkRipInfo = Check(page, "chkRipInfo", "Write information of tracks to files.");
     chkRipEject = Check(page, "chkRipEject", "Eject the drive after rip is finished.");
+    chkAccurateRip = Check(page, "chkAccurateRip", "Verify rips with the AccurateRip database");
+    chkAccurateRip->setToolTip(
+        "Compares each ripped track's checksums with other people's rips of the same disc.\n"
+        "This sends the disc's identity (its table of contents) to accuraterip.com.");
+    chkRipLog = Check(page, "chkRipLog", "Write a rip log and cue sheet beside the tracks");
     cmbLookupSource = new QComboBox(page);
     cmbLookupSource->setObjectName("cmbLookupSource");
     cmbLookupSource->addItems({"CDDB", "MusicBrainz", "CDDB, then MusicBrainz"});
@@ -190,7 +195,8 @@ QWidget* TOptionForm::BuildRipPage() {
     names->addWidget(new QLabel("Track names from:", page));
     names->addWidget(cmbLookupSource, 1);
     auto* v = new QVBoxLayout(page);
-    for (QWidget* w : {chkRipSelectDri, chkRipLoadCDDB, chkRipInfo, chkRipEject}) v->addWidget(w);
+    for (QWidget* w : {chkRipSelectDri, chkRipLoadCDDB, chkRipInfo, chkRipEject, chkAccurateRip, chkRipLog})
+        v->addWidget(w);
     v->addLayout(names);
     v->addWidget(BuildSoundGroup(rip, "Exit Windows and shut down computer after converter is finished.", "Rip"));
     v->addStretch();
@@ -326,6 +332,8 @@ void TOptionForm::LoadOptions() {
     chkRipLoadCDDB->setChecked(o.rip.autoLoadCDDB);
     chkRipInfo->setChecked(o.rip.writeInformation);
     chkRipEject->setChecked(o.rip.ejectDrive);
+    chkAccurateRip->setChecked(o.rip.accurateRip);
+    chkRipLog->setChecked(o.rip.ripLog);
     setLookupSource(o.rip.lookupSource);
     PutPostActions(rip, o.rip.after);
 
@@ -352,6 +360,8 @@ app::Options TOptionForm::OptionsFromControls() const {
     o.rip.autoLoadCDDB = chkRipLoadCDDB->isChecked();
     o.rip.writeInformation = chkRipInfo->isChecked();
     o.rip.ejectDrive = chkRipEject->isChecked();
+    o.rip.accurateRip = chkAccurateRip->isChecked();
+    o.rip.ripLog = chkRipLog->isChecked();
     o.rip.lookupSource = lookupSource().toStdString();
     o.rip.after = TakePostActions(rip);
     o.skin = skinSelection_.current();
@@ -424,6 +434,8 @@ void TOptionForm::btnDefaultClick() {
     chkRipLoadCDDB->setChecked(d.rip.autoLoadCDDB);
     chkRipInfo->setChecked(d.rip.writeInformation);
     chkRipEject->setChecked(d.rip.ejectDrive);
+    chkAccurateRip->setChecked(d.rip.accurateRip);
+    chkRipLog->setChecked(d.rip.ripLog);
     setLookupSource(d.rip.lookupSource);
     PutPostActions(rip, d.rip.after);
     if (ltbSkin->count() > 0) ltbSkin->setCurrentRow(0);

@@ -86,6 +86,7 @@ public:
     QLineEdit*& edtConSoundCustom = con.edtSoundCustom;
     // CD Rip
     QCheckBox *chkRipSelectDri, *chkRipLoadCDDB, *chkRipInfo, *chkRipEject;
+    QCheckBox *chkAccurateRip, *chkRipLog;  // Rip/AccurateRip, Rip/RipLog
     // Where track names come from: the values of Rip/LookupSource in order.
     QComboBox* cmbLookupSource;
     QString lookupSource() const;

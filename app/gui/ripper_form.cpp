@@ -1,6 +1,8 @@
 #include "app/gui/ripper_form.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -11,6 +13,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QMouseEvent>
 #include <QTabBar>
@@ -167,8 +171,22 @@ QWidget* TRipperForm::BuildPage1() {
     SpeedButton2 = new QToolButton(page);
     SpeedButton2->setObjectName("SpeedButton2");
     SpeedButton2->setText("&Options");
+    auto* offsetLabel = new QLabel("Read offset:", page);
+    spnReadOffset = new QSpinBox(page);
+    spnReadOffset->setObjectName("spnReadOffset");
+    spnReadOffset->setRange(-app::kMaxReadOffset, app::kMaxReadOffset);
+    spnReadOffset->setSuffix(" samples");
+    // Typing "-472" must not save -4 and -47 on the way.
+    spnReadOffset->setKeyboardTracking(false);
+    spnReadOffset->setToolTip(
+        "How many samples early (negative) or late this drive delivers the audio; every rip from it is\n"
+        "corrected by this much, and it is kept for this drive (ondalo-cli offset find finds it)");
+    spnReadOffset->setEnabled(false);
+    offsetLabel->setBuddy(spnReadOffset);
     driveRow->addWidget(driveLabel);
     driveRow->addWidget(cmbDrive, 1);
+    driveRow->addWidget(offsetLabel);
+    driveRow->addWidget(spnReadOffset);
     driveRow->addWidget(SpeedButton1);
     driveRow->addWidget(SpeedButton2);
     v->addLayout(driveRow);
@@ -236,6 +254,7 @@ QWidget* TRipperForm::BuildPage1() {
     v->addLayout(nav);
 
     connect(cmbDrive, &QComboBox::activated, this, [this](int) { cmbDriveClick(); });
+    connect(spnReadOffset, &QSpinBox::valueChanged, this, &TRipperForm::spnReadOffsetChange);
     connect(SpeedButton1, &QToolButton::clicked, this, &TRipperForm::SpeedButton1Click);
     connect(SpeedButton2, &QToolButton::clicked, this, &TRipperForm::SpeedButton2Click);
     connect(btnSelectAll, &QPushButton::clicked, this, &TRipperForm::btnSelectAllClick);
@@ -360,6 +379,32 @@ void TRipperForm::FillTrackList() {
     for (int c = 1; c < kFormatColumn; ++c) ltvList->resizeColumnToContents(c);
     filling_ = false;
     ShowDiscState();
+    ShowReadOffset();
+}
+
+std::string TRipperForm::ChosenDriveName() const {
+    ComPtr<IDrive> drive = driveNumber_ > 0 ? ChosenDrive() : ComPtr<IDrive>();
+    Bstr name;
+    if (!drive || FAILED(drive->get_Name(name.put()))) {
+        TakeErrorDescription();
+        return {};
+    }
+    return ToUtf8(name.view());
+}
+
+void TRipperForm::ShowReadOffset() {
+    const std::string name = ChosenDriveName();
+    const QSignalBlocker quiet(spnReadOffset);
+    spnReadOffset->setValue(name.empty() ? 0 : context_.store.ReadOffsetOf(name));
+    spnReadOffset->setEnabled(!name.empty());
+}
+
+void TRipperForm::spnReadOffsetChange(int samples) {
+    const std::string name = ChosenDriveName();
+    if (name.empty()) return;
+    if (!context_.store.WriteReadOffset(name, samples))
+        MessageBox(nullptr, u"The read offset could not be saved to " + FromUtf8(context_.store.path()) + u".",
+                   u"Information", MB_OK | MB_ICONERROR);
 }
 
 void TRipperForm::ShowDiscState() {
@@ -542,8 +587,19 @@ void TRipperForm::btnStartClick() {
     const app::Options options = options_.OptionsFromControls();
     const app::Step2Settings step2 = page2->settings();
     ripper_->put_JitterCorrection(chkJitter->isChecked() ? VARIANT_TRUE : VARIANT_FALSE);
+    app::RipSettings settings = app::RipSettings::From(step2, options);
+    if (ComPtr<IDrive> drive = ChosenDrive()) {
+        if (FAILED(drive->put_ReadOffset(spnReadOffset->value()))) {
+            MessageBox(nullptr, u"The read offset cannot be used: " + TakeErrorDescription(), u"Information",
+                       MB_OK | MB_ICONINFORMATION);
+            return;
+        }
+        settings.reportName = app::ReportNameOf(drive.get());
+    }
+    const QString version = QCoreApplication::applicationVersion();
+    settings.programName = version.isEmpty() ? "Ondalo" : "Ondalo " + version.toStdString();
     page3->ShowRunning();
-    switch (batch_->Start(app::RipSettings::From(step2, options))) {
+    switch (batch_->Start(settings)) {
         case app::RipBatch::StartResult::Started:
             context_.store.SaveStep2OnStart(options.recordSettings, app::Wizard::Rip, step2);
             return;
@@ -601,6 +657,19 @@ bool TRipperForm::pgcRipperChanging(int index) {
         return false;
     }
     return page3->btnStart->isEnabled();
+}
+
+void TRipperForm::closeEvent(QCloseEvent* e) {
+    // A batch already told to stop only finishes its track's end.
+    if (!batch_->core().ended() && batch_->state() != app::BatchState::Stopped) {
+        if (MessageBox(nullptr, u"A rip is in progress. Stop it and close?", u"Query", MB_YESNO | MB_ICONQUESTION) !=
+            IDYES) {
+            e->ignore();
+            return;
+        }
+        batch_->Stop();
+    }
+    WizardShell::closeEvent(e);
 }
 
 bool TRipperForm::eventFilter(QObject* watched, QEvent* event) {

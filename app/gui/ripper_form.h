@@ -22,6 +22,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
@@ -52,6 +53,8 @@ public:
 
     // --- page 1
     void cmbDriveClick();
+    // The read offset of the chosen drive, kept for it in the settings.
+    void spnReadOffsetChange(int samples);
     void SpeedButton1Click();  // "&Eject"
     void SpeedButton2Click();  // "&Options"
     void btnSelectAllClick();
@@ -92,6 +95,7 @@ public:
     QWidget *TabSheet1, *TabSheet2, *TabSheet3;
     // page 1
     QComboBox* cmbDrive;
+    QSpinBox* spnReadOffset;  // the chosen drive's read offset correction, in samples
     QToolButton *SpeedButton1, *SpeedButton2;
     QLabel* labDisc;
     QTreeWidget* ltvList;
@@ -105,6 +109,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* e) override;
+    // A rip in progress is stopped only when the user says so.
+    void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -118,6 +124,9 @@ private:
     void LookupDone(const app::CddbLookupResult& result, bool automatic);
     void Ripper1DiskChanged();
     void ShowDiscState();
+    void ShowReadOffset();
+    // The chosen drive's name as it reports it; empty without a drive.
+    std::string ChosenDriveName() const;
     void SetPanel(int index, const QString& text);
     ComPtr<IDrive> ChosenDrive() const;
     // The checks of the list's rows into `tracks_`.

@@ -76,6 +76,7 @@ private Q_SLOTS:
     void skinListRules();
     void importExportDelete();
     void soundPreview();
+    void verifiedRippingChoices();
 };
 
 class QueryAndTipsTest : public QObject, GuiFixture {
@@ -156,6 +157,9 @@ private Q_SLOTS:
     void stopDuringTheSecondTrack();
     void perTrackFormatsFromTheAdvancedDialog();
     void theAudioCdHandlerChoosesTheDriveItNames();
+    void verifiedRipWithTheReadOffsetKeptForItsDrive();
+    void aSlowAccurateRipServerLeavesTheWindowUsable();
+    void closingDuringARipAsksFirst();
 
 private:
     // Track WAV files "<prefix>N.wav" of `frames` frames each; their PCM.

@@ -124,6 +124,39 @@ void OptionsTest::loadShowsTheFileAndOkSavesInOrder() {
     QCOMPARE(keys, expected);
 }
 
+void OptionsTest::verifiedRippingChoices() {
+    StartApplication();
+    TOptionForm& o = app_->options();
+    o.ShowDialog();
+    o.pages->setCurrentIndex(1);
+    QCOMPARE(o.chkAccurateRip->text(), QString("Verify rips with the AccurateRip database"));
+    QVERIFY(o.chkAccurateRip->toolTip().contains("accuraterip.com"));
+    QCOMPARE(o.chkRipLog->text(), QString("Write a rip log and cue sheet beside the tracks"));
+    // Asked for, never on by default.
+    QVERIFY(!o.chkAccurateRip->isChecked() && !o.chkRipLog->isChecked());
+    QTest::mouseClick(o.chkAccurateRip, Qt::LeftButton);
+    QTest::mouseClick(o.chkRipLog, Qt::LeftButton);
+    o.btnOK->click();
+    std::vector<std::string> keys = KeysInOrder(ReadOptionIni());
+    const auto eject = std::find(keys.begin(), keys.end(), "Rip/EjectDrive=0");
+    QVERIFY(eject != keys.end() && keys.end() - eject > 2);
+    QCOMPARE(std::vector<std::string>(eject + 1, eject + 3),
+             (std::vector<std::string>{"Rip/AccurateRip=1", "Rip/RipLog=1"}));
+
+    // Shown from the file again; Load Default clears them and OK keeps that.
+    o.ShowDialog();
+    QVERIFY(o.chkAccurateRip->isChecked() && o.chkRipLog->isChecked());
+    answers_->Push(IDYES);
+    o.btnDefault->click();
+    QVERIFY(!o.chkAccurateRip->isChecked() && !o.chkRipLog->isChecked());
+    o.btnOK->click();
+    const app::Options saved = app::SettingsStore(OptionIni()).Load();
+    QVERIFY(!saved.rip.accurateRip && !saved.rip.ripLog);
+    keys = KeysInOrder(ReadOptionIni());
+    QVERIFY(std::find(keys.begin(), keys.end(), "Rip/AccurateRip=0") != keys.end());
+    QVERIFY(std::find(keys.begin(), keys.end(), "Rip/RipLog=0") != keys.end());
+}
+
 void OptionsTest::loadDefaultAsksAndCancelKeepsTheFile() {
     const std::string ini = "[Conversion]\nKeepTag=0\nShutDown=1\n[Skin]\nSkin=None\n[Advanced]\nAlwaysYes=1\nEverydayTips=0\nRecordSettings=3\n"
                             "ReplayGain=1\n";

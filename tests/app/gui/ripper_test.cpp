@@ -2,12 +2,14 @@
 // over virtual drives and a CDDB server on 127.0.0.1.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextEdit>
@@ -29,7 +31,9 @@
 #include "platform/com/class_registry.h"
 #include "platform/system/text.h"
 #include "tests/app/gui/gui_tests.h"
+#include "tests/components/cdrip/accuraterip_reference.h"
 #include "tests/components/cdrip/local_cddb_server.h"
+#include "tests/support/local_http_server.h"
 
 namespace kiv::gui::test {
 
@@ -57,6 +61,7 @@ void RipperTest::cleanup() {
     ::unsetenv("KIV_VCD_CONFIG");
     ::unsetenv("ONDALO_CDDB_SERVER");
     ::unsetenv("ONDALO_CDDB_PORT");
+    ::unsetenv("ONDALO_ACCURATERIP_URL");
 }
 
 std::vector<Bytes> RipperTest::MakeTracks(const std::vector<int>& frames, const std::string& prefix) {
@@ -420,6 +425,145 @@ void RipperTest::theAudioCdHandlerChoosesTheDriveItNames() {
     w.show();
     QCOMPARE(w.panelText(0), QString("There is no drive cdda://sr97/."));
     QCOMPARE(w.driveNumber(), 1);
+}
+
+void RipperTest::verifiedRipWithTheReadOffsetKeptForItsDrive() {
+    const std::vector<int> frames{100, 80, 120};
+    const auto pcm = MakeTracks(frames);
+    // The same disc in a drive that delivers the audio 6 samples late and
+    // in another drive with an offset of its own.
+    Config(Drive(3, "offset = 6\n") + Drive(3, "product = Spare Drive\n"));
+    std::string path;
+    const std::string database = kiv::test::ReferenceDatabase(frames, pcm, &path);
+    kiv::test::LocalHttpServer server([&](const kiv::test::HttpRequestSeen& r) {
+        kiv::test::HttpReply reply;
+        reply.status = r.target == path ? 200 : 404;
+        if (r.target == path) reply.body = database;
+        return reply;
+    });
+    ::setenv("ONDALO_ACCURATERIP_URL", server.base().c_str(), 1);
+    TRipperForm& w = OpenWizard("[Rip]\nAutoLoadCDDB=0\nAccurateRip=1\nRipLog=1\n[ReadOffset]\nKIV Spare Drive=-30\n");
+    QVERIFY(app_->options().chkAccurateRip->isChecked());
+    QCOMPARE(w.driveNumber(), 1);
+    QVERIFY(w.spnReadOffset->isEnabled());
+    QCOMPARE(w.spnReadOffset->value(), 0);
+    QCOMPARE(w.spnReadOffset->minimum(), -app::kMaxReadOffset);
+    QCOMPARE(w.spnReadOffset->maximum(), app::kMaxReadOffset);
+
+    // Typed in as a user does: kept for this drive once entered.
+    w.spnReadOffset->setFocus();
+    w.spnReadOffset->selectAll();
+    QTest::keyClicks(w.spnReadOffset, "6");
+    QVERIFY(ReadOptionIni().find("KIV Virtual CD=") == std::string::npos);
+    QTest::keyClick(w.spnReadOffset, Qt::Key_Return);
+    QCOMPARE(w.spnReadOffset->value(), 6);
+    QVERIFY2(ReadOptionIni().find("KIV Virtual CD=6") != std::string::npos, ReadOptionIni().c_str());
+    QCOMPARE(app::SettingsStore(OptionIni()).ReadOffsetOf("KIV Spare Drive"), -30);
+    // Each drive shows its own.
+    w.cmbDrive->setCurrentIndex(1);
+    w.cmbDriveClick();
+    QCOMPARE(w.spnReadOffset->value(), -30);
+    w.cmbDrive->setCurrentIndex(0);
+    w.cmbDriveClick();
+    QCOMPARE(w.spnReadOffset->value(), 6);
+
+    w.btnSelectAll->click();
+    RipChecked(w, app::OutputFormat::Wav);
+    QVERIFY(WaitForBatch(w));
+    QCOMPARE(server.requests().size(), std::size_t(1));
+    QVERIFY(Logged(w, " AccurateRip: 2 database entries for dBAR-003-"));
+    // The last track's last 6 samples lie in the lead-out, which reads as
+    // silence; its AccurateRip checksums leave them out.
+    for (int t = 1; t <= 3; ++t) {
+        const QStringList lines = LogLines(w).filter(QString(" Track %1: CRC32 ").arg(t));
+        QVERIFY2(lines.size() == 1 && lines[0].endsWith(": accurately ripped (confidence 7)"),
+                 qPrintable(LogLines(w).join('\n')));
+    }
+    QVERIFY(Logged(w, "AccurateRip: 3 of 3 tracks accurately ripped"));
+    QVERIFY(kiv::test::WavSamples((out_ / "Track 02.wav").string()) == pcm[1]);
+    // The rip log and the cue sheet beside the tracks, said in the log.
+    std::uint32_t cddb = 0;
+    kiv::test::ReferenceDatabasePath(frames, nullptr, nullptr, &cddb);
+    char id[16];
+    std::snprintf(id, sizeof id, "%08x", cddb);
+    const std::string base = (out_ / ("Disc " + std::string(id))).string();
+    QVERIFY(Logged(w, QString::fromStdString(" Wrote " + base + ".log")));
+    QVERIFY(Logged(w, QString::fromStdString(" Wrote " + base + ".cue")));
+    const Bytes log = kiv::test::ReadFileBytes(base + ".log");
+    const std::string logText(log.begin(), log.end());
+    QVERIFY2(logText.find("Read offset correction: +6 samples") != std::string::npos, logText.c_str());
+    QVERIFY2(logText.find("AccurateRip: accurately ripped (confidence 7)") != std::string::npos, logText.c_str());
+    QVERIFY(fs::exists(base + ".cue"));
+}
+
+void RipperTest::aSlowAccurateRipServerLeavesTheWindowUsable() {
+    MakeTracks({100, 80, 120});
+    Config(Drive(3));
+    // A server that keeps silent for longer than any test waits.
+    kiv::test::LocalHttpServer server([](const kiv::test::HttpRequestSeen&) {
+        kiv::test::HttpReply reply;
+        reply.status = 404;
+        reply.delay = std::chrono::seconds(25);
+        return reply;
+    });
+    ::setenv("ONDALO_ACCURATERIP_URL", server.base().c_str(), 1);
+    TRipperForm& w = OpenWizard("[Rip]\nAutoLoadCDDB=0\nAccurateRip=1\n");
+    w.btnSelectAll->click();
+    RipChecked(w, app::OutputFormat::Wav);
+    QVERIFY(QTest::qWaitFor(
+        [&] { return w.panelText(0) == "Asking the AccurateRip database, please wait..."; }, 20000));
+    // The window's thread goes on while the server is asked: its timers fire.
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(10);
+    QVERIFY(QTest::qWaitFor([&] { return ticks >= 10; }, 3000));
+    // The next track waits for the verdict of the first.
+    QCOMPARE(w.page3->statusIcon(0), app::RowIcon::Done);
+    QCOMPARE(w.page3->statusIcon(1), app::RowIcon::Ready);
+    QVERIFY(!w.batch().Finished());
+
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    w.page3->btnStop->click();
+    QVERIFY(WaitForBatch(w, 10000));
+    QVERIFY(sinceStop.elapsed() < 10000);
+    QVERIFY2(Logged(w, "could not be fetched: cancelled"), qPrintable(LogLines(w).join('\n')));
+    QVERIFY(Logged(w, " Track 1: CRC32 "));
+    QVERIFY(Logged(w, "Total Files: 3   Done: 1   Remaining: 2   Skip: 0   Failed: 0"));
+    QCOMPARE(VisibleFiles(), (std::vector<std::string>{"Track 01.wav"}));
+}
+
+void RipperTest::closingDuringARipAsksFirst() {
+    MakeTracks({30, 600, 30});
+    Config(Drive(3, "slow = 15\n"));
+    TRipperForm& w = OpenWizard("[Rip]\nAutoLoadCDDB=0\n");
+    w.btnSelectAll->click();
+    RipChecked(w, app::OutputFormat::Wav);
+    QVERIFY(QTest::qWaitFor([&] { return w.page3->statusIcon(1) == app::RowIcon::Working; }, 20000));
+
+    answers_->Push(IDNO);
+    QVERIFY(!w.close());
+    QVERIFY(w.isVisible());
+    QCOMPARE(answers_->asked().size(), std::size_t(1));
+    QCOMPARE(answers_->asked()[0].text, std::u16string(u"A rip is in progress. Stop it and close?"));
+    QCOMPARE(answers_->asked()[0].caption, std::u16string(u"Query"));
+    QCOMPARE(answers_->asked()[0].type, UINT(MB_YESNO | MB_ICONQUESTION));
+    QCOMPARE(w.batch().state(), app::BatchState::Running);
+
+    answers_->Push(IDYES);
+    QVERIFY(w.close());
+    QVERIFY(!w.isVisible());
+    QVERIFY(app_->start().isVisible());
+    QVERIFY(WaitForBatch(w));
+    QVERIFY(Logged(w, " Stop."));
+    QVERIFY(Logged(w, "Total Files: 3   Done: 1   Remaining: 2   Skip: 0   Failed: 0"));
+    QCOMPARE(VisibleFiles(), (std::vector<std::string>{"Track 01.wav"}));
+
+    // With nothing in work the window closes without a question.
+    w.show();
+    QVERIFY(w.close());
+    QCOMPARE(answers_->asked().size(), std::size_t(2));
 }
 
 }  // namespace kiv::gui::test
