@@ -1,7 +1,6 @@
 #include "app/gui/ripper_form.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QComboBox>
 #include <QGridLayout>
@@ -657,19 +656,6 @@ bool TRipperForm::pgcRipperChanging(int index) {
         return false;
     }
     return page3->btnStart->isEnabled();
-}
-
-void TRipperForm::closeEvent(QCloseEvent* e) {
-    // A batch already told to stop only finishes its track's end.
-    if (!batch_->core().ended() && batch_->state() != app::BatchState::Stopped) {
-        if (MessageBox(nullptr, u"A rip is in progress. Stop it and close?", u"Query", MB_YESNO | MB_ICONQUESTION) !=
-            IDYES) {
-            e->ignore();
-            return;
-        }
-        batch_->Stop();
-    }
-    WizardShell::closeEvent(e);
 }
 
 bool TRipperForm::eventFilter(QObject* watched, QEvent* event) {

@@ -110,7 +110,6 @@ public:
 protected:
     void showEvent(QShowEvent* e) override;
     // A rip in progress is stopped only when the user says so.
-    void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -159,7 +159,7 @@ private Q_SLOTS:
     void theAudioCdHandlerChoosesTheDriveItNames();
     void verifiedRipWithTheReadOffsetKeptForItsDrive();
     void aSlowAccurateRipServerLeavesTheWindowUsable();
-    void closingDuringARipAsksFirst();
+    void closingDuringARipHidesTheWindowAndTheRipGoesOn();
 
 private:
     // Track WAV files "<prefix>N.wav" of `frames` frames each; their PCM.
