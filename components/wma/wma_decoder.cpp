@@ -133,6 +133,11 @@ HRESULT WmaDecoder::Seek(LONG position) {
     // Seconds count as unsigned, and the product needs all 64 bits: ten
     // minutes are already 6e9 units.
     const std::uint64_t start = std::uint64_t{static_cast<DWORD>(position)} * kUnitsPerSecond;
+    // A seek starts clean: the PCM decoded ahead, and the failure or end
+    // that the last run met, belong to the old position. The thread ends
+    // before the range moves, so none of the new range goes down with its
+    // pipe; the next Read starts a new one.
+    StopThread();
     fromOpen_ = false;
     return reader_->SetRange(start, 0);
 }
@@ -217,6 +222,8 @@ void WmaDecoder::StopThread() {
     if (pipe_) pipe_->CloseRead();
     pipe_.reset();
     if (thread_.joinable()) thread_.join();
+    ForgetStreamFailure();
+    startThread_ = true;
 }
 
 void WmaDecoder::TakeDamageAccount() {
@@ -238,8 +245,6 @@ HRESULT WmaDecoder::Close() {
     fileName_.clear();
     position_ = 0;
     fromOpen_ = false;
-    ForgetStreamFailure();
-    startThread_ = true;
     return S_OK;
 }
 

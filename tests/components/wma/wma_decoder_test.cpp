@@ -165,6 +165,25 @@ TEST_F(WmaDecoderTest, SeekLandsAtTheRequestedSecondOfALongFile) {
     EXPECT_NEAR(double(ReadAll(dec_.get()).size()), double(total) - 599.0 * 16000, 2048.0 * 2);
 }
 
+// A seek starts clean: none of the PCM decoded ahead for the old position
+// (a pipe full of it here) comes out before the new position's.
+TEST_F(WmaDecoderTest, SeekMidStreamDropsWhatWasDecodedAhead) {
+    const std::string path = Make3s("three.wma");
+    ASSERT_EQ(OpenBy(dec_.get(), path), S_OK);
+    const auto whole = ReadAll(dec_.get());
+    ASSERT_GT(whole.size(), 100000u);
+    ASSERT_EQ(dec_->Seek(0), S_OK);
+    EXPECT_TRUE(ReadAll(dec_.get()) == whole) << "after the end, back to the start";
+    ASSERT_EQ(dec_->Seek(0), S_OK);
+    BYTE first[4];
+    LONG got = 0;
+    ASSERT_EQ(dec_->Read(first, 4, &got), S_OK);
+    ASSERT_EQ(dec_->Seek(0), S_OK);
+    const auto again = ReadAll(dec_.get());
+    EXPECT_EQ(again.size(), whole.size());
+    EXPECT_TRUE(again == whole) << "from the start, as the first time";
+}
+
 TEST_F(WmaDecoderTest, OpenHandleReadsThroughTheCallersDescriptorAndLeavesItOpen) {
     std::string path = Make3s("h.wma");
     ASSERT_EQ(OpenBy(dec_.get(), path), S_OK);
