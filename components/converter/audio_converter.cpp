@@ -110,8 +110,6 @@ HRESULT WriteBlock(IKivAudioEncoder* destination, PcmReduction& reduction, BYTE*
 
 AudioConverter::AudioConverter() : ComponentObject(kClassAudioConverter, DIID_IKivAudioConverterEvents) {}
 
-HRESULT AudioConverter::FinalConstruct() { return ComponentObject::FinalConstruct(); }
-
 void AudioConverter::FinalRelease() {
     // A running conversion is cancelled and waited for. Messages sent to this
     // thread meanwhile are handled, so a codec that needs this thread while

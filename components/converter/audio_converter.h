@@ -30,7 +30,6 @@ public:
 
 private:
     ~AudioConverter() override = default;
-    HRESULT FinalConstruct() override;
     void FinalRelease() override;
     LRESULT OnHelperMessage(UINT msg, WPARAM wp, LPARAM lp) override;
     void OnDroppedMessage(UINT msg, WPARAM wp, LPARAM lp) override;
