@@ -1,6 +1,7 @@
 #include "components/common/decoder_selection.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -30,16 +31,30 @@ bool IsMpegAudioFrameHeader(const std::uint8_t* h) {
            ((h[2] >> 2) & 3) != 3;                    // a defined sample rate
 }
 
+bool IsId3v2Header(const std::uint8_t* head, long got) {
+    return got >= 10 && std::memcmp(head, "ID3", 3) == 0 && head[3] != 0xFF && head[4] != 0xFF;
+}
+
 }  // namespace
 
+std::uint64_t Id3v2TagLength(const std::uint8_t* head, long got) {
+    if (!IsId3v2Header(head, got)) return 0;
+    std::uint64_t body = 0;
+    for (int i = 6; i < 10; ++i) {
+        if (head[i] & 0x80) return 0;  // the size is synchsafe: 7 bits a byte
+        body = body << 7 | head[i];
+    }
+    const bool footer = head[3] >= 4 && (head[5] & 0x10);
+    return 10 + body + (footer ? 10 : 0);
+}
+
 ContentKind SniffContent(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return ContentKind::unknown;
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return ContentKind::unknown;
     // An Ogg page header is 27 bytes plus its segment table (one segment
     // for a stream's first page), then the first packet's signature.
     std::array<std::uint8_t, 36> head{};
-    const long got = ReadFull(fd, head.data(), head.size());
-    ::close(fd);
+    const long got = ReadFull(fd.get(), head.data(), head.size());
     static constexpr std::uint8_t kAsfHeader[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                                                     0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
     if (got >= 16 && std::memcmp(head.data(), kAsfHeader, 16) == 0) return ContentKind::asf;
@@ -52,9 +67,20 @@ ContentKind SniffContent(const std::string& path) {
             return ContentKind::opus;
         return ContentKind::ogg;
     }
-    // An ID3v2 tag is put in front of MPEG audio only.
-    if (got >= 10 && std::memcmp(head.data(), "ID3", 3) == 0 && head[3] != 0xFF && head[4] != 0xFF)
+    if (IsId3v2Header(head.data(), got)) {
+        // Mostly MPEG audio follows an ID3v2 tag, but some taggers put one in
+        // front of a FLAC stream too. Where the tag ends is taken from its
+        // header only within the file; a tag that claims more is MP3's.
+        const std::uint64_t tagBytes = Id3v2TagLength(head.data(), got);
+        struct stat st;
+        if (tagBytes > 0 && ::fstat(fd.get(), &st) == 0 && tagBytes + 4 <= std::uint64_t(st.st_size)) {
+            std::array<std::uint8_t, 4> after{};
+            if (::pread(fd.get(), after.data(), after.size(), off_t(tagBytes)) == long(after.size()) &&
+                std::memcmp(after.data(), "fLaC", 4) == 0)
+                return ContentKind::flac;
+        }
         return ContentKind::mpeg;
+    }
     if (got >= 4 && IsMpegAudioFrameHeader(head.data())) return ContentKind::mpeg;
     return ContentKind::unknown;
 }

@@ -2,6 +2,7 @@
 // creates it through the registry and opens the file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "components/common/interfaces.h"
@@ -19,11 +20,17 @@ HRESULT CreateDecoderFor(const CLSID& owner, BSTR fileName, ComPtr<IKivAudioDeco
 // The decoder class for a file, without creating anything; false when none
 // fits. The file's first bytes decide (RIFF/WAVE, fLaC, OggS with an Opus
 // or another first packet, an ID3v2 tag or an MPEG audio frame, the ASF
-// header); when they say nothing, the extension does (".wma", ".mp3",
-// ".ogg", ".oga", ".wav", ".wave", ".flac", ".opus"). WAV files are
-// inspected further: PCM opens with the WAV decoder, MPEG layer 3 with the
-// MP3 decoder, any other format with none.
+// header; behind an ID3v2 tag, fLaC is FLAC and anything else MPEG); when
+// they say nothing, the extension does (".wma", ".mp3", ".ogg", ".oga",
+// ".wav", ".wave", ".flac", ".opus"). WAV files are inspected further: PCM
+// opens with the WAV decoder, MPEG layer 3 with the MP3 decoder, any other
+// format with none.
 bool SelectDecoderClass(std::u16string_view fileName, CLSID& clsid);
+
+// The length of the ID3v2 tag that starts with `head` (`got` bytes of the
+// file's start): header, body and footer if any; 0 when `head` holds no
+// tag header or its size field is malformed.
+std::uint64_t Id3v2TagLength(const std::uint8_t* head, long got);
 
 // What a file's first bytes show it to be.
 enum class ContentKind { unknown, wave, ogg, mpeg, asf, flac, opus };

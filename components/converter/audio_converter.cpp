@@ -110,23 +110,6 @@ HRESULT WriteBlock(IKivAudioEncoder* destination, PcmReduction& reduction, BYTE*
 
 AudioConverter::AudioConverter() : ComponentObject(kClassAudioConverter, DIID_IKivAudioConverterEvents) {}
 
-HRESULT AudioConverter::FinalConstruct() {
-    HRESULT hr = ComponentObject::FinalConstruct();
-    if (FAILED(hr)) return hr;
-    // The sinks only store the codecs' texts, for the worker to read.
-    encoderSink_ = DispatchSink::Create(DIID_IKivAudioEncoderEvents, [this](DISPID id, DISPPARAMS& p) {
-        if (id != DISPID_OnError) return;
-        std::lock_guard lock(textLock_);
-        encoderError_ = EventArgText(p, 0);
-    });
-    decoderSink_ = DispatchSink::Create(DIID_IKivAudioDecoderEvents, [this](DISPID id, DISPPARAMS& p) {
-        if (id != DISPID_OnError) return;
-        std::lock_guard lock(textLock_);
-        decoderError_ = EventArgText(p, 0);
-    });
-    return S_OK;
-}
-
 void AudioConverter::FinalRelease() {
     // A running conversion is cancelled and waited for. Messages sent to this
     // thread meanwhile are handled, so a codec that needs this thread while
@@ -139,11 +122,11 @@ void AudioConverter::FinalRelease() {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     }
+    // The worker lowers the flag just before it lets go of the lock.
+    { std::lock_guard wait(runLock_); }
     ComponentObject::FinalRelease();
     source_.reset();
     destination_.reset();
-    encoderSink_.reset();
-    decoderSink_.reset();
 }
 
 HRESULT AudioConverter::get_Source(IKivAudioDecoder** value) {
@@ -219,6 +202,7 @@ HRESULT AudioConverter::CancelConversion() {
 }
 
 HRESULT AudioConverter::Go() {
+    std::lock_guard lock(runLock_);
     if (HRESULT hr = Guards(); FAILED(hr)) return hr;
     // Raised here, before the worker exists, so a second Go is refused at once.
     inProgress_ = true;
@@ -230,26 +214,26 @@ HRESULT AudioConverter::Go() {
     return S_OK;
 }
 
-std::u16string AudioConverter::EncoderError() {
-    std::lock_guard lock(textLock_);
-    return encoderError_;
+void AudioConverter::CodecTexts::Set(bool encoder, std::u16string text) {
+    std::lock_guard lock(lock_);
+    (encoder ? encoder_ : decoder_) = std::move(text);
 }
 
-std::u16string AudioConverter::DecoderError() {
-    std::lock_guard lock(textLock_);
-    return decoderError_;
+std::u16string AudioConverter::CodecTexts::Get(bool encoder) {
+    std::lock_guard lock(lock_);
+    return encoder ? encoder_ : decoder_;
 }
 
-bool AudioConverter::WaitForText(bool encoder) {
+bool AudioConverter::CodecTexts::WaitFor(bool encoder) {
     for (int i = 0; i < 10; ++i) {
-        if (!(encoder ? EncoderError() : DecoderError()).empty()) return true;
+        if (!Get(encoder).empty()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    return !(encoder ? EncoderError() : DecoderError()).empty();
+    return !Get(encoder).empty();
 }
 
-void AudioConverter::Report(std::u16string_view text) {
-    reported_ = true;
+void AudioConverter::Report(Run& run, std::u16string_view text) {
+    run.reported = true;
     PostText(WMH_CONV_ERROR, text);
 }
 
@@ -258,10 +242,10 @@ void AudioConverter::PostText(UINT msg, std::u16string_view text) {
     if (!PostMessage(helper(), msg, reinterpret_cast<WPARAM>(copy), 0)) SysFreeString(copy);
 }
 
-void AudioConverter::ReportWithInfo(std::u16string_view withInfo, std::u16string_view without) {
+void AudioConverter::ReportWithInfo(Run& run, std::u16string_view withInfo, std::u16string_view without) {
     std::u16string description = TakeErrorDescription();
-    if (description.empty()) Report(without);
-    else Report(std::u16string(withInfo) + description);
+    if (description.empty()) Report(run, without);
+    else Report(run, std::u16string(withInfo) + description);
 }
 
 void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEncoder> destination) {
@@ -270,25 +254,30 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
     PostMessage(helper(), WMH_CONV_START, 0, 0);
     // The codecs write their files (or a caller's pipe) on this thread.
     HoldPipeSignalOnThisThread();
-    {
-        std::lock_guard lock(textLock_);
-        encoderError_.clear();
-        decoderError_.clear();
-    }
-    reported_ = false;
-    auto ending = std::make_unique<Ending>();
-    ending->decoderEvents.Connect(source.get(), DIID_IKivAudioDecoderEvents, decoderSink_.get());
-    ending->encoderEvents.Connect(destination.get(), DIID_IKivAudioEncoderEvents, encoderSink_.get());
+    auto run = std::make_unique<Run>();
+    // The sinks only store the codecs' texts, for this run to read.
+    auto sinkFor = [texts = run->texts](const IID& events, bool encoder) {
+        return DispatchSink::Create(events, [texts, encoder](DISPID id, DISPPARAMS& p) {
+            if (id == DISPID_OnError) texts->Set(encoder, EventArgText(p, 0));
+        });
+    };
+    run->decoderEvents.Connect(source.get(), DIID_IKivAudioDecoderEvents,
+                               sinkFor(DIID_IKivAudioDecoderEvents, false).get());
+    run->encoderEvents.Connect(destination.get(), DIID_IKivAudioEncoderEvents,
+                               sinkFor(DIID_IKivAudioEncoderEvents, true).get());
+    CodecTexts& texts = *run->texts;
+    auto encoderError = [&texts] { return texts.Get(true); };
+    auto decoderError = [&texts] { return texts.Get(false); };
 
     auto convert = [&] {
         WAVEFORMATEX* format = nullptr;
         if (FAILED(source->get_Format(&format)) || !format) {
-            ReportWithInfo(u"Cannot proceed: decoder failed: ", u"Cannot proceed: decoder failed.");
+            ReportWithInfo(*run, u"Cannot proceed: decoder failed: ", u"Cannot proceed: decoder failed.");
             return;
         }
         PcmReduction reduction;
         if (FAILED(reduction.Negotiate(destination.get(), format))) {
-            ReportWithInfo(u"Cannot proceed: encoder failed: ", u"Cannot proceed: encoder failed.");
+            ReportWithInfo(*run, u"Cannot proceed: encoder failed: ", u"Cannot proceed: encoder failed.");
             return;
         }
         std::u16string pictureNotice;
@@ -305,13 +294,13 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
         LONG n = 0;
         HRESULT readHr = source->Read(buffer.data(), kBufferSize, &n);
         LONG lastPercent = -1;
-        while (SUCCEEDED(readHr) && n > 0 && EncoderError().empty()) {
-            if (!DecoderError().empty() || cancel_) break;
+        while (SUCCEEDED(readHr) && n > 0 && encoderError().empty()) {
+            if (!decoderError().empty() || cancel_) break;
             HRESULT writeHr = WriteBlock(destination.get(), reduction, buffer.data(), n);
-            if (FAILED(writeHr)) WaitForText(true);
-            if (!EncoderError().empty()) break;
+            if (FAILED(writeHr)) texts.WaitFor(true);
+            if (!encoderError().empty()) break;
             if (FAILED(writeHr)) {
-                ReportWithInfo(u"Cannot write samples, encoder failed: ", kWriteFailed);
+                ReportWithInfo(*run, u"Cannot write samples, encoder failed: ", kWriteFailed);
                 return;
             }
             LONG duration = 0, position = 0;
@@ -325,24 +314,24 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
                 lastPercent = percent;
             }
             readHr = source->Read(buffer.data(), kBufferSize, &n);
-            if (FAILED(readHr)) WaitForText(false);
-            if (!DecoderError().empty()) break;
+            if (FAILED(readHr)) texts.WaitFor(false);
+            if (!decoderError().empty()) break;
             if (FAILED(readHr)) {
-                ReportWithInfo(u"Cannot read samples, decoder failed: ", kReadFailed);
+                ReportWithInfo(*run, u"Cannot read samples, decoder failed: ", kReadFailed);
                 return;
             }
         }
-        if (std::u16string e = EncoderError(); !e.empty()) {
-            Report(FormatMessageText(u"Error: encoder failed: %s", e));
-        } else if (std::u16string d = DecoderError(); !d.empty()) {
-            Report(FormatMessageText(u"Error: decoder failed: %s", d));
+        if (std::u16string e = encoderError(); !e.empty()) {
+            Report(*run, FormatMessageText(u"Error: encoder failed: %s", e));
+        } else if (std::u16string d = decoderError(); !d.empty()) {
+            Report(*run, FormatMessageText(u"Error: decoder failed: %s", d));
         } else if (FAILED(readHr)) {
             SetErrorInfo(0, nullptr);
-            Report(kReadFailed);
+            Report(*run, kReadFailed);
         } else if (FAILED(source->Close())) {
-            ReportWithInfo(u"Decoder error: ", u"Decoder error.");
+            ReportWithInfo(*run, u"Decoder error: ", u"Decoder error.");
         } else if (FAILED(destination->Close())) {
-            ReportWithInfo(u"Encoder error: ", u"Encoder error.");
+            ReportWithInfo(*run, u"Encoder error: ", u"Encoder error.");
         }
     };
     // An exception must not leave this thread: it would end the process and
@@ -350,7 +339,7 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
     try {
         convert();
     } catch (const std::bad_alloc&) {
-        Report(kOutOfMemory);
+        Report(*run, kOutOfMemory);
     }
 
     SetErrorInfo(0, nullptr);
@@ -358,17 +347,19 @@ void AudioConverter::Worker(ComPtr<IKivAudioDecoder> source, ComPtr<IKivAudioEnc
     // on the client's thread, ahead of OnFinish. The sinks stay connected
     // until the client's thread handles OnFinish, so such a text is seen
     // there whatever the threads' timing (see OnHelperMessage).
-    ending->reported = reported_;
     source.reset();
     destination.reset();
-    // The flag is lowered before OnFinish is posted, so a client that starts
-    // the next conversion from its OnFinish handler is never refused. That is
-    // the last touch of the object (a releasing client may free it from then
-    // on); the posting uses the window handle alone, which fails harmlessly
-    // once the window is gone.
-    HWND window = helper();
-    inProgress_ = false;
-    if (PostMessage(window, WMH_CONV_FINISH, reinterpret_cast<WPARAM>(ending.get()), 0)) ending.release();
+    // The flag is lowered and OnFinish posted under the lock that Go takes:
+    // a client that starts the next conversion from its OnFinish handler is
+    // never refused, and one that starts it as soon as the flag is down gets
+    // the next run's events after this OnFinish. Letting go of the lock is
+    // the last touch of the object (a releasing client waits for it, then
+    // may free the object).
+    {
+        std::lock_guard lock(runLock_);
+        inProgress_ = false;
+        if (PostMessage(helper(), WMH_CONV_FINISH, reinterpret_cast<WPARAM>(run.get()), 0)) run.release();
+    }
     module_state::Lock(false);
 }
 
@@ -409,16 +400,16 @@ LRESULT AudioConverter::OnHelperMessage(UINT msg, WPARAM wp, LPARAM) {
         case WMH_CONV_START: Fire(DISPID_OnConvStart); return 0;
         case WMH_CONV_PROGRESS: FireLong(DISPID_OnConvProgress, static_cast<LONG>(wp)); return 0;
         case WMH_CONV_FINISH: {
-            std::unique_ptr<Ending> ending(reinterpret_cast<Ending*>(wp));
-            if (ending && !ending->reported) {
+            std::unique_ptr<Run> run(reinterpret_cast<Run*>(wp));
+            if (run && !run->reported) {
                 // The worker ended cleanly, but a codec's failure arrived
                 // after its last look: the file is not what it seems.
-                if (std::u16string e = EncoderError(); !e.empty())
+                if (std::u16string e = run->texts->Get(true); !e.empty())
                     FireText(DISPID_OnError, FormatMessageText(u"Error: encoder failed: %s", e));
-                else if (std::u16string d = DecoderError(); !d.empty())
+                else if (std::u16string d = run->texts->Get(false); !d.empty())
                     FireText(DISPID_OnError, FormatMessageText(u"Error: decoder failed: %s", d));
             }
-            ending.reset();
+            run.reset();
             Fire(DISPID_OnConvFinish);
             return 0;
         }
@@ -428,7 +419,7 @@ LRESULT AudioConverter::OnHelperMessage(UINT msg, WPARAM wp, LPARAM) {
 
 void AudioConverter::OnDroppedMessage(UINT msg, WPARAM wp, LPARAM) {
     if (msg == WMH_CONV_ERROR || msg == WMH_CONV_NOTICE) SysFreeString(reinterpret_cast<BSTR>(wp));
-    if (msg == WMH_CONV_FINISH) delete reinterpret_cast<Ending*>(wp);
+    if (msg == WMH_CONV_FINISH) delete reinterpret_cast<Run*>(wp);
 }
 
 }  // namespace kiv

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 
+#include "components/common/decoder_selection.h"
 #include "components/vorbis/vorbis_comments.h"
 
 namespace kiv {
@@ -24,6 +25,20 @@ constexpr char16_t kReadFailed[] = u"Read error: the FLAC stream cannot be decod
 constexpr std::size_t kMaxRead = 65536;
 
 int ContainerBits(unsigned bits) { return bits <= 8 ? 8 : bits <= 16 ? 16 : bits <= 24 ? 24 : 32; }
+
+// Where the FLAC stream of a file begins: behind an ID3v2 tag that some
+// taggers put in front of it, else at 0. The library passes over such a tag
+// itself, but not over one with a footer; the stream is the library's from
+// "fLaC" on, so its offsets (and seek points) count from there.
+std::int64_t StartBehindId3v2Tag(int fd, std::int64_t fileSize) {
+    std::uint8_t head[10];
+    const std::uint64_t tag = ::pread(fd, head, sizeof head, 0) == long(sizeof head) ? Id3v2TagLength(head, 10) : 0;
+    std::uint8_t magic[4];
+    if (tag == 0 || tag + sizeof magic > std::uint64_t(fileSize) ||
+        ::pread(fd, magic, sizeof magic, off_t(tag)) != long(sizeof magic) || std::memcmp(magic, "fLaC", 4) != 0)
+        return 0;
+    return std::int64_t(tag);
+}
 
 }  // namespace
 
@@ -51,15 +66,16 @@ struct DecoderCallbacks {
     static FLAC__StreamDecoderSeekStatus Seek(const FLAC__StreamDecoder*, FLAC__uint64 offset, void* client) {
         auto* self = static_cast<FlacDecoder*>(client);
         if (self->input_.byHandle) return FLAC__STREAM_DECODER_SEEK_STATUS_UNSUPPORTED;
-        return ::lseek(self->input_.fd, off_t(offset), SEEK_SET) < 0 ? FLAC__STREAM_DECODER_SEEK_STATUS_ERROR
-                                                               : FLAC__STREAM_DECODER_SEEK_STATUS_OK;
+        return ::lseek(self->input_.fd, off_t(self->streamStart_ + offset), SEEK_SET) < 0
+                   ? FLAC__STREAM_DECODER_SEEK_STATUS_ERROR
+                   : FLAC__STREAM_DECODER_SEEK_STATUS_OK;
     }
     static FLAC__StreamDecoderTellStatus Tell(const FLAC__StreamDecoder*, FLAC__uint64* offset, void* client) {
         auto* self = static_cast<FlacDecoder*>(client);
         if (self->input_.byHandle) return FLAC__STREAM_DECODER_TELL_STATUS_UNSUPPORTED;
         const off_t at = ::lseek(self->input_.fd, 0, SEEK_CUR);
         if (at < 0) return FLAC__STREAM_DECODER_TELL_STATUS_ERROR;
-        *offset = FLAC__uint64(at);
+        *offset = FLAC__uint64(at - self->streamStart_);
         return FLAC__STREAM_DECODER_TELL_STATUS_OK;
     }
     static FLAC__StreamDecoderLengthStatus Length(const FLAC__StreamDecoder*, FLAC__uint64* length, void* client) {
@@ -71,7 +87,7 @@ struct DecoderCallbacks {
     static FLAC__bool Eof(const FLAC__StreamDecoder*, void* client) {
         auto* self = static_cast<FlacDecoder*>(client);
         if (self->fileBytes_ < 0) return false;
-        return ::lseek(self->input_.fd, 0, SEEK_CUR) >= self->fileBytes_;
+        return ::lseek(self->input_.fd, 0, SEEK_CUR) >= self->streamStart_ + self->fileBytes_;
     }
 
     static FLAC__StreamDecoderWriteStatus Write(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
@@ -176,7 +192,12 @@ HRESULT FlacDecoder::OpenStream() {
     SetPictures({});
     struct stat st;
     const bool regular = !input_.byHandle && input_.fd >= 0 && ::fstat(input_.fd, &st) == 0 && S_ISREG(st.st_mode);
-    fileBytes_ = regular ? std::int64_t(st.st_size) : -1;
+    streamStart_ = regular ? StartBehindId3v2Tag(input_.fd, st.st_size) : 0;
+    fileBytes_ = regular ? std::int64_t(st.st_size) - streamStart_ : -1;
+    if (streamStart_ > 0 && ::lseek(input_.fd, off_t(streamStart_), SEEK_SET) < 0) {
+        Close();
+        return ReportError(kNotFlac);
+    }
     std::unique_ptr<FLAC__StreamDecoder, flac::DecoderDeleter> d(FLAC__stream_decoder_new());
     if (!d || input_.fd < 0) {
         Close();
@@ -308,6 +329,7 @@ HRESULT FlacDecoder::Close() {
     totalFrames_ = 0;
     format_ = PcmFormatRecord{};
     fileBytes_ = -1;
+    streamStart_ = 0;
     pcm_.clear();
     pcmTaken_ = 0;
     position_ = 0;

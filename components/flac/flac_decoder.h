@@ -60,7 +60,8 @@ private:
     unsigned channels_ = 0, rate_ = 0, sourceBits_ = 0;
     std::uint64_t totalFrames_ = 0;  // 0: the header does not know
     PcmFormatRecord format_;
-    std::int64_t fileBytes_ = -1;
+    std::int64_t fileBytes_ = -1;  // of the stream, from streamStart_ on
+    std::int64_t streamStart_ = 0;  // file offset of "fLaC"
 
     // Decoded and not yet handed out.
     std::vector<BYTE> pcm_;

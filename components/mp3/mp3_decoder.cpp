@@ -125,10 +125,25 @@ HRESULT Mp3Decoder::get_Filename(BSTR* value) {
 
 HRESULT Mp3Decoder::Seek(LONG position) {
     if (!open_) return ReportError(texts::kDecoderSeekNotOpen);
-    // A time before the start means the start; the thread takes the target
-    // when it next looks.
+    // A seek starts clean: the PCM decoded ahead, and the failure or end
+    // that the last run met, belong to the old position. The next Read
+    // starts a new thread, which takes the target before it decodes. A time
+    // before the start means the start.
+    StopThread();
     pendingSeekMs_ = std::int64_t(position < 0 ? 0 : position) * 1000;
     return S_OK;
+}
+
+void Mp3Decoder::StopThread() {
+    // Closing the read end first makes a thread that waits on a full pipe
+    // fail its write and end, so the join below never waits for a reader.
+    stop_ = true;
+    if (pipe_) pipe_->CloseRead();
+    pipe_.reset();
+    if (thread_.joinable()) thread_.join();
+    ForgetStreamFailure();
+    startThread_ = true;
+    stop_ = false;
 }
 
 HRESULT Mp3Decoder::StartThread() {
@@ -173,20 +188,12 @@ HRESULT Mp3Decoder::Read(BYTE* data, LONG count, LONG* read) {
 
 HRESULT Mp3Decoder::Close() {
     if (!open_) return S_OK;
-    // Closing the read end first makes a thread that waits on a full pipe
-    // fail its write and end, so the join below never waits for a reader.
-    stop_ = true;
-    if (pipe_) pipe_->CloseRead();
-    pipe_.reset();
-    if (thread_.joinable()) thread_.join();
+    StopThread();
     file_.reset();
     format_ = WAVEFORMATEX{};
     info_ = mp3::Mp3StreamInfo{};
     fileName_.clear();
-    ForgetStreamFailure();
     open_ = false;
-    startThread_ = true;
-    stop_ = false;
     return S_OK;
 }
 

@@ -3,7 +3,8 @@
 // library bound at creation; the thread fills a 4096-byte pipe that Read
 // drains. Seeks are carried out by the thread, through the VBR header's
 // table of contents or in proportion to the duration, landing on the next
-// frame of the stream.
+// frame of the stream; what was decoded ahead for the old position is
+// dropped.
 #pragma once
 
 #include <atomic>
@@ -46,6 +47,9 @@ private:
     HRESULT FinalConstruct() override;
     void FinalRelease() override;
     HRESULT StartThread();
+    // Ends the decoding thread, if any, and drops what it left: the PCM in
+    // the pipe and a failure not yet reported.
+    void StopThread();
     void DecodingThread(std::shared_ptr<ByteChannel> out);
     // On the decoding thread, after the library lost the stream: moves to
     // where it goes on and keeps the account of what was skipped. false

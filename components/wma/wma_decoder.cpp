@@ -7,6 +7,7 @@
 
 #include "components/wma/tag_attributes.h"
 #include "platform/media/handle_stream.h"
+#include "platform/system/system_error.h"
 
 namespace kiv {
 
@@ -19,6 +20,7 @@ constexpr char16_t kNoDuration[] = u"Cannot detect stream duration. Stream is no
 constexpr char16_t kHandleName[] = u"<software handle>";
 constexpr char16_t kNoPacketSize[] = u"Cannot open: the file's packet size is 0; the file is damaged.";
 constexpr char16_t kNoDecodableAudio[] = u"Cannot read: the file holds no audio that can be decoded; it is damaged.";
+constexpr char16_t kCannotReadFile[] = u"Internal error #80. Cannot read file. System error message: %s.";
 constexpr std::uint64_t kUnknownDuration = ~std::uint64_t{0};
 constexpr std::uint64_t kUnitsPerSecond = 10000000;
 constexpr std::size_t kPipeCapacity = 65536;  // a Linux pipe of the default size
@@ -133,6 +135,11 @@ HRESULT WmaDecoder::Seek(LONG position) {
     // Seconds count as unsigned, and the product needs all 64 bits: ten
     // minutes are already 6e9 units.
     const std::uint64_t start = std::uint64_t{static_cast<DWORD>(position)} * kUnitsPerSecond;
+    // A seek starts clean: the PCM decoded ahead, and the failure or end
+    // that the last run met, belong to the old position. The thread ends
+    // before the range moves, so none of the new range goes down with its
+    // pipe; the next Read starts a new one.
+    StopThread();
     fromOpen_ = false;
     return reader_->SetRange(start, 0);
 }
@@ -179,12 +186,13 @@ void WmaDecoder::DecodingThread(std::shared_ptr<ByteChannel> out) {
     const bool fromOpen = fromOpen_.exchange(false);
     bool delivered = false;
     bool stopped = false;  // Close let go of the pipe
+    HRESULT ended = S_OK;
     if (SUCCEEDED(reader_->SetStreamsSelected({&on, 1})) &&
         SUCCEEDED(reader_->SetReadStreamSamples(audioStream_, false))) {
         for (;;) {
             std::unique_ptr<SampleBuffer> sample;
             QWORD time = 0, duration = 0;
-            if (FAILED(reader_->GetNextSample(audioStream_, sample, &time, &duration))) break;
+            if (ended = reader_->GetNextSample(audioStream_, sample, &time, &duration); FAILED(ended)) break;
             BYTE* bytes = nullptr;
             DWORD length = 0;
             sample->GetBufferAndLength(&bytes, &length);
@@ -196,9 +204,13 @@ void WmaDecoder::DecodingThread(std::shared_ptr<ByteChannel> out) {
             position_ = static_cast<LONG>(time / kUnitsPerSecond);
         }
     }
-    // A file whose every packet is damaged would read as empty and pass for
-    // a finished one.
-    if (!delivered && !stopped && fromOpen && duration_ != 0) {
+    // A source that cannot be read further would pass for a shorter file.
+    const auto code = static_cast<std::uint32_t>(ended);
+    if (!stopped && (code & 0xFFFF0000u) == 0x80070000u) {
+        FailStream(FormatMessageText(kCannotReadFile, SystemErrorText(int(code & 0xFFFFu))));
+    } else if (!delivered && !stopped && fromOpen && duration_ != 0) {
+        // A file whose every packet is damaged would read as empty and pass
+        // for a finished one.
         const std::string complaint = reader_->GetDamage().firstComplaint;
         std::u16string text = kNoDecodableAudio;
         if (!complaint.empty()) text += u" First problem: " + FromUtf8Text(complaint) + u".";
@@ -217,6 +229,8 @@ void WmaDecoder::StopThread() {
     if (pipe_) pipe_->CloseRead();
     pipe_.reset();
     if (thread_.joinable()) thread_.join();
+    ForgetStreamFailure();
+    startThread_ = true;
 }
 
 void WmaDecoder::TakeDamageAccount() {
@@ -238,8 +252,6 @@ HRESULT WmaDecoder::Close() {
     fileName_.clear();
     position_ = 0;
     fromOpen_ = false;
-    ForgetStreamFailure();
-    startThread_ = true;
     return S_OK;
 }
 

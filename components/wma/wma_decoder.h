@@ -44,6 +44,8 @@ private:
     // After the reader has opened its source: audio stream, duration, tags.
     HRESULT FinishOpen(std::unique_ptr<media::SyncReader> reader, std::u16string name);
     void DecodingThread(std::shared_ptr<ByteChannel> out);
+    // Ends the decoding thread, if any, and drops what it left: the PCM in
+    // the pipe and a failure not yet reported.
     void StopThread();
     // The reader counts the damage it read over; the account is ours.
     void TakeDamageAccount();

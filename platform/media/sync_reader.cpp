@@ -180,6 +180,7 @@ struct SyncReader::State {
     av::FramePtr frame;
     bool demuxEnded = false;
     bool flushed = false;
+    int readError = 0;  // the source's read failure that ended the demuxing
     bool sinceOpen = true;  // no range set yet: decoding runs from the very start
     QWORD rangeStart = 0;
     QWORD rangeEnd = kUnknownDuration;  // exclusive, 100-ns units
@@ -407,6 +408,10 @@ HRESULT SyncReader::SetRange(QWORD start, LONGLONG duration) {
         d.clockKnown = false;
     }
     st.lastPacketPos = st.resumedAt = -1;
+    // A read failure belongs to where it happened; from here the source is
+    // read afresh.
+    st.readError = 0;
+    fc->pb->error = 0;
     st.demuxEnded = false;
     st.flushed = false;
     st.rangeStart = start;
@@ -447,17 +452,26 @@ HRESULT SyncReader::GetNextSample(WORD streamNumber, std::unique_ptr<SampleBuffe
     auto toSamples = [rate](QWORD t) { return static_cast<std::int64_t>((static_cast<__int128>(t) * rate + 5000000) / 10000000); };
     auto toTime = [rate](std::int64_t samples) { return static_cast<QWORD>((static_cast<__int128>(samples) * 10000000 + rate / 2) / rate); };
 
+    // The end of the stream, or the source's read failure that ended it.
+    const auto ending = [&st] { return st.readError < 0 ? av::ToHResult(st.readError) : NS_E_NO_MORE_SAMPLES; };
     for (;;) {
         int err = avcodec_receive_frame(dec, frame);
-        if (err == AVERROR_EOF) return NS_E_NO_MORE_SAMPLES;
+        if (err == AVERROR_EOF) return ending();
         if (err == AVERROR(EAGAIN)) {
             if (st.demuxEnded) {
-                if (st.flushed) return NS_E_NO_MORE_SAMPLES;
+                if (st.flushed) return ending();
                 avcodec_send_packet(dec, nullptr);
                 st.flushed = true;
                 continue;
             }
             err = av_read_frame(st.format.get(), st.packet.get());
+            if (err < 0 && st.format->pb && st.format->pb->error < 0 && st.format->pb->error != AVERROR_EOF) {
+                // The source could not be read: that is no damage to read
+                // over, and no end either. What was decoded still comes out.
+                st.readError = st.format->pb->error;
+                st.demuxEnded = true;
+                continue;
+            }
             if (err < 0) {
                 // Damage in a packet's framing stops the demuxer (often as
                 // a false end, having read a length out of the damage); it

@@ -8,35 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/system/pipe.h"
+
 namespace kiv::mp3 {
 
 namespace {
 
 constexpr std::size_t kCopyBlock = 16384;
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now, reporting the failure a delayed write error shows as.
-    int close() {
-        const int rc = fd_ >= 0 ? ::close(fd_) : 0;
-        fd_ = -1;
-        return rc;
-    }
-
-private:
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-    int fd_;
-};
 
 bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
@@ -73,11 +51,11 @@ PrependResult prependId3v2(const std::filesystem::path& file, std::span<const st
     const std::filesystem::path temporary = id3v2TemporaryPath(file);
 
     UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!out.valid()) return {PrependStage::createTemporary, errno};
+    if (!out) return {PrependStage::createTemporary, errno};
     if (!writeAll(out.get(), tag.data(), tag.size())) return fail(PrependStage::writeTag, errno, temporary);
 
     UniqueFd in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in.valid()) return fail(PrependStage::openSource, errno, temporary);
+    if (!in) return fail(PrependStage::openSource, errno, temporary);
     ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     std::array<std::uint8_t, kCopyBlock> block{};
@@ -96,8 +74,9 @@ PrependResult prependId3v2(const std::filesystem::path& file, std::span<const st
     // The replacement keeps the permissions the file had.
     struct stat st {};
     if (::fstat(in.get(), &st) == 0) ::fchmod(out.get(), st.st_mode & 07777);
-    in.close();
-    if (out.close() != 0) return fail(PrependStage::writeCopy, errno, temporary);
+    in.reset();
+    // Closing reports the failure a delayed write error shows as.
+    if (out.reset() != 0) return fail(PrependStage::writeCopy, errno, temporary);
     if (::rename(temporary.c_str(), file.c_str()) != 0) return fail(PrependStage::replace, errno, temporary);
     return {};
 }

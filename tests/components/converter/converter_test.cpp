@@ -304,6 +304,53 @@ TEST_F(ConverterTest, NextConversionCanStartFromTheFinishHandler) {
     EXPECT_EQ(Samples(dir_ / "second.wav"), data);
 }
 
+// Go again as soon as the last run's worker is done, before the client has
+// pumped its events: a codec's text still queued for the first run counts
+// for the first run alone, and each run's events come once, in order.
+TEST_F(ConverterTest, BackToBackRunsKeepTheirOwnEventsAndCodecTexts) {
+    auto waitUntilIdle = [&] {
+        // put_KeepTags is refused while a conversion is in progress.
+        for (int i = 0; i < 500 && conv_->put_KeepTags(1) != S_OK; ++i) {
+            TakeError();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    struct Run {
+        ComPtr<FakeDecoder> source;
+        ComPtr<IKivAudioEncoder> destination;
+    };
+    std::vector<Run> runs;
+    for (const char* name : {"first.wav", "second.wav"}) {
+        Run run{FakeDecoder::Make(176400 + 1000), Create<IKivAudioEncoder>(kClassWaveEncoder.clsid, IID_IKivAudioEncoder)};
+        Bstr out(FromUtf8(dir_ / name));
+        ASSERT_EQ(run.destination->Open(out.get()), S_OK);
+        runs.push_back(run);
+    }
+    runs[0].source->errorAtEnd = u"set";
+    for (const Run& run : runs) {
+        waitUntilIdle();
+        ASSERT_EQ(conv_->put_Source(run.source.get()), S_OK);
+        ASSERT_EQ(conv_->put_Destination(run.destination.get()), S_OK);
+        ASSERT_EQ(conv_->Go(), S_OK);
+    }
+    waitUntilIdle();
+    EXPECT_TRUE(events_.empty()) << "nothing pumped yet";
+    int finishes = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        finishes = 0;
+        for (const auto& e : events_) finishes += e.first == DISPID_OnConvFinish;
+        return finishes == 2;
+    }));
+    PumpUntil([] { return false; }, 200);  // nothing more may come
+    EXPECT_EQ(Ids(), (std::vector<DISPID>{DISPID_OnConvStart, DISPID_OnConvProgress, DISPID_OnError,
+                                          DISPID_OnConvFinish, DISPID_OnConvStart, DISPID_OnConvProgress,
+                                          DISPID_OnConvFinish}));
+    for (const auto& e : events_)
+        if (e.first == DISPID_OnError) {
+            EXPECT_EQ(e.second, "Error: decoder failed: MP3 stream is damaged.");
+        }
+}
+
 TEST_F(ConverterTest, CancelMidwayLeavesACompleteFileOfWhatWasWritten) {
     auto data = PatternBytes(176400 * 20);
     Prepare(data, dir_ / "out.wav");

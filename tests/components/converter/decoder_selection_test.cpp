@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "components/common/decoder_selection.h"
@@ -172,6 +173,98 @@ TEST_F(DecoderSelectionTest, TheFirstBytesDecideOverAWrongOrMissingExtension) {
         EXPECT_TRUE(chosen == decoder->clsid) << name;
     }
     EXPECT_FALSE(SelectDecoderClass(FromUtf8(dir_ / "missing.aiff"), chosen));
+}
+
+// An ID3v2 tag (version 3 or 4) holding a title and `padding` zero bytes,
+// with a footer when asked (version 4 only).
+std::vector<unsigned char> Id3v2Tag(unsigned char version, bool footer, std::size_t padding) {
+    auto size = [&](std::size_t n, bool synchsafe) {
+        const int shift = synchsafe ? 7 : 8;
+        std::vector<unsigned char> b(4);
+        for (int i = 3; i >= 0; --i, n >>= shift) b[std::size_t(i)] = static_cast<unsigned char>(n & ((1u << shift) - 1));
+        return b;
+    };
+    const std::string text = std::string(1, '\0') + "ID3 title";
+    std::vector<unsigned char> body = {'T', 'I', 'T', '2'};
+    const auto frameSize = size(text.size(), version >= 4);
+    body.insert(body.end(), frameSize.begin(), frameSize.end());
+    body.insert(body.end(), {0, 0});
+    body.insert(body.end(), text.begin(), text.end());
+    body.resize(body.size() + padding);
+    std::vector<unsigned char> tag = {'I', 'D', '3', version, 0, static_cast<unsigned char>(footer ? 0x10 : 0)};
+    const auto bodySize = size(body.size(), true);
+    tag.insert(tag.end(), bodySize.begin(), bodySize.end());
+    std::vector<unsigned char> out = tag;
+    out.insert(out.end(), body.begin(), body.end());
+    if (footer) {
+        tag[0] = '3', tag[1] = 'D', tag[2] = 'I';
+        out.insert(out.end(), tag.begin(), tag.end());
+    }
+    return out;
+}
+
+// Some taggers put an ID3v2 tag in front of "fLaC". Such a file is FLAC,
+// whatever its name, and opens with the tags of its Vorbis comments.
+TEST_F(DecoderSelectionTest, AFlacStreamBehindAnId3v2TagOpensAsFlac) {
+    if (!Have("sox") || !Have("flac")) GTEST_SKIP() << "sox or flac missing";
+    UseTemporaryRegistry(dir_, {"kivwave", "kivconv", "kivflac"});
+    const std::string wav = dir_ / "tone.wav";
+    ASSERT_EQ(RunCommand("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 2.5 sine 440").status, 0);
+    ASSERT_EQ(RunCommand("flac -s -T 'TITLE=Comment title' -T ARTIST=Someone -o '" + (dir_ / "tone.flac") + "' '" +
+                         wav + "'")
+                  .status,
+              0);
+    const auto flac = ReadFileBytes(dir_ / "tone.flac");
+    const auto reference = WavSamples(wav);
+    ASSERT_FALSE(reference.empty());
+
+    struct Case {
+        const char* name;
+        std::vector<unsigned char> tag;
+    } cases[] = {
+        {"v3.flac", Id3v2Tag(3, false, 2000)},
+        {"v3.mp3", Id3v2Tag(3, false, 0)},
+        {"v4-footer.mp3", Id3v2Tag(4, true, 100)},
+        {"v4-footer", Id3v2Tag(4, true, 0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<unsigned char> bytes = c.tag;
+        bytes.insert(bytes.end(), flac.begin(), flac.end());
+        WriteFileBytes(dir_ / c.name, bytes);
+        CLSID chosen{};
+        ASSERT_TRUE(SelectDecoderClass(FromUtf8(dir_ / c.name), chosen));
+        EXPECT_TRUE(chosen == kClassFlacDecoder.clsid);
+
+        ASSERT_EQ(Select(dir_ / c.name), S_OK);
+        ComPtr<IKivAudioDecoder> src;
+        ASSERT_EQ(conv_->get_Source(src.put()), S_OK);
+        ComPtr<IAudioTag> tag;
+        ASSERT_EQ(src->get_TagData(tag.put()), S_OK);
+        Bstr title, artist;
+        tag->get_Title(title.put());
+        tag->get_Artist(artist.put());
+        EXPECT_EQ(title.view(), u"Comment title");
+        EXPECT_EQ(artist.view(), u"Someone");
+        LONG seconds = 0;
+        EXPECT_EQ(src->get_Duration(&seconds), S_OK);
+        EXPECT_EQ(seconds, 2);
+        EXPECT_TRUE(DecodeToEnd(src.get()).pcm == reference);
+        // Seeking counts from the stream, not from the start of the file.
+        ASSERT_EQ(src->Seek(1), S_OK);
+        const auto rest = DecodeToEnd(src.get()).pcm;
+        ASSERT_EQ(rest.size(), reference.size() - 44100 * 4);
+        EXPECT_TRUE(std::equal(rest.begin(), rest.end(), reference.begin() + 44100 * 4));
+    }
+
+    // A tag that claims to run past the end of the file leaves the file to
+    // the MP3 decoder, as any other tagged file.
+    std::vector<unsigned char> overlong = {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
+    overlong.insert(overlong.end(), flac.begin(), flac.end());
+    WriteFileBytes(dir_ / "overlong.flac", overlong);
+    CLSID chosen{};
+    ASSERT_TRUE(SelectDecoderClass(FromUtf8(dir_ / "overlong.flac"), chosen));
+    EXPECT_TRUE(chosen == kClassMp3Decoder.clsid);
 }
 
 TEST_F(DecoderSelectionTest, AnOggFileNamedMp3OpensAsOgg) {

@@ -359,5 +359,53 @@ TEST_F(LameFilesTest, DamageIsReadOverAndOtherFormatsOrCutFilesFail) {
     }
 }
 
+// A seek starts clean. The failure that ended the last run (here another
+// format behind the first stream) is not reported by the reads after the
+// seek until they meet it again, and no PCM decoded ahead for the old
+// position comes out before the new position's.
+TEST_F(LameFilesTest, SeekAfterAFailureOrMidStreamStartsClean) {
+    std::vector<unsigned char> bytes = ReadFileBytes(Lame("a.mp3", {"-b", "128", "-t"}));
+    WriteFileBytes(dir_ / "mono.wav", MakeWav(TonePcm(22050, 1, 22050, 16), 1, 22050));
+    ASSERT_EQ(RunTool({"lame", "--silent", "-b", "64", "-t", dir_ / "mono.wav", dir_ / "mono.mp3"}).exitCode, 0);
+    const auto mono = ReadFileBytes(dir_ / "mono.mp3");
+    bytes.insert(bytes.end(), mono.begin(), mono.end());
+    WriteFileBytes(dir_ / "mixed.mp3", bytes);
+    auto dec = NewDecoder();
+    EventLog log(DIID_IKivAudioDecoderEvents);
+    EventConnection conn;
+    ASSERT_EQ(conn.Connect(dec.get(), DIID_IKivAudioDecoderEvents, log.sink.get()), S_OK);
+    ASSERT_EQ(OpenDecoder(dec.get(), dir_ / "mixed.mp3"), S_OK);
+    const DecodeOutcome whole = DecodeToEnd(dec.get());
+    ASSERT_FALSE(whole.error.empty());
+    ASSERT_GT(whole.pcm.size(), 44100u * 4 * 5);
+    ASSERT_TRUE(PumpUntil([&] { return log.Has(DISPID_OnError); }));
+
+    // Stop short of the end by less than the pipe holds, so that the thread
+    // meets the failure while PCM is still waiting for the reader.
+    log.events.clear();
+    ASSERT_EQ(dec->Seek(0), S_OK);
+    std::vector<BYTE> head(whole.pcm.size() - 2000);
+    for (std::size_t at = 0; at < head.size();) {
+        LONG got = 0;
+        ASSERT_EQ(dec->Read(head.data() + at, LONG(std::min<std::size_t>(65536, head.size() - at)), &got), S_OK);
+        ASSERT_GT(got, 0);
+        at += std::size_t(got);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return log.Has(DISPID_OnError); })) << "the failure is pending";
+    ASSERT_EQ(dec->Seek(0), S_OK);
+    const DecodeOutcome again = DecodeToEnd(dec.get());
+    EXPECT_EQ(again.pcm.size(), whole.pcm.size());
+    EXPECT_TRUE(again.pcm == whole.pcm) << "from the start, as the first time";
+    EXPECT_EQ(again.error, whole.error) << "and the failure where it is";
+
+    // Mid-stream: the pipe is full of PCM of the old position.
+    ASSERT_EQ(dec->Seek(0), S_OK);
+    BYTE first[4];
+    LONG got = 0;
+    ASSERT_EQ(dec->Read(first, 4, &got), S_OK);
+    ASSERT_EQ(dec->Seek(0), S_OK);
+    EXPECT_TRUE(DecodeToEnd(dec.get()).pcm == whole.pcm);
+}
+
 }  // namespace
 }  // namespace kiv::test

@@ -165,6 +165,70 @@ TEST_F(WmaDecoderTest, SeekLandsAtTheRequestedSecondOfALongFile) {
     EXPECT_NEAR(double(ReadAll(dec_.get()).size()), double(total) - 599.0 * 16000, 2048.0 * 2);
 }
 
+// A seek starts clean: none of the PCM decoded ahead for the old position
+// (a pipe full of it here) comes out before the new position's.
+TEST_F(WmaDecoderTest, SeekMidStreamDropsWhatWasDecodedAhead) {
+    const std::string path = Make3s("three.wma");
+    ASSERT_EQ(OpenBy(dec_.get(), path), S_OK);
+    const auto whole = ReadAll(dec_.get());
+    ASSERT_GT(whole.size(), 100000u);
+    ASSERT_EQ(dec_->Seek(0), S_OK);
+    EXPECT_TRUE(ReadAll(dec_.get()) == whole) << "after the end, back to the start";
+    ASSERT_EQ(dec_->Seek(0), S_OK);
+    BYTE first[4];
+    LONG got = 0;
+    ASSERT_EQ(dec_->Read(first, 4, &got), S_OK);
+    ASSERT_EQ(dec_->Seek(0), S_OK);
+    const auto again = ReadAll(dec_.get());
+    EXPECT_EQ(again.size(), whole.size());
+    EXPECT_TRUE(again == whole) << "from the start, as the first time";
+}
+
+// A source that stops being readable mid-stream (here the caller's
+// descriptor turns into a folder's) fails the read that meets the end,
+// with the system's words, instead of passing for a shorter file; a seek
+// back once it reads again starts clean.
+TEST_F(WmaDecoderTest, AReadFailureMidStreamIsReportedAndASeekStartsOver) {
+    const std::string path = Make("long.wma", "sine=f=440:d=20:r=44100", "-ac 2 -c:a wmav2 -b:a 128k");
+    ASSERT_EQ(OpenBy(dec_.get(), path), S_OK);
+    const auto whole = ReadAll(dec_.get());
+    ASSERT_GT(whole.size(), 44100u * 4 * 19);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(dec_->OpenHandle(reinterpret_cast<void*>(std::intptr_t{fd})), S_OK);
+    std::vector<BYTE> head(100000);
+    LONG got = 0;
+    ASSERT_EQ(dec_->Read(head.data(), LONG(head.size()), &got), S_OK);
+    ASSERT_EQ(got, LONG(head.size()));
+
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    const int folder = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    ASSERT_GE(::dup2(folder, fd), 0);
+    const DecodeOutcome rest = DecodeToEnd(dec_.get());
+    EXPECT_EQ(rest.error, "Internal error #80. Cannot read file. System error message: Is a directory.");
+    head.insert(head.end(), rest.pcm.begin(), rest.pcm.end());
+    EXPECT_LT(head.size(), whole.size());
+    // What came before is the file's; only the last block (2048 frames)
+    // comes out without the next one to overlap with.
+    ASSERT_GT(head.size(), 8192u);
+    EXPECT_TRUE(std::equal(head.begin(), head.end() - 8192, whole.begin()));
+
+    // Readable again, where it was.
+    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::lseek(file, at, SEEK_SET), at);
+    ASSERT_GE(::dup2(file, fd), 0);
+    ::close(file);
+    ::close(folder);
+    ASSERT_EQ(dec_->Seek(0), S_OK);
+    const DecodeOutcome again = DecodeToEnd(dec_.get());
+    EXPECT_EQ(again.error, "");
+    EXPECT_TRUE(again.pcm == whole) << again.pcm.size() << " bytes against " << whole.size();
+    ASSERT_EQ(dec_->Close(), S_OK);
+    ::close(fd);
+}
+
 TEST_F(WmaDecoderTest, OpenHandleReadsThroughTheCallersDescriptorAndLeavesItOpen) {
     std::string path = Make3s("h.wma");
     ASSERT_EQ(OpenBy(dec_.get(), path), S_OK);
