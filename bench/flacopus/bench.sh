@@ -2,6 +2,7 @@
 # FLAC and Opus speed, side by side with the reference tools on the same
 # input, each pair timed in turn over several runs (bench/common/compare.sh):
 #   ondalo-cli convert --to flac (level 5)      vs  flac -5
+#   the same with ReplayGain values measured    vs  flac -5 --replay-gain
 #   ondalo-cli convert --to opus --cbr 128      vs  opusenc --bitrate 128 --hard-cbr
 #   ondalo-cli convert --to opus --abr 128      vs  opusenc --bitrate 128
 #   ondalo-cli convert --to wav (FLAC source)   vs  flac -d
@@ -43,6 +44,11 @@ A=("${cli[@]}" --default-quality --to flac --dest "$work/ours" "$work/source.wav
 B=(flac -s -f -5 -o "$work/ref/source.flac" "$work/source.wav")
 compare_pair "ondalo-cli convert --to flac" "flac -5"
 printf '  sizes: ours %s bytes, flac %s bytes\n' "$(size "$work/ours/source.flac")" "$(size "$work/ref/source.flac")"
+
+echo "encode to FLAC (level 5) measuring ReplayGain:"
+A=("${cli[@]}" --default-quality --replaygain --to flac --dest "$work/ours" "$work/source.wav")
+B=(flac -s -f -5 --replay-gain -o "$work/ref/source.flac" "$work/source.wav")
+compare_pair "ondalo-cli convert --to flac --replaygain" "flac -5 --replay-gain"
 
 echo "encode to Opus, 128 kbit/s constant:"
 A=("${cli[@]}" --cbr 128 --to opus --dest "$work/ours" "$work/source.wav")
