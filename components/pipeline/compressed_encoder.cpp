@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/riff/pcm_layout.h"
 #include "platform/system/system_error.h"
 
 namespace kiv {
@@ -103,7 +104,9 @@ HRESULT CompressedEncoder::Write(BYTE* data, LONG count) {
         if (HRESULT hr = PrepareStream(); FAILED(hr)) return hr;
         if (measuring_) {
             const WAVEFORMATEX& f = inputFormat();
-            measuring_ = meter_.Start(f.nChannels, f.nSamplesPerSec, f.wBitsPerSample);
+            const DWORD mask = f.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? inputRecord().dwChannelMask : 0;
+            measuring_ = meter_.Start(f.nChannels, f.nSamplesPerSec, f.wBitsPerSample,
+                                      mask ? mask : StandardChannelMask(f.nChannels));
         }
         if (!pipe_.Create(pipeSize_)) return ReportError(FormatMessageText(kCannotCreatePipe, SystemErrorText(errno)));
         finished_.Reset();

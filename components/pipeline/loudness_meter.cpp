@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 namespace kiv {
 namespace {
@@ -40,13 +41,33 @@ struct LoudnessMeter::State {
 LoudnessMeter::LoudnessMeter() = default;
 LoudnessMeter::~LoudnessMeter() = default;
 
-bool LoudnessMeter::Start(unsigned channels, unsigned long rate, unsigned bits) {
+namespace {
+
+// Where each WAV speaker sounds, in the mask's bit order.
+constexpr int kSpeakerPlaces[] = {
+    EBUR128_Mp030, EBUR128_Mm030, EBUR128_Mp000, EBUR128_UNUSED,  // front L, R, centre, low frequency
+    EBUR128_Mp110, EBUR128_Mm110, EBUR128_MpSC,  EBUR128_MmSC,    // back L, R, front L/R of centre
+    EBUR128_Mp180, EBUR128_Mp090, EBUR128_Mm090, EBUR128_Up000,   // back centre, side L, R, top centre
+    EBUR128_Up030, EBUR128_Up000, EBUR128_Um030, EBUR128_Up135,   // top front L, C, R, top back L
+    EBUR128_Up180, EBUR128_Um135,                                 // top back C, R
+};
+
+}  // namespace
+
+bool LoudnessMeter::Start(unsigned channels, unsigned long rate, unsigned bits, std::uint32_t speakers) {
     state_.reset();
     if (channels == 0 || (bits != 8 && bits != 16 && bits != 24 && bits != 32)) return false;
-    // The library's default speaker map is WAV's order for up to 5.1 (the
-    // low-frequency channel left out); further channels are not weighed.
     if (ebur128_state* st = ebur128_init(channels, rate, EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK))
         state_ = std::make_unique<State>(st);
+    // Mono and stereo keep the library's map (mono counted once, as
+    // ffmpeg's meter does); more channels go by their speakers, the
+    // channels beyond the mask's as front centre.
+    if (state_ && channels > 2) {
+        unsigned c = 0;
+        for (unsigned bit = 0; bit < std::size(kSpeakerPlaces) && c < channels; ++bit)
+            if (speakers & (1u << bit)) ebur128_set_channel(state_->st, c++, kSpeakerPlaces[bit]);
+        for (; c < channels; ++c) ebur128_set_channel(state_->st, c, EBUR128_Mp000);
+    }
     channels_ = channels;
     bits_ = bits;
     return state_ != nullptr;

@@ -33,8 +33,11 @@ public:
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
     // Integer PCM of 8 (unsigned), 16, 24 or 32 bits in WAV's interleaved
-    // channel order. False when the library cannot measure that format.
-    bool Start(unsigned channels, unsigned long rate, unsigned bits);
+    // channel order; `speakers` is the WAV channel mask of more than two
+    // channels (0: the usual layout of the count), which weighs each
+    // channel by where it sounds (surrounds count more, the low-frequency
+    // channel not at all). False when the library cannot measure that format.
+    bool Start(unsigned channels, unsigned long rate, unsigned bits, std::uint32_t speakers = 0);
     // Whole frames of the format given to Start; bytes beyond them are
     // ignored.
     void Add(const std::uint8_t* data, std::size_t size);

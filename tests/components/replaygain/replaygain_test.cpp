@@ -387,5 +387,21 @@ TEST_F(ReplayGainTest, ConversionsCarryTheValuesUnlessChannelsAreMixed) {
     }
 }
 
+// Surround channels count by where they sound, as ffmpeg's meter weighs
+// them by the layout (surrounds and sides more, the low-frequency channel
+// not at all), so 5.1 and 7.1 files get the same gain from both.
+TEST_F(ReplayGainTest, SurroundChannelsAreWeighedByTheirSpeakers) {
+    for (int channels : {6, 8}) {
+        SCOPED_TRACE(std::to_string(channels) + " channels");
+        const std::string path = dir_ / ("surround" + std::to_string(channels) + ".flac");
+        auto enc = Encode(kFormats[0], path, Music(44100 * 4, channels, 44100, 0.2), channels, 44100, true);
+        const auto [hr, gain] = Measured(enc.get());
+        ASSERT_EQ(hr, S_OK);
+        const Loudness reference = FfmpegLoudness(path);
+        ASSERT_FALSE(std::isnan(reference.integrated));
+        EXPECT_NEAR(gain.gainDb, -18.0 - reference.integrated, 0.1);
+    }
+}
+
 }  // namespace
 }  // namespace kiv::test
