@@ -573,7 +573,7 @@ int RunRip(const std::vector<std::string>& args) {
         row.checked = true;
         ordered.push_back(std::move(row));
     }
-    if (named) settings.reportName = TrackTitle(tracks.front().get(), u"%1 - %3");
+    if (named) settings.reportName = app::ReportNameOf(drive.get());
     settings.programName = "Ondalo " ONDALO_VERSION;
     ripper->put_JitterCorrection(jitter ? 1 : 0);
     if (!SetReadOffset(drive.get(), offset ? static_cast<int>(*offset) : store.ReadOffsetOf(DriveName(drive.get()))))

@@ -126,34 +126,21 @@ constexpr std::size_t kStreamInfoEnd = 4 + 4 + FLAC__STREAM_METADATA_STREAMINFO_
 // header included, followed by padding up to `region` bytes in all; empty
 // when the comments do not leave room for the padding's header.
 std::vector<std::uint8_t> CommentBlock(const std::vector<vorbis::Comment>& comments, std::size_t region = 0) {
+    std::vector<std::string> entries;
+    for (const vorbis::Comment& c : comments) entries.push_back(vorbis::CommentEntry(c));
     std::vector<std::uint8_t> out(4);
-    auto le32 = [&out](std::size_t v) {
-        for (int i = 0; i < 4; ++i) out.push_back(std::uint8_t(v >> (8 * i)));
-    };
-    const std::string_view vendor = FLAC__VENDOR_STRING;
-    le32(vendor.size());
-    out.insert(out.end(), vendor.begin(), vendor.end());
-    le32(comments.size());
-    for (const vorbis::Comment& c : comments) {
-        le32(c.field.size() + 1 + c.value.size());
-        out.insert(out.end(), c.field.begin(), c.field.end());
-        out.push_back('=');
-        out.insert(out.end(), c.value.begin(), c.value.end());
-    }
+    const std::vector<std::uint8_t> list = vorbis::EncodeCommentList(FLAC__VENDOR_STRING, entries);
+    out.insert(out.end(), list.begin(), list.end());
     auto header = [&out](std::size_t at, unsigned type, std::size_t length) {
         out[at] = std::uint8_t(type);
         out[at + 1] = std::uint8_t(length >> 16);
         out[at + 2] = std::uint8_t(length >> 8);
         out[at + 3] = std::uint8_t(length);
     };
-    const std::size_t body = out.size() - 4;
-    if (region == 0) {
-        header(0, FLAC__METADATA_TYPE_VORBIS_COMMENT, body);
-        return out;
-    }
+    header(0, FLAC__METADATA_TYPE_VORBIS_COMMENT, out.size() - 4);
+    if (region == 0) return out;
     // The padding is the last block.
     if (out.size() + 4 > region) return {};
-    header(0, FLAC__METADATA_TYPE_VORBIS_COMMENT, body);
     const std::size_t at = out.size();
     out.resize(region, 0);
     header(at, 0x80 | FLAC__METADATA_TYPE_PADDING, region - at - 4);
@@ -306,15 +293,13 @@ void FlacEncoder::EndOfStream() {
 }
 
 HRESULT FlacEncoder::FinishStream(bool) {
-    if (measuredGain()) {
+    if (const std::vector<TagField> values = MeasuredFields(); !values.empty()) {
         // The library has finished the stream; the comments, now with the
         // values, take the place of the old ones and part of the padding.
         bool written = false;
         if (state_ && state_->commentAt >= 0 && !finishFailed_) {
             std::vector<vorbis::Comment> comments = state_->comments;
-            const TrackGain& gain = *measuredGain();
-            comments.push_back({"REPLAYGAIN_TRACK_GAIN", ToUtf8(gain.GainText())});
-            comments.push_back({"REPLAYGAIN_TRACK_PEAK", ToUtf8(gain.PeakText())});
+            for (vorbis::Comment& c : vorbis::CommentsFromTags({}, values)) comments.push_back(std::move(c));
             const std::vector<std::uint8_t> region = CommentBlock(comments, state_->commentRegion);
             written = !region.empty() &&
                       ::pwrite(state_->fd, region.data(), region.size(), off_t(state_->commentAt)) == ssize_t(region.size());

@@ -194,14 +194,11 @@ void OpusEncoder::EndOfStream() {
 }
 
 HRESULT OpusEncoder::FinishStream(bool) {
-    if (state_ && measuredGain()) {
+    if (const std::vector<TagField> measured = MeasuredFields(); !measured.empty()) {
         std::vector<TagField> others;
         std::vector<vorbis::Comment> values;
-        opus::SplitGainFields(FieldsToWrite(), others, values);
-        if (values.empty() || !state_->header.ReplaceValues(state_->fd, "OpusTags", false, values))
-            TrackGainNotWritten();
-    } else if (measuredGain()) {
-        TrackGainNotWritten();
+        opus::SplitGainFields(measured, others, values);
+        if (!state_ || !state_->header.ReplaceValues(state_->fd, "OpusTags", false, values)) TrackGainNotWritten();
     }
     state_.reset();
     const bool closed = ReleaseOutput();

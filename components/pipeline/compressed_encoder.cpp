@@ -80,16 +80,19 @@ HRESULT CompressedEncoder::GetTrackGain(double* gainDb, double* peak) {
     return lastGain_ ? S_OK : S_FALSE;
 }
 
+std::vector<TagField> CompressedEncoder::MeasuredFields() const {
+    if (!measured_) return {};
+    return {{std::u16string(kTrackGainField), measured_->GainText()},
+            {std::u16string(kTrackPeakField), measured_->PeakText()}};
+}
+
 std::vector<TagField> CompressedEncoder::FieldsToWrite() const {
     std::vector<TagField> fields = Fields();
     if (!measuring_) return fields;
     std::erase_if(fields, [](const TagField& f) {
         return f.name == kTrackGainField || f.name == kTrackPeakField;
     });
-    if (measured_) {
-        fields.push_back({std::u16string(kTrackGainField), measured_->GainText()});
-        fields.push_back({std::u16string(kTrackPeakField), measured_->PeakText()});
-    }
+    for (TagField& f : MeasuredFields()) fields.push_back(std::move(f));
     return fields;
 }
 

@@ -87,9 +87,10 @@ protected:
     std::vector<TagField> FieldsToWrite() const;
     // Whether this stream measures: the setting as it was at its first Write.
     bool measuringStream() const { return measuring_; }
-    // The values measured for the stream, once the encoding thread has
-    // ended (FinishStream); none when not measuring or nothing measurable.
-    const std::optional<TrackGain>& measuredGain() const { return measured_; }
+    // The measured values as the track gain and peak fields, once the
+    // encoding thread has ended (FinishStream); empty when not measuring or
+    // nothing was measurable.
+    std::vector<TagField> MeasuredFields() const;
     // A format that could not put the measured values into its file says so
     // here (FinishStream); the caller is then not told of values.
     void TrackGainNotWritten() { measured_.reset(); }

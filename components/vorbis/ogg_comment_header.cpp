@@ -16,10 +16,6 @@ constexpr std::size_t kPageHeader = 27;  // up to the segment count
 // A stream whose first two packets take more than this is not one of ours.
 constexpr std::size_t kMaxKept = std::size_t{64} << 20;
 
-void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(std::uint8_t(v >> (8 * i)));
-}
-
 std::uint32_t Le32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
@@ -52,7 +48,7 @@ std::vector<std::uint8_t> ReplaceComments(std::span<const std::uint8_t> header, 
     auto vendor = vendorLength ? take(*vendorLength) : std::nullopt;
     auto count = vendor ? takeLength() : std::nullopt;
     if (!count) return {};
-    std::vector<std::string_view> kept;
+    std::vector<std::string> entries;
     for (std::size_t i = 0; i < *count; ++i) {
         auto length = takeLength();
         auto entry = length ? take(*length) : std::nullopt;
@@ -60,24 +56,15 @@ std::vector<std::uint8_t> ReplaceComments(std::span<const std::uint8_t> header, 
         const std::string_view text(reinterpret_cast<const char*>(entry->data()), entry->size());
         const std::string_view field = text.substr(0, text.find('='));
         if (std::none_of(values.begin(), values.end(), [&](const Comment& c) { return sameField(c.field, field); }))
-            kept.push_back(text);
+            entries.emplace_back(text);
     }
     if (framingBit && (rest.empty() || (rest[0] & 1) == 0)) return {};
+    for (const Comment& c : values) entries.push_back(CommentEntry(c));
 
     std::vector<std::uint8_t> out(opening.begin(), opening.end());
-    PutLe32(out, std::uint32_t(vendor->size()));
-    out.insert(out.end(), vendor->begin(), vendor->end());
-    PutLe32(out, std::uint32_t(kept.size() + values.size()));
-    for (std::string_view text : kept) {
-        PutLe32(out, std::uint32_t(text.size()));
-        out.insert(out.end(), text.begin(), text.end());
-    }
-    for (const Comment& c : values) {
-        PutLe32(out, std::uint32_t(c.field.size() + 1 + c.value.size()));
-        out.insert(out.end(), c.field.begin(), c.field.end());
-        out.push_back('=');
-        out.insert(out.end(), c.value.begin(), c.value.end());
-    }
+    const std::vector<std::uint8_t> list =
+        EncodeCommentList(std::string_view(reinterpret_cast<const char*>(vendor->data()), vendor->size()), entries);
+    out.insert(out.end(), list.begin(), list.end());
     if (framingBit) out.push_back(1);
     return out;
 }

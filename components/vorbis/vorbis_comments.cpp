@@ -1,5 +1,7 @@
 #include "components/vorbis/vorbis_comments.h"
 
+#include <cstring>
+
 #include "platform/system/text.h"
 
 namespace kiv::vorbis {
@@ -86,5 +88,30 @@ std::vector<TagField> FieldsFromCommentTable(const CommentTable& table) {
     }
     return fields;
 }
+
+std::vector<std::uint8_t> EncodeCommentList(std::string_view vendor, const std::vector<std::string>& entries) {
+    std::size_t total = 4 + vendor.size() + 4;
+    for (const std::string& e : entries) total += 4 + e.size();
+    std::vector<std::uint8_t> out(total);
+    std::uint8_t* at = out.data();
+    auto put = [&at](const void* data, std::size_t n) {
+        if (n > 0) std::memcpy(at, data, n);
+        at += n;
+    };
+    auto putLength = [&put](std::size_t v) {
+        const std::uint8_t le[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
+        put(le, 4);
+    };
+    putLength(vendor.size());
+    put(vendor.data(), vendor.size());
+    putLength(entries.size());
+    for (const std::string& e : entries) {
+        putLength(e.size());
+        put(e.data(), e.size());
+    }
+    return out;
+}
+
+std::string CommentEntry(const Comment& comment) { return comment.field + "=" + comment.value; }
 
 }  // namespace kiv::vorbis

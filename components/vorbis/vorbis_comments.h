@@ -3,6 +3,7 @@
 // table keyed by the upper-cased field name and fills the tag record from it.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
@@ -22,6 +23,14 @@ struct Comment {
 // tracknumber, comment; then the named fields, under their own (upper-case)
 // names, one comment per value.
 std::vector<Comment> CommentsFromTags(const TagRecord& tags, const std::vector<TagField>& named = {});
+
+// The comment list as every format stores Vorbis comments (the body of a
+// FLAC VORBIS_COMMENT block; an Ogg comment header adds its opening and,
+// for Vorbis, a framing bit): the vendor string, the count, then each
+// "field=value", every length 32-bit little-endian.
+std::vector<std::uint8_t> EncodeCommentList(std::string_view vendor, const std::vector<std::string>& entries);
+// "field=value"
+std::string CommentEntry(const Comment& comment);
 
 // Upper-case key -> value; a key met again gets a line feed and the new
 // value appended, so repeated fields (several artists) are all kept.

@@ -239,10 +239,9 @@ HRESULT VorbisEncoder::FinishStream(bool) {
     // The thread has flushed everything; what is left is the set-up of a
     // stream whose thread never ran.
     state_.reset();
-    if (const std::optional<TrackGain>& gain = measuredGain()) {
-        const std::vector<vorbis::Comment> values = {{"REPLAYGAIN_TRACK_GAIN", ToUtf8(gain->GainText())},
-                                                     {"REPLAYGAIN_TRACK_PEAK", ToUtf8(gain->PeakText())}};
-        if (!header_.ReplaceValues(outputFd(), kCommentOpening, true, values)) TrackGainNotWritten();
+    if (const std::vector<TagField> values = MeasuredFields(); !values.empty()) {
+        if (!header_.ReplaceValues(outputFd(), kCommentOpening, true, vorbis::CommentsFromTags({}, values)))
+            TrackGainNotWritten();
     }
     header_.Reset();
     const bool closed = ReleaseOutput();

@@ -179,9 +179,7 @@ bool WmaEncoder::EncodeBlock(const BYTE* data, std::size_t size) {
 HRESULT WmaEncoder::FinishStream(bool) {
     HRESULT result = S_OK;
     if (writingBegun_) {
-        if (const std::optional<TrackGain>& gain = measuredGain()) {
-            const std::vector<TagField> values = {{std::u16string(kTrackGainField), gain->GainText()},
-                                                  {std::u16string(kTrackPeakField), gain->PeakText()}};
+        if (const std::vector<TagField> values = MeasuredFields(); !values.empty()) {
             const HRESULT added = wma::WriteTagAttributes(
                 TagRecord{}, values, {}, [this](std::u16string_view name, AttrType t, const BYTE* v, DWORD len) {
                     return writer_->AddClosingAttribute(name, t, v, len);
